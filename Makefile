@@ -1,0 +1,39 @@
+# Every target installs what is missing first, then builds out of tree under build/.
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+WERROR := $(if $(CI),ON,OFF)
+
+APP_DIR := build/app
+TEST_DIR := build/test
+BENCH_DIR := build/bench
+APP := $(APP_DIR)/Quorrel.app/Contents/MacOS/Quorrel
+
+.PHONY: all deps app run test bench format clean
+
+all: app
+
+deps:
+	@scripts/install-deps.sh
+
+app: deps
+	cmake -S . -B $(APP_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORREL_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(APP_DIR) -j $(JOBS)
+
+run: app
+	$(APP)
+
+test: deps
+	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DQUORREL_SANITIZE=ON -DQUORREL_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(TEST_DIR) -j $(JOBS)
+	QT_QPA_PLATFORM=offscreen ctest --test-dir $(TEST_DIR) --output-on-failure -j $(JOBS)
+
+bench: deps
+	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUORREL_TESTS=OFF -DQUORREL_BENCH=ON $(CMAKE_FLAGS)
+	cmake --build $(BENCH_DIR) -j $(JOBS)
+	cmake --build $(BENCH_DIR) --target run-benchmarks
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+/// The thin layer over the desktop; the only code that asks which platform it runs on.
+namespace Platform {
+
+constexpr bool isLinux()
+{
+#if defined(Q_OS_LINUX) || defined(__linux__)
+    return true;
+#else
+    return false;
+#endif
+}
+
+/// The per-user folder under which the application keeps its own support folder.
+QString applicationSupportBase();
+
+/// `…/Quorrel.app` when the running executable sits in a bundle's Contents/MacOS.
+std::optional<QString> bundlePath();
+/// `…/Quorrel.app/Contents/Resources` of the running bundle.
+std::optional<QString> bundleResourceDirectory();
+
+} // namespace Platform

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "common/AppError.h"
+
+/// A tool that could not be started, or that failed without saying anything more specific.
+class ToolError : public AppError {
+public:
+    enum class Kind { exitStatus, launchFailed };
+
+    ToolError(QString tool, int status, QString message);
+    static ToolError launchFailed(QString tool, QString reason);
+
+    Kind kind() const { return m_kind; }
+    const QString& tool() const { return m_tool; }
+    int status() const { return m_status; }
+    const QString& message() const { return m_message; }
+
+    QString description() const override;
+
+private:
+    Kind m_kind = Kind::exitStatus;
+    QString m_tool;
+    int m_status = 0;
+    QString m_message;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+/// Where the external tools and the application's own folders are. Every lookup is made afresh,
+/// so a tool installed while the application runs is found at the next call.
+namespace Tools {
+
+std::optional<QString> ipatool();
+std::optional<QString> cfgutil();
+std::optional<QString> ideviceinstaller();
+std::optional<QString> ideviceID();
+std::optional<QString> ideviceinfo();
+
+/// The folders are created (with their parents) on every call; a failure to create is left to
+/// whoever writes there first.
+QString supportDirectory();
+QString downloadsDirectory();
+QString cacheDirectory();
+
+/// The tool named `name` inside the resource folder, else the first executable of `paths`.
+std::optional<QString> candidates(const QString& name, const QStringList& paths);
+
+/// Redirections for tests and the demo: a resource folder holding stand-in tools, a throw-away
+/// support folder, and whether tools installed on the system are looked at at all.
+void setResourceDirectory(std::optional<QString> path);
+void setSupportDirectory(std::optional<QString> path);
+void setSystemToolsSearched(bool searched);
+
+std::optional<QString> resourceDirectory();
+
+} // namespace Tools

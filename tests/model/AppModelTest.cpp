@@ -1,0 +1,73 @@
+#include "model/AppModel.h"
+
+#include "support/AsyncTest.h"
+#include "support/QtPrinters.h"
+#include "support/TempHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+TEST(AppModelLog, KeepsTheNewestFourHundredEntries)
+{
+    AppModel model;
+    for (int i = 0; i < 401; ++i)
+        model.note(QString::number(i));
+    model.fail("last");
+    ASSERT_EQ(model.log().size(), 400);
+    EXPECT_EQ(model.log().first().text, "2");
+    EXPECT_EQ(model.log().last().text, "last");
+    EXPECT_TRUE(model.log().last().isError);
+    EXPECT_FALSE(model.log().first().isError);
+    EXPECT_NE(model.log()[0].id, model.log()[1].id);
+}
+
+TEST(AppModelFields, SettersNotifyOnlyOnChange)
+{
+    AppModel model;
+    QSignalSpy searchSpy(&model, &AppModel::searchChanged);
+    QSignalSpy alertSpy(&model, &AppModel::alertChanged);
+    model.setSearch("maps");
+    model.setSearch("maps");
+    model.setAlert("one");
+    model.setAlert("one");
+    model.setAlert(std::nullopt);
+    EXPECT_EQ(searchSpy.count(), 1);
+    EXPECT_EQ(alertSpy.count(), 2);
+}
+
+TEST(AppModelBootstrap, WithoutIpatoolStopsSignedOutWithTheAlert)
+{
+    TempHome home;
+    AppModel model;
+    QSignalSpy stageSpy(&model, &AppModel::stageChanged);
+    EXPECT_EQ(model.stage(), AppModel::Stage::checking);
+    AsyncTest::await(model.bootstrap());
+    EXPECT_EQ(model.stage(), AppModel::Stage::signedOut);
+    EXPECT_EQ(stageSpy.count(), 1);
+    EXPECT_EQ(model.alert(), "Не найден ipatool. Поставь его: brew install ipatool");
+    QStringList lines;
+    for (const auto& entry : model.log())
+        lines.append(entry.text);
+    EXPECT_EQ(lines, (QStringList{"ipatool: не найден", "cfgutil: не найден — поставь Apple Configurator"}));
+}
+
+TEST(AppModelBootstrap, LogsWhereTheToolsWereFound)
+{
+    TempHome home;
+    for (const char* name : {"ipatool", "cfgutil"}) {
+        QFile tool(QDir(home.resourceDirectory()).filePath(name));
+        ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
+        tool.write("#!/bin/sh\n");
+        tool.close();
+        tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    AppModel model;
+    AsyncTest::await(model.bootstrap());
+    ASSERT_GE(model.log().size(), 2);
+    EXPECT_EQ(model.log()[0].text, "ipatool: " + QDir(home.resourceDirectory()).filePath("ipatool"));
+    EXPECT_EQ(model.log()[1].text, "cfgutil: " + QDir(home.resourceDirectory()).filePath("cfgutil"));
+    EXPECT_EQ(model.alert(), std::nullopt);
+}

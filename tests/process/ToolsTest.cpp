@@ -1,0 +1,94 @@
+#include "process/Tools.h"
+
+#include "support/QtPrinters.h"
+#include "support/TempHome.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString makeFile(const QString& path, bool executable)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write("#!/bin/sh\n");
+    file.close();
+    QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner;
+    if (executable)
+        permissions |= QFile::ExeOwner | QFile::ExeUser;
+    file.setPermissions(permissions);
+    return path;
+}
+
+} // namespace
+
+TEST(Tools, CandidatesAreTriedInOrderSkippingFilesThatCannotRun)
+{
+    TempHome home;
+    Tools::setSystemToolsSearched(true);
+    const QString first = home.filePath("opt/homebrew/bin/ipatool");
+    const QString second = home.filePath("usr/local/bin/ipatool");
+    makeFile(second, true);
+    makeFile(first, false);
+    EXPECT_EQ(Tools::candidates("ipatool", {first, second}), second);
+    makeFile(first, true);
+    EXPECT_EQ(Tools::candidates("ipatool", {first, second}), first);
+    EXPECT_EQ(Tools::candidates("ipatool", {home.filePath("nowhere")}), std::nullopt);
+    // A folder of the tool's name is not a tool.
+    QDir().mkpath(home.filePath("dir/ipatool"));
+    EXPECT_EQ(Tools::candidates("ipatool", {home.filePath("dir/ipatool")}), std::nullopt);
+}
+
+TEST(Tools, ToolInTheResourceFolderWinsOverInstalledOnes)
+{
+    TempHome home;
+    Tools::setSystemToolsSearched(true);
+    const QString installed = makeFile(home.filePath("usr/local/bin/ipatool"), true);
+    EXPECT_EQ(Tools::candidates("ipatool", {installed}), installed);
+    const QString bundled = makeFile(QDir(home.resourceDirectory()).filePath("ipatool"), true);
+    EXPECT_EQ(Tools::candidates("ipatool", {installed}), bundled);
+    EXPECT_EQ(Tools::ipatool(), bundled);
+    // Found afresh each time: removing it is noticed at once.
+    QFile::remove(bundled);
+    EXPECT_EQ(Tools::candidates("ipatool", {installed}), installed);
+}
+
+TEST(Tools, SystemToolsCanBeIgnoredForTestsAndTheDemo)
+{
+    TempHome home;
+    EXPECT_EQ(Tools::ideviceID(), std::nullopt);
+    const QString bundled = makeFile(QDir(home.resourceDirectory()).filePath("idevice_id"), true);
+    EXPECT_EQ(Tools::ideviceID(), bundled);
+}
+
+TEST(Tools, FoldersAreCreatedAgainAfterBeingDeleted)
+{
+    TempHome home;
+    const QString downloads = Tools::downloadsDirectory();
+    EXPECT_EQ(downloads, QDir(home.supportDirectory()).filePath("IPA"));
+    EXPECT_EQ(Tools::cacheDirectory(), QDir(home.supportDirectory()).filePath("Cache"));
+    ASSERT_TRUE(QDir(home.supportDirectory()).removeRecursively());
+    EXPECT_EQ(Tools::downloadsDirectory(), downloads);
+    EXPECT_TRUE(QFileInfo(downloads).isDir());
+}
+
+TEST(Tools, UnusableSupportFolderIsAnsweredAllTheSame)
+{
+    TempHome home;
+    // A file where the support folder should be: nothing can be created under it.
+    QDir().mkpath(QFileInfo(home.supportDirectory()).path());
+    makeFile(home.supportDirectory(), false);
+    EXPECT_EQ(Tools::cacheDirectory(), QDir(home.supportDirectory()).filePath("Cache"));
+    EXPECT_FALSE(QFileInfo(Tools::cacheDirectory()).isDir());
+}
+
+TEST(Tools, DefaultSupportFolderFollowsThePlatformDataLocation)
+{
+    TempHome home;
+    Tools::setSupportDirectory(std::nullopt);
+    EXPECT_EQ(Tools::supportDirectory(), home.filePath(".local/share/Quorrel"));
+}

@@ -1,0 +1,45 @@
+#include "support/TempHome.h"
+
+#include "process/Tools.h"
+
+#include <QDir>
+
+namespace {
+void restore(const char* name, const QByteArray& value)
+{
+    if (value.isNull())
+        qunsetenv(name);
+    else
+        qputenv(name, value);
+}
+} // namespace
+
+TempHome::TempHome()
+    : m_oldHome(qgetenv("HOME"))
+    , m_oldDataHome(qgetenv("XDG_DATA_HOME"))
+    , m_oldConfigHome(qgetenv("XDG_CONFIG_HOME"))
+{
+    QDir(m_dir.path()).mkpath(QStringLiteral("resources"));
+    qputenv("HOME", m_dir.path().toUtf8());
+    qputenv("XDG_DATA_HOME", filePath(QStringLiteral(".local/share")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", filePath(QStringLiteral(".config")).toUtf8());
+    Tools::setSupportDirectory(supportDirectory());
+    Tools::setResourceDirectory(resourceDirectory());
+    Tools::setSystemToolsSearched(false);
+}
+
+TempHome::~TempHome()
+{
+    Tools::setSupportDirectory(std::nullopt);
+    Tools::setResourceDirectory(std::nullopt);
+    Tools::setSystemToolsSearched(true);
+    restore("HOME", m_oldHome);
+    restore("XDG_DATA_HOME", m_oldDataHome);
+    restore("XDG_CONFIG_HOME", m_oldConfigHome);
+}
+
+QString TempHome::supportDirectory() const { return filePath(QStringLiteral("support/Quorrel")); }
+
+QString TempHome::resourceDirectory() const { return filePath(QStringLiteral("resources")); }
+
+QString TempHome::filePath(const QString& relative) const { return QDir(m_dir.path()).filePath(relative); }
