@@ -30,6 +30,10 @@ class AppModel : public QObject {
     Q_PROPERTY(QSet<QString> downloadedBundleIDs READ downloadedBundleIDs NOTIFY downloadedBundleIDsChanged)
     Q_PROPERTY(std::optional<QString> installedAppsError READ installedAppsError NOTIFY installedAppsErrorChanged)
     Q_PROPERTY(bool loadingInstalledApps READ loadingInstalledApps NOTIFY loadingInstalledAppsChanged)
+    // --- account properties ---
+    // --- end account properties ---
+    // --- device properties ---
+    // --- end device properties ---
 
 public:
     enum class Stage { checking, signedOut, signedIn };
@@ -73,6 +77,12 @@ public:
     /// The start-up sequence; never fails. The window runs it once its root view is shown.
     QCoro::Task<> bootstrap();
 
+    // --- account operations (AppModelAccount.cpp) ---
+    // --- end account operations ---
+
+    // --- device operations (AppModelDevices.cpp) ---
+    // --- end device operations ---
+
 Q_SIGNALS:
     void stageChanged();
     void searchChanged();
@@ -87,6 +97,10 @@ Q_SIGNALS:
     void downloadedBundleIDsChanged();
     void installedAppsErrorChanged();
     void loadingInstalledAppsChanged();
+    // --- account signals ---
+    // --- end account signals ---
+    // --- device signals ---
+    // --- end device signals ---
 
 private:
     template <typename T, typename Signal>
@@ -109,6 +123,11 @@ private:
 
     void appendLog(const QString& text, bool isError);
     void trimLog();
+
+    // --- account private ---
+    // --- end account private ---
+    // --- device private ---
+    // --- end device private ---
 
     Stage m_stage = Stage::checking;
     QString m_search;
