@@ -24,41 +24,74 @@ OutputCollector::OutputCollector(LineHandler onLine)
 {
 }
 
-QStringList OutputCollector::takeLines(QByteArray& pending)
+namespace {
+
+bool isSeparator(char c) { return c == '\n' || c == '\r'; }
+
+// Appends the complete lines of data[from, to) to `into`; returns where the unterminated rest begins.
+qsizetype scanLines(const char* data, qsizetype from, qsizetype to, QStringList& into)
 {
-    QStringList result;
-    const char* data = pending.constData();
-    const qsizetype size = pending.size();
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < size; ++i) {
-        const char c = data[i];
-        if (c != '\n' && c != '\r')
+    qsizetype start = from;
+    for (qsizetype i = from; i < to; ++i) {
+        if (!isSeparator(data[i]))
             continue;
         if (i > start) {
             QString line = decodeTrimmed(data + start, i - start);
             if (!line.isEmpty())
-                result.append(std::move(line));
+                into.append(std::move(line));
         }
         start = i + 1;
     }
-    if (start > 0)
-        pending.remove(0, start);
+    return start;
+}
+
+qsizetype firstSeparator(const QByteArray& bytes)
+{
+    const auto* data = bytes.constData();
+    const auto* lf = static_cast<const char*>(std::memchr(data, '\n', size_t(bytes.size())));
+    const auto* cr = static_cast<const char*>(std::memchr(data, '\r', size_t(lf ? lf - data : bytes.size())));
+    const char* first = cr ? cr : lf;
+    return first ? first - data : -1;
+}
+
+} // namespace
+
+QStringList OutputCollector::takeLines(QByteArray& pending)
+{
+    QStringList result;
+    const qsizetype rest = scanLines(pending.constData(), 0, pending.size(), result);
+    if (rest > 0)
+        pending.remove(0, rest);
     return result;
+}
+
+void OutputCollector::cutLines(QByteArray& pending, const QByteArray& bytes, QStringList& into)
+{
+    // The chunk is scanned where it lies; only a line begun in an earlier chunk is copied, and
+    // only the unterminated tail is kept. Scanning only new bytes keeps one huge line linear.
+    const qsizetype separator = firstSeparator(bytes);
+    if (separator < 0) {
+        pending.append(bytes);
+        return;
+    }
+    qsizetype from = 0;
+    if (!pending.isEmpty()) {
+        pending.append(bytes.constData(), separator + 1);
+        into.append(takeLines(pending));
+        from = separator + 1;
+    }
+    const qsizetype rest = scanLines(bytes.constData(), from, bytes.size(), into);
+    pending = bytes.mid(rest);
 }
 
 void OutputCollector::append(const QByteArray& bytes, Stream stream)
 {
     if (bytes.isEmpty())
         return;
-    QByteArray& total = stream == Stream::out ? m_out : m_err;
-    QByteArray& pending = stream == Stream::out ? m_outPending : m_errPending;
-    total.append(bytes);
-    pending.append(bytes);
-    // Only the new bytes can hold a separator; skipping the scan otherwise keeps one huge
-    // unterminated line linear instead of quadratic.
-    const auto size = size_t(bytes.size());
-    if (std::memchr(bytes.constData(), '\n', size) || std::memchr(bytes.constData(), '\r', size))
-        deliver(takeLines(pending));
+    (stream == Stream::out ? m_out : m_err).append(bytes);
+    QStringList newLines;
+    cutLines(stream == Stream::out ? m_outPending : m_errPending, bytes, newLines);
+    deliver(newLines);
 }
 
 void OutputCollector::flush()
@@ -75,7 +108,7 @@ void OutputCollector::flush()
 
 ProcessOutput OutputCollector::result(int status) const
 {
-    return ProcessOutput{status, QString::fromUtf8(m_out), QString::fromUtf8(m_err), m_lines};
+    return ProcessOutput(status, m_lines, m_out, m_err);
 }
 
 void OutputCollector::deliver(const QStringList& newLines)

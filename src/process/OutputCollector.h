@@ -25,9 +25,10 @@ public:
 
 private:
     void deliver(const QStringList& newLines);
+    static void cutLines(QByteArray& pending, const QByteArray& bytes, QStringList& into);
 
-    QByteArray m_out;
-    QByteArray m_err;
+    QList<QByteArray> m_out; // kept as read: growing one buffer costs more than the output itself
+    QList<QByteArray> m_err;
     QByteArray m_outPending;
     QByteArray m_errPending;
     QStringList m_lines;

@@ -47,8 +47,8 @@ TEST(OutputCollector, KeepsStreamsApartAndUntrimmedInTheResult)
     collector.append("two\r\n", Stream::err);
     const ProcessOutput output = collector.result(7);
     EXPECT_EQ(output.status, 7);
-    EXPECT_EQ(output.standardOutput, " one\n");
-    EXPECT_EQ(output.standardError, "two\r\n");
+    EXPECT_EQ(output.standardOutput(), " one\n");
+    EXPECT_EQ(output.standardError(), "two\r\n");
 }
 
 TEST(OutputCollector, InvalidUtf8BecomesReplacementCharacter)

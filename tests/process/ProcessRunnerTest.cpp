@@ -27,8 +27,8 @@ TEST(ProcessRunner, CollectsBothStreamsLinesAndStatus)
 {
     const ProcessOutput output = sh("printf 'a\\r\\nb\\n'; printf '  x \\t\\n\\n\\n' >&2; exit 4");
     EXPECT_EQ(output.status, 4);
-    EXPECT_EQ(output.standardOutput, "a\r\nb\n");
-    EXPECT_EQ(output.standardError, "  x \t\n\n\n");
+    EXPECT_EQ(output.standardOutput(), "a\r\nb\n");
+    EXPECT_EQ(output.standardError(), "  x \t\n\n\n");
     EXPECT_TRUE(output.lines.contains("a") && output.lines.contains("b") && output.lines.contains("x"));
     EXPECT_EQ(output.lines.size(), 3);
 }
@@ -37,8 +37,8 @@ TEST(ProcessRunner, SilentFailureIsAStatusNotAnError)
 {
     const ProcessOutput output = sh("exit 3");
     EXPECT_EQ(output.status, 3);
-    EXPECT_TRUE(output.standardOutput.isEmpty());
-    EXPECT_TRUE(output.standardError.isEmpty());
+    EXPECT_TRUE(output.standardOutput().isEmpty());
+    EXPECT_TRUE(output.standardError().isEmpty());
     EXPECT_TRUE(output.lines.isEmpty());
 }
 
@@ -130,7 +130,7 @@ TEST(ProcessRunner, HundredMegabytesOfOutputAreCollectedWhole)
         sh("yes 'aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa' | head -n 1250000",
            [&](const QString&) { ++count; });
     EXPECT_EQ(count, 1250000);
-    EXPECT_EQ(lines.standardOutput.size(), 100000000);
+    EXPECT_EQ(lines.standardOutput().size(), 100000000);
 
     const ProcessOutput single = sh("head -c 100000000 /dev/zero | tr '\\0' 'z'");
     ASSERT_EQ(single.lines.size(), 1);
@@ -142,5 +142,5 @@ TEST(ProcessRunner, OutputThatIsNotUtf8IsReplacedNotFatal)
     const ProcessOutput output = sh("printf 'caf\\351\\n'; printf '\\377\\376' >&2");
     ASSERT_EQ(output.lines.size(), 2);
     EXPECT_EQ(output.lines[0], QString("caf") + QChar(0xFFFD));
-    EXPECT_TRUE(output.standardError.contains(QChar(0xFFFD)));
+    EXPECT_TRUE(output.standardError().contains(QChar(0xFFFD)));
 }
