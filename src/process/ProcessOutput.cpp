@@ -18,9 +18,9 @@ QString decode(const std::shared_ptr<const QList<QByteArray>>& chunks)
 
 } // namespace
 
-ProcessOutput::ProcessOutput(int status, QStringList lines, QList<QByteArray> outChunks, QList<QByteArray> errChunks)
-    : status(status)
-    , lines(std::move(lines))
+ProcessOutput::ProcessOutput(int exitStatus, QStringList outputLines, QList<QByteArray> outChunks, QList<QByteArray> errChunks)
+    : status(exitStatus)
+    , lines(std::move(outputLines))
     , m_outChunks(std::make_shared<const QList<QByteArray>>(std::move(outChunks)))
     , m_errChunks(std::make_shared<const QList<QByteArray>>(std::move(errChunks)))
 {

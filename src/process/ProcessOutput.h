@@ -13,7 +13,7 @@ struct ProcessOutput {
     QStringList lines; // non-empty trimmed lines of both streams, in the order they were cut
 
     ProcessOutput() = default;
-    ProcessOutput(int status, QStringList lines, QList<QByteArray> outChunks, QList<QByteArray> errChunks);
+    ProcessOutput(int exitStatus, QStringList outputLines, QList<QByteArray> outChunks, QList<QByteArray> errChunks);
 
     /// Whole streams, decoded as UTF-8 with U+FFFD for bad bytes, untrimmed. Decoded on request:
     /// most callers read only the lines, and a huge output would otherwise be held twice.
