@@ -1,0 +1,234 @@
+#include "store/ArtworkService.h"
+
+#include "BuildConfig.h"
+#include "common/AtomicFile.h"
+#include "common/JsonRead.h"
+#include "common/ReferenceDate.h"
+#include "process/Tools.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrlQuery>
+
+#include <QCoroNetworkReply>
+
+#include <memory>
+
+namespace {
+const QLatin1String artworkURLKey("artworkURL");
+const QLatin1String sellerNameKey("sellerName");
+const QLatin1String fileSizeKey("fileSizeBytes");
+const QLatin1String checkedAtKey("checkedAt");
+
+std::optional<QString> firstString(const QJsonObject& object, QLatin1String key, QLatin1String fallback)
+{
+    if (auto value = JsonRead::string(object, key))
+        return value;
+    return JsonRead::string(object, fallback);
+}
+
+std::optional<qint64> decimal(const QString& text)
+{
+    // toLongLong also takes signs and spaces; the lookup's sizes are bare digits.
+    if (text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }))
+        return std::nullopt;
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    return ok ? std::optional<qint64>(value) : std::nullopt;
+}
+
+std::optional<qint64> decimalKey(const QString& text)
+{
+    if (!text.startsWith(QLatin1Char('-')))
+        return decimal(text);
+    const auto magnitude = decimal(text.mid(1));
+    return magnitude ? std::optional<qint64>(-*magnitude) : std::nullopt;
+}
+} // namespace
+
+const QStringList ArtworkService::storefronts{QStringLiteral("ru"), QStringLiteral("us")};
+
+ArtworkService::ArtworkService(std::optional<QUrl> baseUrl, std::chrono::milliseconds timeout)
+    : m_baseUrl(baseUrl ? *baseUrl : QUrl(QString::fromUtf8(BuildConfig::lookupBaseUrl)))
+    , m_timeout(timeout)
+    , m_cachePath(QDir(Tools::cacheDirectory()).filePath(QStringLiteral("artwork.json")))
+{
+}
+
+QCoro::Task<QHash<qint64, ArtworkService::Info>> ArtworkService::info(QList<qint64> appIDs)
+{
+    loadCacheIfNeeded();
+    QList<qint64> missing;
+    for (const qint64 id : std::as_const(appIDs)) {
+        if (!m_cache.contains(id) && !missing.contains(id))
+            missing.append(id);
+    }
+    for (qsizetype start = 0; start < missing.size(); start += batchSize)
+        co_await fetch(missing.mid(start, batchSize));
+    saveCache();
+
+    QHash<qint64, Info> result;
+    for (const qint64 id : std::as_const(appIDs)) {
+        const auto entry = m_cache.constFind(id);
+        if (entry == m_cache.cend())
+            continue;
+        Info info{std::nullopt, entry->sellerName, entry->fileSizeBytes};
+        if (entry->artworkURL) {
+            const QUrl url(*entry->artworkURL);
+            if (url.isValid() && !url.isEmpty())
+                info.artworkURL = url;
+        }
+        result.insert(id, info);
+    }
+    co_return result;
+}
+
+QCoro::Task<> ArtworkService::fetch(QList<qint64> batch)
+{
+    for (const QString& country : storefronts) {
+        const QUrl url = lookupUrl(m_baseUrl, batch, country);
+        if (!url.isValid())
+            co_return;
+        const std::optional<QByteArray> body = co_await get(url);
+        if (!body)
+            co_return;
+        const auto results = parseResults(*body, QDateTime::currentDateTimeUtc());
+        if (!results)
+            co_return;
+        for (const auto& [id, entry] : *results)
+            m_cache.insert(id, entry);
+        if (std::all_of(batch.cbegin(), batch.cend(), [&](qint64 id) { return m_cache.contains(id); }))
+            co_return;
+    }
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const qint64 id : std::as_const(batch)) {
+        if (!m_cache.contains(id))
+            m_cache.insert(id, Entry{std::nullopt, std::nullopt, std::nullopt, now});
+    }
+}
+
+QCoro::Task<std::optional<QByteArray>> ArtworkService::get(QUrl url)
+{
+    QNetworkRequest request(url);
+    request.setTransferTimeout(static_cast<int>(m_timeout.count()));
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    const std::unique_ptr<QNetworkReply> reply(m_network.get(request));
+    co_await reply.get();
+    if (reply->error() != QNetworkReply::NoError)
+        co_return std::nullopt;
+    // An error page must never read as "the store has none of these apps".
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status < 200 || status > 299)
+        co_return std::nullopt;
+    co_return reply->readAll();
+}
+
+QUrl ArtworkService::lookupUrl(const QUrl& baseUrl, const QList<qint64>& appIDs, const QString& country)
+{
+    QStringList ids;
+    ids.reserve(appIDs.size());
+    for (const qint64 id : appIDs)
+        ids.append(QString::number(id));
+    QUrl url(baseUrl);
+    QString path = url.path();
+    if (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    url.setPath(path + QStringLiteral("/lookup"));
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("id"), ids.join(QLatin1Char(',')));
+    query.addQueryItem(QStringLiteral("country"), country);
+    query.addQueryItem(QStringLiteral("entity"), QStringLiteral("software"));
+    url.setQuery(query);
+    return url;
+}
+
+std::optional<QList<std::pair<qint64, ArtworkService::Entry>>> ArtworkService::parseResults(const QByteArray& body,
+                                                                                          const QDateTime& now)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError)
+        return std::nullopt;
+    QList<std::pair<qint64, Entry>> entries;
+    const QJsonValue results = document.object().value(QLatin1String("results"));
+    if (!results.isArray())
+        return entries;
+    const QJsonArray array = results.toArray();
+    if (!std::all_of(array.begin(), array.end(), [](const QJsonValue& value) { return value.isObject(); }))
+        return entries;
+    for (const QJsonValue& value : array) {
+        const QJsonObject result = value.toObject();
+        const auto id = JsonRead::integer(result, QLatin1String("trackId"));
+        if (!id)
+            continue;
+        Entry entry{firstString(result, QLatin1String("artworkUrl100"), QLatin1String("artworkUrl60")),
+                    firstString(result, QLatin1String("sellerName"), QLatin1String("artistName")), std::nullopt,
+                    now};
+        if (const auto size = JsonRead::string(result, fileSizeKey))
+            entry.fileSizeBytes = decimal(*size);
+        entries.append({*id, entry});
+    }
+    return entries;
+}
+
+QByteArray ArtworkService::encode(const Cache& cache)
+{
+    QJsonObject root;
+    for (auto it = cache.cbegin(); it != cache.cend(); ++it) {
+        QJsonObject entry{{checkedAtKey, ReferenceDate::toSeconds(it->checkedAt)}};
+        if (it->artworkURL)
+            entry.insert(artworkURLKey, *it->artworkURL);
+        if (it->sellerName)
+            entry.insert(sellerNameKey, *it->sellerName);
+        if (it->fileSizeBytes)
+            entry.insert(fileSizeKey, *it->fileSizeBytes);
+        root.insert(QString::number(it.key()), entry);
+    }
+    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+}
+
+std::optional<ArtworkService::Cache> ArtworkService::decode(const QByteArray& json)
+{
+    const auto root = JsonRead::object(json);
+    if (!root)
+        return std::nullopt;
+    Cache cache;
+    cache.reserve(root->size());
+    for (auto it = root->constBegin(); it != root->constEnd(); ++it) {
+        if (!it.value().isObject())
+            return std::nullopt;
+        const QJsonObject object = it.value().toObject();
+        Entry entry;
+        const auto seconds = JsonRead::number(object, checkedAtKey);
+        if (!seconds || !JsonRead::optionalString(object, artworkURLKey, entry.artworkURL) ||
+            !JsonRead::optionalString(object, sellerNameKey, entry.sellerName) ||
+            !JsonRead::optionalInteger(object, fileSizeKey, entry.fileSizeBytes))
+            return std::nullopt;
+        const auto checkedAt = ReferenceDate::fromSeconds(*seconds);
+        if (!checkedAt)
+            return std::nullopt;
+        entry.checkedAt = *checkedAt;
+        if (const auto id = decimalKey(it.key()))
+            cache.insert(*id, entry);
+    }
+    return cache;
+}
+
+void ArtworkService::loadCacheIfNeeded()
+{
+    if (m_loaded)
+        return;
+    m_loaded = true;
+    if (const auto content = AtomicFile::read(m_cachePath)) {
+        if (auto cache = decode(*content))
+            m_cache = std::move(*cache);
+    }
+}
+
+void ArtworkService::saveCache() const
+{
+    AtomicFile::write(m_cachePath, encode(m_cache));
+}

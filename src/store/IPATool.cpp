@@ -1,0 +1,329 @@
+#include "store/IPATool.h"
+
+#include "common/JsonRead.h"
+#include "process/ProcessRunner.h"
+#include "process/ToolError.h"
+#include "process/Tools.h"
+#include "store/IPAToolError.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QTimeZone>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+const QLatin1String errorKey("error");
+const QLatin1String successKey("success");
+const QLatin1String appsKey("apps");
+const QLatin1String versionsKey("externalVersionIdentifiers");
+const QLatin1String outputKey("output");
+const QLatin1String messageKey("message");
+
+std::optional<QString> errorText(const std::optional<QJsonObject>& answer)
+{
+    return answer ? JsonRead::string(*answer, errorKey) : std::nullopt;
+}
+
+bool asksForSecondFactor(const QString& text)
+{
+    const QString lower = text.toLower();
+    return lower.contains(QLatin1String("auth code")) || lower.contains(QLatin1String("2fa")) ||
+           lower.contains(QLatin1String("two-factor"));
+}
+
+IPAToolError messageError(QString text)
+{
+    return IPAToolError(IPAToolError::Kind::message, std::move(text));
+}
+
+// Reports a download's size on disk from the event loop until it is destroyed, so no report can
+// follow the end of the download, however it ended.
+class ProgressWatcher {
+public:
+    ProgressWatcher(QString destination, IPATool::ByteHandler onBytes, std::chrono::milliseconds interval)
+        : m_destination(std::move(destination))
+        , m_onBytes(std::move(onBytes))
+    {
+        if (!m_onBytes)
+            return;
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { report(); });
+        m_timer.start(interval);
+        report();
+    }
+
+private:
+    void report() { m_onBytes(IPATool::measureDownload(m_destination)); }
+
+    QString m_destination;
+    IPATool::ByteHandler m_onBytes;
+    QTimer m_timer;
+};
+
+std::optional<int> digits(const QString& text, int from, int count)
+{
+    bool ok = false;
+    const int value = text.mid(from, count).toInt(&ok);
+    return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+} // namespace
+
+IPATool::IPATool(std::chrono::milliseconds progressInterval)
+    : m_progressInterval(progressInterval)
+{
+}
+
+QCoro::Task<std::optional<QJsonObject>> IPATool::runJSON(QStringList words, bool allowFailure)
+{
+    const std::optional<QString> tool = Tools::ipatool();
+    if (!tool)
+        throw IPAToolError(IPAToolError::Kind::notInstalled);
+    QStringList arguments{QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--non-interactive")};
+    arguments += words;
+    const ProcessOutput output = co_await ProcessRunner::run(*tool, arguments);
+    co_return judge(output, pickAnswer(output.lines), allowFailure);
+}
+
+std::optional<QJsonObject> IPATool::pickAnswer(const QStringList& lines)
+{
+    static const QLatin1String answerKeys[] = {errorKey, successKey, appsKey, versionsKey, outputKey};
+    std::optional<QJsonObject> latest;
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        // Lines are trimmed; anything else is a log line, and skipping it early keeps huge output cheap.
+        if (!line->startsWith(QLatin1Char('{')))
+            continue;
+        auto object = JsonRead::object(line->toUtf8());
+        if (!object)
+            continue;
+        if (std::any_of(std::begin(answerKeys), std::end(answerKeys),
+                        [&](QLatin1String key) { return object->contains(key); }))
+            return object;
+        if (!latest)
+            latest = std::move(object);
+    }
+    return latest;
+}
+
+std::optional<QJsonObject> IPATool::judge(const ProcessOutput& output, std::optional<QJsonObject> answer,
+                                          bool allowFailure)
+{
+    if (allowFailure)
+        return answer;
+    if (const auto text = errorText(answer))
+        throw messageError(*text);
+    if (output.status != 0) {
+        if (answer && answer->contains(errorKey))
+            return answer;
+        throw ToolError(QStringLiteral("ipatool"), output.status,
+                        output.lines.isEmpty() ? output.standardError() : output.lines.last());
+    }
+    return answer;
+}
+
+std::optional<IPATool::Account> IPATool::accountFrom(const std::optional<QJsonObject>& answer)
+{
+    if (!answer || JsonRead::boolean(*answer, successKey) != true)
+        return std::nullopt;
+    const auto email = JsonRead::string(*answer, QLatin1String("email"));
+    if (!email)
+        return std::nullopt;
+    return Account{JsonRead::string(*answer, QLatin1String("name")).value_or(*email), *email};
+}
+
+void IPATool::checkLogin(const std::optional<QJsonObject>& answer)
+{
+    if (const auto text = errorText(answer)) {
+        if (asksForSecondFactor(*text))
+            throw IPAToolError(IPAToolError::Kind::needsTwoFactor);
+        throw IPAToolError(IPAToolError::Kind::badCredentials, *text);
+    }
+    // In non-interactive mode ipatool 2.x asks for the code with a plain info line and exit 0.
+    if (answer && !answer->contains(errorKey) && JsonRead::boolean(*answer, successKey) != true) {
+        if (const auto message = JsonRead::string(*answer, messageKey); message && asksForSecondFactor(*message))
+            throw IPAToolError(IPAToolError::Kind::needsTwoFactor);
+    }
+}
+
+IPATool::PurchasesPage IPATool::purchasesFrom(const QJsonObject& answer)
+{
+    PurchasesPage page;
+    page.totalCount = JsonRead::integer(answer, QLatin1String("totalCount")).value_or(0);
+    const QJsonValue apps = answer.value(appsKey);
+    if (!apps.isArray())
+        return page;
+    const QJsonArray array = apps.toArray();
+    if (!std::all_of(array.begin(), array.end(), [](const QJsonValue& value) { return value.isObject(); }))
+        return page;
+    page.apps.reserve(array.size());
+    for (const QJsonValue& value : array) {
+        const QJsonObject object = value.toObject();
+        const auto id = JsonRead::integer(object, QLatin1String("id"));
+        if (!id)
+            continue;
+        PurchasedApp app;
+        app.id = *id;
+        app.bundleID = JsonRead::string(object, QLatin1String("bundleID")).value_or(QString());
+        app.name = JsonRead::string(object, QLatin1String("name")).value_or(QStringLiteral("Без названия"));
+        app.version = JsonRead::string(object, QLatin1String("version")).value_or(QString());
+        app.price = JsonRead::number(object, QLatin1String("price")).value_or(0);
+        if (const auto date = JsonRead::string(object, QLatin1String("purchaseDate")))
+            app.purchaseDate = parseDate(*date);
+        page.apps.append(std::move(app));
+    }
+    return page;
+}
+
+void IPATool::throwDownloadError(const QString& text)
+{
+    const QString lower = text.toLower();
+    if (lower.contains(QLatin1String("license is required")))
+        throw IPAToolError(IPAToolError::Kind::licenseRequired);
+    if (lower.contains(QLatin1String("app not found")))
+        throw IPAToolError(IPAToolError::Kind::appNotFound);
+    if (lower.contains(QLatin1String("password token")) || lower.contains(QLatin1String("authenticate")))
+        throw IPAToolError(IPAToolError::Kind::notAuthenticated);
+    throw messageError(text);
+}
+
+std::optional<QDateTime> IPATool::parseDate(const QString& text)
+{
+    // The internet date-time form only: Qt's own ISO reader also takes dates without a zone.
+    static const QRegularExpression form(QStringLiteral(
+        R"(^(\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(\.\d+)?(Z|[+-]\d{2}:\d{2})$)"));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const auto part = [&](int index) { return match.captured(index).toInt(); };
+    const QDate date(part(1), part(2), part(3));
+    int msecs = 0;
+    if (const QString fraction = match.captured(7); !fraction.isEmpty())
+        msecs = QString(fraction.mid(1) + QStringLiteral("00")).left(3).toInt();
+    const QTime time(part(4), part(5), part(6), msecs);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+
+    const QString zone = match.captured(8);
+    int offset = 0;
+    if (zone != QLatin1String("Z")) {
+        const auto hours = digits(zone, 1, 2);
+        const auto minutes = digits(zone, 4, 2);
+        if (!hours || !minutes || *hours > 23 || *minutes > 59)
+            return std::nullopt;
+        offset = (*hours * 3600 + *minutes * 60) * (zone.startsWith(QLatin1Char('-')) ? -1 : 1);
+    }
+    const QDateTime local(date, time, QTimeZone(offset));
+    if (!local.isValid())
+        return std::nullopt;
+    return local.toUTC();
+}
+
+qint64 IPATool::measureDownload(const QString& destination)
+{
+    const QFileInfo target(destination);
+    if (target.isFile() && target.size() > 0)
+        return target.size();
+    const QString stem = target.completeBaseName();
+    qint64 largest = 0;
+    const QFileInfoList entries =
+        target.absoluteDir().entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QFileInfo& entry : entries) {
+        if (entry.fileName().startsWith(stem))
+            largest = std::max(largest, entry.size());
+    }
+    return largest;
+}
+
+QCoro::Task<std::optional<IPATool::Account>> IPATool::accountInfo()
+{
+    // Named lists throughout: g++ 12 miscompiles braced lists inside a co_await expression.
+    const QStringList words{QStringLiteral("auth"), QStringLiteral("info")};
+    co_return accountFrom(co_await runJSON(words, true));
+}
+
+QCoro::Task<IPATool::Account> IPATool::login(QString email, QString password, QString code)
+{
+    QStringList words{QStringLiteral("auth"), QStringLiteral("login"), QStringLiteral("-e"), email,
+                      QStringLiteral("-p"), password};
+    if (!code.isEmpty())
+        words << QStringLiteral("--auth-code") << code;
+    checkLogin(co_await runJSON(words, true));
+    const std::optional<Account> account = co_await accountInfo();
+    if (!account)
+        throw messageError(QStringLiteral("Вход не удался — ipatool не вернул данные аккаунта"));
+    co_return *account;
+}
+
+QCoro::Task<> IPATool::logout()
+{
+    const QStringList words{QStringLiteral("auth"), QStringLiteral("revoke")};
+    co_await runJSON(words, true);
+}
+
+QCoro::Task<IPATool::PurchasesPage> IPATool::purchases(int page, int limit)
+{
+    const QStringList words{QStringLiteral("list-purchases"), QStringLiteral("-p"), QString::number(page),
+                            QStringLiteral("-l"), QString::number(limit)};
+    const auto answer = co_await runJSON(words, false);
+    if (!answer)
+        throw messageError(QStringLiteral("Пустой ответ от ipatool"));
+    co_return purchasesFrom(*answer);
+}
+
+QCoro::Task<QStringList> IPATool::versions(qint64 appID)
+{
+    const QStringList words{QStringLiteral("list-versions"), QStringLiteral("-i"), QString::number(appID)};
+    const auto answer = co_await runJSON(words, false);
+    QStringList ids;
+    if (!answer)
+        co_return ids;
+    const QJsonValue list = answer->value(versionsKey);
+    if (!list.isArray())
+        co_return ids;
+    for (const QJsonValue& value : list.toArray()) {
+        if (!value.isString())
+            co_return QStringList();
+        ids.append(value.toString());
+    }
+    co_return ids;
+}
+
+QCoro::Task<AppVersion> IPATool::versionMetadata(qint64 appID, QString externalVersionID)
+{
+    const QStringList words{QStringLiteral("get-version-metadata"), QStringLiteral("-i"), QString::number(appID),
+                            QStringLiteral("--external-version-id"), externalVersionID};
+    const auto answer = co_await runJSON(words, true);
+    AppVersion version{externalVersionID, std::nullopt, std::nullopt};
+    if (!answer || answer->contains(errorKey))
+        co_return version;
+    version.displayVersion = JsonRead::string(*answer, QLatin1String("displayVersion"));
+    if (const auto date = JsonRead::string(*answer, QLatin1String("releaseDate")))
+        version.releaseDate = parseDate(*date);
+    co_return version;
+}
+
+QCoro::Task<QString> IPATool::download(qint64 appID, std::optional<QString> externalVersionID, QString destination,
+                                       bool purchaseIfNeeded, ByteHandler onBytes)
+{
+    QStringList words{QStringLiteral("download"), QStringLiteral("-i"), QString::number(appID), QStringLiteral("-o"),
+                      destination};
+    if (externalVersionID)
+        words << QStringLiteral("--external-version-id") << *externalVersionID;
+    if (purchaseIfNeeded)
+        words << QStringLiteral("--purchase");
+
+    std::optional<QJsonObject> answer;
+    {
+        const ProgressWatcher watcher(destination, std::move(onBytes), m_progressInterval);
+        answer = co_await runJSON(words, true);
+    }
+    if (const auto text = errorText(answer))
+        throwDownloadError(*text);
+    if (const auto output = answer ? JsonRead::string(*answer, outputKey) : std::nullopt)
+        co_return *output;
+    throw messageError(QStringLiteral("ipatool не сказал, куда положил файл"));
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "store/AppVersion.h"
+#include "store/PurchasedApp.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <QCoroTask>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+struct ProcessOutput;
+
+/// The only way to the App Store: every operation runs one `ipatool` command and turns its JSON
+/// answer into records or an IPAToolError. It keeps no state — the sign-in lives inside ipatool —
+/// so operations may run side by side.
+class IPATool {
+public:
+    struct Account {
+        QString name;
+        QString email;
+
+        friend bool operator==(const Account&, const Account&) = default;
+    };
+
+    struct PurchasesPage {
+        QList<PurchasedApp> apps;
+        qint64 totalCount = 0;
+    };
+
+    using ByteHandler = std::function<void(qint64)>;
+
+    explicit IPATool(std::chrono::milliseconds progressInterval = std::chrono::milliseconds(300));
+
+    /// Absent when nobody is signed in; fails only when ipatool is missing or cannot start.
+    QCoro::Task<std::optional<Account>> accountInfo();
+    /// An empty `code` is not passed on.
+    QCoro::Task<Account> login(QString email, QString password, QString code = {});
+    QCoro::Task<> logout();
+    QCoro::Task<PurchasesPage> purchases(int page, int limit = 100);
+    QCoro::Task<QStringList> versions(qint64 appID);
+    /// Never fails for want of an answer: the optional fields are then absent.
+    QCoro::Task<AppVersion> versionMetadata(qint64 appID, QString externalVersionID);
+    /// Returns the path ipatool says it wrote, whatever `destination` was. `onBytes` gets the size
+    /// on disk every progress interval while the download runs and never after it returned.
+    QCoro::Task<QString> download(qint64 appID, std::optional<QString> externalVersionID, QString destination,
+                                  bool purchaseIfNeeded, ByteHandler onBytes);
+
+    /// Runs ipatool with the common prefix and `words`; strict unless `allowFailure`.
+    static QCoro::Task<std::optional<QJsonObject>> runJSON(QStringList words, bool allowFailure);
+
+    // The pure steps of the operations, tested without a process.
+    static std::optional<QJsonObject> pickAnswer(const QStringList& lines);
+    /// Steps after the run: returns the answer, or throws as a strict or lenient command should.
+    static std::optional<QJsonObject> judge(const ProcessOutput& output, std::optional<QJsonObject> answer,
+                                            bool allowFailure);
+    static std::optional<Account> accountFrom(const std::optional<QJsonObject>& answer);
+    /// Throws what a login answer means when it is not a success.
+    static void checkLogin(const std::optional<QJsonObject>& answer);
+    static PurchasesPage purchasesFrom(const QJsonObject& answer);
+    /// Throws the IPAToolError a download error text stands for.
+    [[noreturn]] static void throwDownloadError(const QString& text);
+    static std::optional<QDateTime> parseDate(const QString& text);
+    /// The bytes a download has on disk so far: the destination itself, else the largest sibling
+    /// named after it (ipatool may write under a temporary name first).
+    static qint64 measureDownload(const QString& destination);
+
+private:
+    std::chrono::milliseconds m_progressInterval;
+};

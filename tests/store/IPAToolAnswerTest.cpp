@@ -1,0 +1,155 @@
+#include "store/IPATool.h"
+
+#include "process/ProcessOutput.h"
+#include "process/ToolError.h"
+#include "store/IPAToolError.h"
+#include "support/QtPrinters.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QJsonObject json(const char* text) { return QJsonDocument::fromJson(text).object(); }
+
+ProcessOutput exited(int status, QStringList lines) { return ProcessOutput(status, std::move(lines), {}, {}); }
+
+IPAToolError::Kind kindOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const IPAToolError& error) {
+        return error.kind();
+    }
+    ADD_FAILURE() << "no IPAToolError";
+    return IPAToolError::Kind::message;
+}
+
+} // namespace
+
+TEST(IPAToolAnswer, LatestObjectWithAnAnswerKeyWinsOverEarlierOnesAndLogLines)
+{
+    EXPECT_EQ(IPATool::pickAnswer({R"({"error":"boom"})", R"({"success":true})", R"({"level":"debug"})", "done"}),
+              json(R"({"success":true})"));
+    // Without any of the five keys the latest object is the answer.
+    EXPECT_EQ(IPATool::pickAnswer({R"({"level":"info","n":1})", R"({"level":"info","n":2})", "[1]"}),
+              json(R"({"level":"info","n":2})"));
+    EXPECT_EQ(IPATool::pickAnswer({"plain", "[{\"error\":\"x\"}]", "{broken", ""}), std::nullopt);
+    EXPECT_EQ(IPATool::pickAnswer({R"({"output":"/a.ipa"})", R"({"level":"info","message":"bye"})"}),
+              json(R"({"output":"/a.ipa"})"));
+}
+
+TEST(IPAToolAnswer, StrictAndLenientJudgement)
+{
+    const auto error = json(R"({"error":"license is required","success":false})");
+    EXPECT_EQ(IPATool::judge(exited(1, {}), error, true), error);
+    EXPECT_EQ(IPATool::judge(exited(0, {}), std::nullopt, false), std::nullopt);
+    EXPECT_EQ(kindOf([&] { IPATool::judge(exited(1, {}), error, false); }), IPAToolError::Kind::message);
+    EXPECT_EQ(kindOf([&] { IPATool::judge(exited(0, {}), error, false); }), IPAToolError::Kind::message);
+
+    // An "error" that is not text is left to the caller, whatever the status.
+    const auto structured = json(R"({"error":{"code":5}})");
+    EXPECT_EQ(IPATool::judge(exited(2, {}), structured, false), structured);
+
+    try {
+        IPATool::judge(exited(3, {"first", "last words"}), json(R"({"level":"info"})"), false);
+        FAIL() << "no ToolError";
+    } catch (const ToolError& failure) {
+        EXPECT_EQ(failure.status(), 3);
+        EXPECT_EQ(failure.message(), "last words");
+    }
+}
+
+TEST(IPAToolAnswer, AccountNeedsSuccessAndAnEmail)
+{
+    EXPECT_EQ(IPATool::accountFrom(json(R"({"success":true,"email":"a@b.c","name":"Анна"})")),
+              (IPATool::Account{"Анна", "a@b.c"}));
+    EXPECT_EQ(IPATool::accountFrom(json(R"({"success":true,"email":"a@b.c","name":7})")),
+              (IPATool::Account{"a@b.c", "a@b.c"}));
+    EXPECT_EQ(IPATool::accountFrom(json(R"({"success":"true","email":"a@b.c"})")), std::nullopt);
+    EXPECT_EQ(IPATool::accountFrom(json(R"({"success":true})")), std::nullopt);
+    EXPECT_EQ(IPATool::accountFrom(std::nullopt), std::nullopt);
+}
+
+TEST(IPAToolAnswer, LoginRefusalsAreTranslated)
+{
+    for (const char* text : {R"({"error":"An Auth Code is required"})", R"({"error":"TWO-FACTOR needed"})",
+                             R"({"error":"2FA"})",
+                             R"({"level":"info","message":"2FA code is required; run the command again and supply a code using the `--auth-code` flag","time":"2026-01-01T00:00:00Z"})"})
+        EXPECT_EQ(kindOf([&] { IPATool::checkLogin(json(text)); }), IPAToolError::Kind::needsTwoFactor) << text;
+
+    try {
+        IPATool::checkLogin(json(R"({"error":"Invalid Credentials"})"));
+        FAIL() << "accepted";
+    } catch (const IPAToolError& error) {
+        EXPECT_EQ(error.kind(), IPAToolError::Kind::badCredentials);
+        EXPECT_EQ(error.text(), "Invalid Credentials");
+    }
+    // Success answers and unrelated messages go on to ask for the account.
+    EXPECT_NO_THROW(IPATool::checkLogin(json(R"({"success":true,"message":"2fa done"})")));
+    EXPECT_NO_THROW(IPATool::checkLogin(json(R"({"level":"info","message":"signing in"})")));
+    EXPECT_NO_THROW(IPATool::checkLogin(std::nullopt));
+}
+
+TEST(IPAToolAnswer, DownloadErrorsFirstMatchWins)
+{
+    const auto kind = [](const char* text) { return kindOf([&] { IPATool::throwDownloadError(text); }); };
+    EXPECT_EQ(kind("License is required; failed to authenticate"), IPAToolError::Kind::licenseRequired);
+    EXPECT_EQ(kind("failed: APP NOT FOUND"), IPAToolError::Kind::appNotFound);
+    EXPECT_EQ(kind("password token is expired"), IPAToolError::Kind::notAuthenticated);
+    EXPECT_EQ(kind("please authenticate"), IPAToolError::Kind::notAuthenticated);
+    try {
+        IPATool::throwDownloadError("Disk Full");
+    } catch (const IPAToolError& error) {
+        EXPECT_EQ(error.description(), "Disk Full");
+    }
+}
+
+TEST(IPAToolAnswer, PurchaseRecordsSkipAppsWithoutAnIntegerId)
+{
+    const IPATool::PurchasesPage page = IPATool::purchasesFrom(json(R"({"totalCount":4.5,"apps":[
+        {"name":"no id"}, {"id":"12","name":"text id"}, {"id":1.5}, {"id":9007199254740993,"name":"big"},
+        {"id":5,"bundleID":3,"price":"free","purchaseDate":"yesterday"}]})"));
+    EXPECT_EQ(page.totalCount, 0);
+    ASSERT_EQ(page.apps.size(), 2);
+    EXPECT_EQ(page.apps[0].id, 9007199254740993);
+    EXPECT_EQ(page.apps[1], (PurchasedApp{5, "", "Без названия", "", 0, std::nullopt, std::nullopt, std::nullopt, false}));
+    EXPECT_TRUE(IPATool::purchasesFrom(json(R"({"apps":[{"id":1},2]})")).apps.isEmpty());
+}
+
+TEST(IPAToolAnswer, InternetDatesOnly)
+{
+    const QDateTime utc(QDate(2020, 2, 29), QTime(23, 59, 58), QTimeZone::utc());
+    EXPECT_EQ(IPATool::parseDate("2020-02-29T23:59:58Z"), utc);
+    EXPECT_EQ(IPATool::parseDate("2020-03-01T02:59:58+03:00"), utc);
+    EXPECT_EQ(IPATool::parseDate("2020-02-29T23:59:58.5Z"), utc.addMSecs(500));
+    EXPECT_EQ(IPATool::parseDate("2020-02-29T23:59:58.123456789Z"), utc.addMSecs(123));
+    for (const char* text : {"2020-02-29", "2020-02-29T23:59:58", "2020-02-30T00:00:00Z", "2020-02-29 23:59:58Z",
+                             "2020-02-29T23:59:58+0300", "2020-02-29T25:00:00Z", "", "٢٠٢٠-02-29T23:59:58Z"})
+        EXPECT_EQ(IPATool::parseDate(text), std::nullopt) << text;
+}
+
+TEST(IPAToolAnswer, ProgressIsTheFileOrItsLargestNamesake)
+{
+    QTemporaryDir dir;
+    const auto make = [&](const char* name, int size) {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(size, 'x'));
+    };
+    const QString destination = dir.filePath("app_1.0.ipa");
+    EXPECT_EQ(IPATool::measureDownload(destination), 0);
+    make("app_1.0.tmp", 300);
+    make("app_1.0.part", 200);
+    make("other.ipa", 900);
+    EXPECT_EQ(IPATool::measureDownload(destination), 300);
+    make("app_1.0.ipa", 0);
+    EXPECT_EQ(IPATool::measureDownload(destination), 300);
+    make("app_1.0.ipa", 40);
+    EXPECT_EQ(IPATool::measureDownload(destination), 40);
+    EXPECT_EQ(IPATool::measureDownload(dir.filePath("missing/folder/x.ipa")), 0);
+}

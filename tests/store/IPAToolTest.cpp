@@ -1,0 +1,241 @@
+#include "store/IPATool.h"
+
+#include "process/ToolError.h"
+#include "store/IPAToolError.h"
+#include "support/AsyncTest.h"
+#include "support/QtPrinters.h"
+#include "support/StandinTools.h"
+#include "support/TempHome.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QJsonObject scenarioFile(const char* name)
+{
+    QFile file(QString(QUORREL_TEST_DATA_DIR) + "/ipatool/" + name);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+QJsonObject rule(const QJsonArray& steps, int exitCode = 0)
+{
+    return {{"tool", "ipatool"}, {"steps", steps}, {"exit", exitCode}};
+}
+
+QJsonObject out(const QString& text) { return {{"out", text}}; }
+
+template <typename Task>
+IPAToolError::Kind failureOf(Task task)
+{
+    try {
+        AsyncTest::await(std::move(task));
+    } catch (const IPAToolError& error) {
+        return error.kind();
+    }
+    ADD_FAILURE() << "no IPAToolError";
+    return IPAToolError::Kind::message;
+}
+
+class IPAToolTest : public ::testing::Test {
+protected:
+    void use(const char* scenario) { tools.setScenario(scenarioFile(scenario)); }
+    void answer(const QJsonArray& steps, int exitCode = 0)
+    {
+        tools.setScenario({{"rules", QJsonArray{rule(steps, exitCode)}}});
+    }
+
+    TempHome home;
+    StandinTools tools{home.resourceDirectory(), {"ipatool"}};
+    IPATool client{std::chrono::milliseconds(50)};
+};
+
+} // namespace
+
+TEST_F(IPAToolTest, MissingToolFailsEveryOperationBeforeAnythingRuns)
+{
+    QFile::remove(tools.path("ipatool"));
+    EXPECT_EQ(failureOf(client.accountInfo()), IPAToolError::Kind::notInstalled);
+    EXPECT_EQ(failureOf(client.download(1, std::nullopt, home.filePath("a.ipa"), false, {})),
+              IPAToolError::Kind::notInstalled);
+}
+
+TEST_F(IPAToolTest, SignInAsksForTheSecondFactorThenSucceedsWithTheCode)
+{
+    use("account.json");
+    EXPECT_EQ(AsyncTest::await(client.accountInfo()), std::nullopt);
+
+    // ipatool 2.x answers a missing code with exit 0 and only an info line, no "error".
+    EXPECT_EQ(failureOf(client.login("ivan@example.com", "secret")), IPAToolError::Kind::needsTwoFactor);
+    EXPECT_EQ(failureOf(client.login("ivan@example.com", "secret", "")), IPAToolError::Kind::needsTwoFactor);
+
+    const IPATool::Account account = AsyncTest::await(client.login("ivan@example.com", "secret", "123456"));
+    EXPECT_EQ(account, (IPATool::Account{"Иван Петров", "ivan@example.com"}));
+    EXPECT_EQ(AsyncTest::await(client.accountInfo()), account);
+
+    const auto calls = tools.calls("ipatool");
+    EXPECT_EQ(calls.at(1), (QStringList{"--format", "json", "--non-interactive", "auth", "login", "-e",
+                                        "ivan@example.com", "-p", "secret"}));
+    EXPECT_FALSE(calls.at(2).contains("--auth-code"));
+    EXPECT_EQ(calls.at(3).mid(9), (QStringList{"--auth-code", "123456"}));
+
+    AsyncTest::await(client.logout());
+    EXPECT_EQ(tools.state("signedIn"), "no");
+    EXPECT_EQ(AsyncTest::await(client.accountInfo()), std::nullopt);
+}
+
+TEST_F(IPAToolTest, WrongPasswordIsBadCredentialsWithTheToolsText)
+{
+    use("account.json");
+    try {
+        AsyncTest::await(client.login("ivan@example.com", "wrong"));
+        FAIL() << "signed in with a wrong password";
+    } catch (const IPAToolError& error) {
+        EXPECT_EQ(error.kind(), IPAToolError::Kind::badCredentials);
+        EXPECT_EQ(error.description(), "failed to log in: something went wrong");
+    }
+}
+
+TEST_F(IPAToolTest, SignInWithoutAccountDataIsReportedNotTakenForSuccess)
+{
+    answer({out(R"({"level":"info","success":true})")});
+    try {
+        AsyncTest::await(client.login("a@b.c", "x"));
+        FAIL() << "no failure";
+    } catch (const IPAToolError& error) {
+        EXPECT_EQ(error.description(), "Вход не удался — ipatool не вернул данные аккаунта");
+    }
+}
+
+TEST_F(IPAToolTest, PurchasesPagesVersionsAndMetadata)
+{
+    use("catalogue.json");
+    const IPATool::PurchasesPage first = AsyncTest::await(client.purchases(0, 2));
+    EXPECT_EQ(first.totalCount, 3);
+    ASSERT_EQ(first.apps.size(), 2);
+    EXPECT_EQ(first.apps[0].id, 1111);
+    EXPECT_EQ(first.apps[0].name, "Ушедшее");
+    EXPECT_TRUE(first.apps[0].isFree());
+    EXPECT_EQ(first.apps[1].price, 1.99);
+    EXPECT_EQ(first.apps[1].purchaseDate, QDateTime::fromString("2016-07-08T09:10:11.250Z", Qt::ISODateWithMs));
+    EXPECT_FALSE(first.apps[1].artworkFetched);
+
+    const IPATool::PurchasesPage second = AsyncTest::await(client.purchases(1, 2));
+    ASSERT_EQ(second.apps.size(), 1);
+    EXPECT_EQ(second.apps[0].name, "Без названия");
+    EXPECT_EQ(second.apps[0].purchaseDate, std::nullopt);
+
+    EXPECT_EQ(AsyncTest::await(client.versions(1111)), (QStringList{"800", "801", "802"}));
+    const AppVersion version = AsyncTest::await(client.versionMetadata(1111, "801"));
+    EXPECT_EQ(version, (AppVersion{"801", "1.0.1", QDateTime::fromString("2015-04-05T06:07:08Z", Qt::ISODate)}));
+    EXPECT_EQ(AsyncTest::await(client.versionMetadata(1111, "799")), (AppVersion{"799", std::nullopt, std::nullopt}));
+}
+
+TEST_F(IPAToolTest, StrictCommandsFailWithTheToolsErrorText)
+{
+    use("catalogue.json");
+    tools.setState("signedIn", "no");
+    try {
+        AsyncTest::await(client.purchases(0));
+        FAIL() << "no failure";
+    } catch (const IPAToolError& error) {
+        EXPECT_EQ(error.kind(), IPAToolError::Kind::message);
+        EXPECT_EQ(error.description(), "failed to get account: password token is expired");
+    }
+    EXPECT_EQ(failureOf(client.download(1111, std::nullopt, home.filePath("x.ipa"), true, {})),
+              IPAToolError::Kind::notAuthenticated);
+}
+
+TEST_F(IPAToolTest, StrictCommandWithoutJsonFailsWithItsLastLine)
+{
+    answer({out("Error: unknown flag: --bogus"), out("Run 'ipatool --help' for usage.")}, 1);
+    try {
+        AsyncTest::await(client.versions(5));
+        FAIL() << "no failure";
+    } catch (const ToolError& error) {
+        EXPECT_EQ(error.tool(), "ipatool");
+        EXPECT_EQ(error.status(), 1);
+        EXPECT_EQ(error.message(), "Run 'ipatool --help' for usage.");
+    }
+}
+
+TEST_F(IPAToolTest, FreeAppNeedsALicenceThenDownloadsWithGrowingProgress)
+{
+    use("catalogue.json");
+    const QString destination = home.filePath("com.example.gone_1.0.ipa");
+    EXPECT_EQ(failureOf(client.download(1111, std::nullopt, destination, false, {})),
+              IPAToolError::Kind::licenseRequired);
+
+    QList<qint64> sizes;
+    const QString written =
+        AsyncTest::await(client.download(1111, std::nullopt, destination, true, [&](qint64 size) { sizes.append(size); }));
+    EXPECT_EQ(written, destination);
+    EXPECT_EQ(QFileInfo(destination).size(), 60000);
+    ASSERT_GE(sizes.size(), 3);
+    EXPECT_TRUE(std::is_sorted(sizes.begin(), sizes.end()));
+    EXPECT_GT(sizes.back(), 0);
+    EXPECT_TRUE(tools.calls("ipatool").last().endsWith("--purchase"));
+
+    const QString older = home.filePath("paid_2.0.ipa");
+    EXPECT_EQ(AsyncTest::await(client.download(2222, "900", older, false, {})), older);
+    EXPECT_EQ(failureOf(client.download(404, std::nullopt, older, false, {})), IPAToolError::Kind::appNotFound);
+}
+
+TEST_F(IPAToolTest, NoProgressReportAfterTheDownloadReturnedEvenWhenItThrew)
+{
+    // Reports pile up for a while, then the tool either answers or dies mid-write.
+    const QJsonObject slowWrite{{"write", "{opt:-o}"}, {"bytes", 5000}, {"chunks", 5}, {"interval", 60}};
+    for (const bool crashes : {false, true}) {
+        QJsonArray steps{slowWrite};
+        if (crashes)
+            steps.append(QJsonObject{{"signal", "KILL"}});
+        else
+            steps.append(out(R"({"output":"/elsewhere.ipa","success":true})"));
+        answer(steps);
+
+        bool returned = false;
+        int late = 0;
+        int reports = 0;
+        const auto onBytes = [&](qint64) {
+            ++reports;
+            if (returned)
+                ++late;
+        };
+        try {
+            EXPECT_EQ(AsyncTest::await(client.download(7, std::nullopt, home.filePath("p.ipa"), false, onBytes)),
+                      "/elsewhere.ipa");
+            EXPECT_FALSE(crashes);
+        } catch (const IPAToolError& error) {
+            EXPECT_TRUE(crashes);
+            EXPECT_EQ(error.description(), "ipatool не сказал, куда положил файл");
+        }
+        returned = true;
+        AsyncTest::waitUntil([] { return false; }, std::chrono::milliseconds(300));
+        EXPECT_GE(reports, 3);
+        EXPECT_EQ(late, 0);
+    }
+}
+
+TEST_F(IPAToolTest, HostileOutputEndsInTheDocumentedErrorNeverACrashOrHang)
+{
+    const QString deep = QString("{\"a\":") + QString(100000, '[') + QString(100000, ']') + "}";
+    const QJsonArray garbage{out("\x01\x02 not json"), out("[1,2,3]"), out(QString(100000, '[')), out(deep),
+                             QJsonObject{{"outRaw", QString(QByteArray("{\"error\":\"\xff\xfe\"}\n").toBase64())}},
+                             out(R"({"level":"info","message":"retrying"})")};
+
+    answer(garbage, 0);
+    EXPECT_EQ(failureOf(client.purchases(0)), IPAToolError::Kind::message);
+    answer(garbage, 0);
+    EXPECT_EQ(AsyncTest::await(client.accountInfo()), std::nullopt);
+
+    // A crash mid-page: the half-printed object is no answer, and the kill is a non-zero exit.
+    answer({out("{\"apps\":[{\"id\":1,"), QJsonObject{{"signal", "SEGV"}}});
+    EXPECT_THROW(AsyncTest::await(client.purchases(0)), ToolError);
+    answer({out("[{\"error\":\"x\"}]")}, 1);
+    EXPECT_THROW(AsyncTest::await(client.versions(1)), ToolError);
+}

@@ -1,0 +1,186 @@
+#include "support/HttpServer.h"
+
+#include <QFile>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+QByteArray reason(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 204: return "No Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 304: return "Not Modified";
+    case 400: return "Bad Request";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    default: return "Status";
+    }
+}
+
+// Whether `buffer` holds a whole request; fills `request` when it does.
+bool parse(const QByteArray& buffer, HttpServer::Request& request)
+{
+    const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
+    if (headerEnd < 0)
+        return false;
+    const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
+    const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
+    request.method = requestLine.value(0);
+    const QUrl target(QString::fromUtf8(requestLine.value(1)));
+    request.path = target.path();
+    request.query = QUrlQuery(target);
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype colon = lines[i].indexOf(':');
+        if (colon > 0)
+            request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+    }
+    const qsizetype length = request.headers.value("content-length", "0").toLongLong();
+    if (buffer.size() - headerEnd - 4 < length)
+        return false;
+    request.body = buffer.mid(headerEnd + 4, length);
+    return true;
+}
+
+} // namespace
+
+HttpServer::Response HttpServer::Response::json(QByteArray body, int status)
+{
+    return text(std::move(body), "application/json", status);
+}
+
+HttpServer::Response HttpServer::Response::text(QByteArray body, QByteArray contentType, int status)
+{
+    Response response;
+    response.status = status;
+    response.headers.append({"Content-Type", std::move(contentType)});
+    response.body = std::move(body);
+    return response;
+}
+
+HttpServer::Response HttpServer::Response::file(const QString& path, QByteArray contentType)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return text("no such file", "text/plain", 404);
+    return text(file.readAll(), std::move(contentType));
+}
+
+HttpServer::Response HttpServer::Response::silence()
+{
+    Response response;
+    response.never = true;
+    return response;
+}
+
+HttpServer::HttpServer(QObject* parent)
+    : QObject(parent)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &HttpServer::accept);
+    if (!m_server.listen(QHostAddress::LocalHost, 0))
+        qWarning("HttpServer: cannot listen: %s", qPrintable(m_server.errorString()));
+}
+
+HttpServer::~HttpServer()
+{
+    m_server.close();
+    // Before the members go: a socket's last signals must not reach a half-destroyed server.
+    const QList<QTcpSocket*> sockets = findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly);
+    for (QTcpSocket* socket : sockets) {
+        socket->disconnect(this);
+        delete socket;
+    }
+}
+
+QUrl HttpServer::url() const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()));
+}
+
+QUrl HttpServer::url(const QString& path) const
+{
+    QUrl result = url();
+    result.setPath(path);
+    return result;
+}
+
+void HttpServer::setResponse(const QString& path, Response response)
+{
+    m_handlers.insert(path, [response](const Request&) { return response; });
+}
+
+void HttpServer::setHandler(const QString& path, Handler handler)
+{
+    m_handlers.insert(path, std::move(handler));
+}
+
+void HttpServer::setFallback(Handler handler)
+{
+    m_fallback = std::move(handler);
+}
+
+QList<HttpServer::Request> HttpServer::requests(const QString& path) const
+{
+    QList<Request> matching;
+    for (const Request& request : m_requests) {
+        if (request.path == path)
+            matching.append(request);
+    }
+    return matching;
+}
+
+void HttpServer::accept()
+{
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        socket->setParent(this);
+        m_pending.insert(socket, {});
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_pending.remove(socket);
+            socket->deleteLater();
+        });
+        readFrom(socket);
+    }
+}
+
+void HttpServer::readFrom(QTcpSocket* socket)
+{
+    auto pending = m_pending.find(socket);
+    if (pending == m_pending.end())
+        return;
+    pending->append(socket->readAll());
+    Request request;
+    if (!parse(*pending, request))
+        return;
+    // One request per connection: whatever follows is ignored.
+    m_pending.erase(pending);
+    m_requests.append(request);
+    answer(socket, request);
+}
+
+void HttpServer::answer(QTcpSocket* socket, const Request& request)
+{
+    const Handler handler = m_handlers.value(request.path, m_fallback);
+    const Response response = handler ? handler(request) : Response::text("not found", "text/plain", 404);
+    if (response.never)
+        return;
+    QByteArray bytes = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reason(response.status) + "\r\n";
+    for (const auto& [name, value] : response.headers)
+        bytes += name + ": " + value + "\r\n";
+    bytes += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\nConnection: close\r\n\r\n";
+    if (request.method != "HEAD")
+        bytes += response.body;
+    const auto send = [socket, bytes] {
+        socket->write(bytes);
+        socket->disconnectFromHost();
+    };
+    if (response.delay.count() > 0)
+        QTimer::singleShot(response.delay, socket, send);
+    else
+        send();
+}
