@@ -28,7 +28,7 @@ std::optional<QByteArray> read(const QString& path, qint64 maxBytes)
     // A device or a runaway file must not be read into memory without end.
     if (file.size() > maxBytes)
         return std::nullopt;
-    QByteArray content = file.read(maxBytes + 1);
+    QByteArray content = file.readAll();
     if (content.size() > maxBytes || file.error() != QFileDevice::NoError)
         return std::nullopt;
     return content;

@@ -1,0 +1,189 @@
+#include "store/PurchasesCache.h"
+
+#include "common/AtomicFile.h"
+#include "common/JsonRead.h"
+#include "common/ReferenceDate.h"
+#include "support/QtPrinters.h"
+#include "support/TempHome.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRandomGenerator>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+PurchasedApp sparse() { return {42, "com.example.sparse", "Sparse", "2.0", 0, {}, {}, {}, false}; }
+
+PurchasedApp full()
+{
+    return {9007199254740993, "com.example.full", "Полное", "1.2.3", 2.99,
+            QDateTime(QDate(2014, 5, 6), QTime(7, 8, 9, 125), QTimeZone::utc()),
+            QUrl("https://is1-ssl.mzstatic.com/image/thumb/x/100x100bb.jpg"), "Seller", true};
+}
+
+void writeFile(const QByteArray& content) { ASSERT_TRUE(AtomicFile::write(PurchasesCache::filePath(), content)); }
+
+QJsonObject storedObject()
+{
+    QFile file(PurchasesCache::filePath());
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+} // namespace
+
+TEST(ReferenceDate, CountsSecondsFrom2001AndRejectsImpossibleValues)
+{
+    EXPECT_EQ(ReferenceDate::toSeconds(QDateTime(QDate(2001, 1, 1), QTime(0, 0, 1, 500), QTimeZone::utc())), 1.5);
+    EXPECT_EQ(ReferenceDate::fromSeconds(-86400), QDateTime(QDate(2000, 12, 31), QTime(0, 0), QTimeZone::utc()));
+    for (const double bad : {qInf(), -qInf(), qQNaN(), 1e300})
+        EXPECT_EQ(ReferenceDate::fromSeconds(bad), std::nullopt);
+}
+
+TEST(JsonRead, IntegersMustBeWholeAndFitSixtyFourBits)
+{
+    const QJsonObject object = QJsonDocument::fromJson(
+        R"({"big":9223372036854775807,"whole":3.0,"frac":3.5,"huge":1e300,"text":"3","neg":-9223372036854775808})")
+                                   .object();
+    EXPECT_EQ(JsonRead::integer(object, QLatin1String("big")), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(JsonRead::integer(object, QLatin1String("neg")), std::numeric_limits<qint64>::min());
+    EXPECT_EQ(JsonRead::integer(object, QLatin1String("whole")), 3);
+    for (const char* key : {"frac", "huge", "text", "absent"})
+        EXPECT_EQ(JsonRead::integer(object, QLatin1String(key)), std::nullopt) << key;
+}
+
+TEST(PurchasedApp, GoneOnlyWhenTheLookupAnsweredWithoutAnIcon)
+{
+    PurchasedApp app = sparse();
+    EXPECT_FALSE(app.isGoneFromStore());
+    app.artworkFetched = true;
+    EXPECT_TRUE(app.isGoneFromStore());
+    app.artworkURL = QUrl("https://example.com/i.png");
+    EXPECT_FALSE(app.isGoneFromStore());
+
+    for (const double price : {0.0, -0.0})
+        EXPECT_TRUE((PurchasedApp{1, {}, {}, {}, price, {}, {}, {}, false}).isFree());
+    for (const double price : {0.01, -1.0})
+        EXPECT_FALSE((PurchasedApp{1, {}, {}, {}, price, {}, {}, {}, false}).isFree());
+}
+
+TEST(PurchasesCache, RoundTripLeavesAbsentFieldsOutAndKeepsEveryValue)
+{
+    TempHome home;
+    const QDateTime before = QDateTime::currentDateTimeUtc().addMSecs(-1);
+    PurchasesCache::save({sparse(), full()}, "ivan@example.com");
+
+    const QJsonArray apps = storedObject().value("apps").toArray();
+    ASSERT_EQ(apps.size(), 2);
+    const QJsonObject stored = apps[0].toObject();
+    EXPECT_EQ(stored.keys(), (QStringList{"artworkFetched", "bundleID", "id", "name", "price", "version"}));
+    EXPECT_EQ(apps[1].toObject().value("purchaseDate").toDouble(),
+              ReferenceDate::toSeconds(*full().purchaseDate));
+
+    QFile file(PurchasesCache::filePath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(file.readAll().contains('\n'));
+
+    const auto payload = PurchasesCache::load("ivan@example.com");
+    ASSERT_TRUE(payload);
+    EXPECT_EQ(payload->apps, (QList<PurchasedApp>{sparse(), full()}));
+    EXPECT_EQ(qHash(payload->apps[1]), qHash(full()));
+    EXPECT_GE(payload->updatedAt, before);
+    EXPECT_LE(payload->updatedAt, QDateTime::currentDateTimeUtc());
+
+    EXPECT_EQ(PurchasesCache::load("Ivan@example.com"), std::nullopt);
+    PurchasesCache::clear();
+    EXPECT_FALSE(QFile::exists(PurchasesCache::filePath()));
+    EXPECT_EQ(PurchasesCache::load("ivan@example.com"), std::nullopt);
+    PurchasesCache::clear();
+}
+
+TEST(PurchasesCache, ReadsAFileWrittenByHand)
+{
+    TempHome home;
+    QFile source(QString(QUORREL_TEST_DATA_DIR) + "/store/purchases-handwritten.json");
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    writeFile(source.readAll());
+
+    const auto payload = PurchasesCache::load("ivan@example.com");
+    ASSERT_TRUE(payload);
+    EXPECT_EQ(payload->updatedAt, QDateTime(QDate(2026, 1, 1), QTime(0, 0, 0, 500), QTimeZone::utc()));
+    ASSERT_EQ(payload->apps.size(), 2);
+    EXPECT_EQ(payload->apps[0].purchaseDate, ReferenceDate::epoch());
+    EXPECT_TRUE(payload->apps[0].isGoneFromStore());
+    EXPECT_EQ(payload->apps[1], (PurchasedApp{1, "", "Платное", "", -1.5, std::nullopt,
+                                              QUrl("https://is1-ssl.mzstatic.com/image/thumb/a/100x100bb.jpg"),
+                                              "Example Ltd", true}));
+}
+
+TEST(PurchasesCache, DamagedForeignOrEditedFilesAreNoCacheAndTheNextSaveRepairs)
+{
+    TempHome home;
+    PurchasesCache::save({full()}, "a@b.c");
+    QFile file(PurchasesCache::filePath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray good = file.readAll();
+    file.close();
+
+    QByteArray garbage(50 * 1024 * 1024, '\0');
+    QRandomGenerator generator(7);
+    generator.fillRange(reinterpret_cast<quint32*>(garbage.data()), garbage.size() / 4);
+
+    QList<QByteArray> bad{good.left(good.size() / 2),
+                          "",
+                          "[]",
+                          QByteArray(100000, '[') + QByteArray(100000, ']'),
+                          "{\"apps\":" + QByteArray(100000, '[') + QByteArray(100000, ']') + "}",
+                          garbage};
+    const QJsonObject root = QJsonDocument::fromJson(good).object();
+    const QJsonObject app = root.value("apps").toArray().first().toObject();
+    const auto withApp = [&](const QJsonObject& changed) {
+        QJsonObject copy = root;
+        copy.insert("apps", QJsonArray{changed});
+        return QJsonDocument(copy).toJson();
+    };
+    for (const char* key : {"id", "bundleID", "name", "version", "price", "artworkFetched"}) {
+        QJsonObject missing = app;
+        missing.remove(key);
+        bad.append(withApp(missing));
+    }
+    for (const auto& [key, value] : std::initializer_list<std::pair<const char*, QJsonValue>>{
+             {"id", "12"}, {"id", 1.5}, {"price", "0"}, {"artworkFetched", 1}, {"purchaseDate", "2020-01-01"},
+             {"purchaseDate", 1e300}, {"sellerName", 3}, {"artworkURL", "http://[oops"}, {"name", QJsonValue()}}) {
+        QJsonObject changed = app;
+        changed.insert(key, value);
+        bad.append(withApp(changed));
+    }
+    for (const char* key : {"apps", "updatedAt", "account"}) {
+        QJsonObject missing = root;
+        missing.remove(key);
+        bad.append(QJsonDocument(missing).toJson());
+    }
+    {
+        QJsonObject notAnObject = root;
+        notAnObject.insert("apps", QJsonArray{app, 5});
+        bad.append(QJsonDocument(notAnObject).toJson());
+    }
+
+    for (qsizetype i = 0; i < bad.size(); ++i) {
+        writeFile(bad[i]);
+        EXPECT_EQ(PurchasesCache::load("a@b.c"), std::nullopt) << "case " << i;
+    }
+    PurchasesCache::save({sparse()}, "a@b.c");
+    ASSERT_TRUE(PurchasesCache::load("a@b.c"));
+    EXPECT_EQ(PurchasesCache::load("a@b.c")->apps, QList<PurchasedApp>{sparse()});
+}
+
+TEST(PurchasesCache, OptionalKeysMayBeNullAndUnknownKeysAreIgnored)
+{
+    TempHome home;
+    writeFile(R"({"account":"x","updatedAt":0,"future":1,"apps":[{"id":42,"bundleID":"com.example.sparse",
+        "name":"Sparse","version":"2.0","price":0,"artworkFetched":false,"sellerName":null,"extra":[1]}]})");
+    const auto payload = PurchasesCache::load("x");
+    ASSERT_TRUE(payload);
+    EXPECT_EQ(payload->apps, QList<PurchasedApp>{sparse()});
+}
