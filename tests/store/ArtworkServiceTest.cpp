@@ -1,0 +1,184 @@
+#include "store/ArtworkService.h"
+
+#include "common/AtomicFile.h"
+#include "common/ReferenceDate.h"
+#include "support/AsyncTest.h"
+#include "support/HttpServer.h"
+#include "support/QtPrinters.h"
+#include "support/TempHome.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Response = HttpServer::Response;
+
+QJsonObject result(qint64 id, const char* country)
+{
+    return {{"trackId", id},
+            {"artworkUrl100", QString("https://art.example/%1/%2.jpg").arg(country).arg(id)},
+            {"sellerName", QString("Seller %1").arg(id)},
+            {"fileSizeBytes", QString::number(id * 1000)}};
+}
+
+// Answers every asked App ID found in `known` for that storefront.
+HttpServer::Handler store(QHash<QString, QList<qint64>> known)
+{
+    return [known](const HttpServer::Request& request) {
+        const QString country = request.query.queryItemValue("country");
+        QJsonArray results;
+        for (const QString& id : request.query.queryItemValue("id").split(',')) {
+            if (known.value(country).contains(id.toLongLong()))
+                results.append(result(id.toLongLong(), qPrintable(country)));
+        }
+        return Response::json(QJsonDocument(QJsonObject{{"resultCount", results.size()}, {"results", results}}).toJson());
+    };
+}
+
+QStringList countries(const HttpServer& server)
+{
+    QStringList asked;
+    for (const auto& request : server.requests("/lookup"))
+        asked.append(request.query.queryItemValue("country"));
+    return asked;
+}
+
+class ArtworkServiceTest : public ::testing::Test {
+protected:
+    QHash<qint64, ArtworkService::Info> lookup(QList<qint64> ids) { return AsyncTest::await(service.info(ids)); }
+
+    TempHome home;
+    HttpServer server;
+    ArtworkService service{server.url(), 2s};
+};
+
+} // namespace
+
+TEST_F(ArtworkServiceTest, AsksRuThenUsAndMarksWhatNeitherKnowsAsGone)
+{
+    server.setHandler("/lookup", store({{"ru", {1}}, {"us", {1, 2}}}));
+    const auto info = lookup({1, 2, 3});
+
+    EXPECT_EQ(countries(server), (QStringList{"ru", "us"}));
+    const auto query = server.requests().first().query;
+    EXPECT_EQ(query.toString(), "id=1,2,3&country=ru&entity=software");
+    ASSERT_EQ(info.size(), 3);
+    EXPECT_EQ(info[1], (ArtworkService::Info{QUrl("https://art.example/us/1.jpg"), "Seller 1", 1000}));
+    EXPECT_EQ(info[2].artworkURL, QUrl("https://art.example/us/2.jpg"));
+    EXPECT_EQ(info[3], (ArtworkService::Info{}));
+
+    // Answered for good: the next call asks nothing, also after a restart that reads the file.
+    server.clearRequests();
+    EXPECT_EQ(lookup({3, 1, 2}), info);
+    ArtworkService restarted(server.url(), 2s);
+    EXPECT_EQ(AsyncTest::await(restarted.info({1, 2, 3})), info);
+    EXPECT_TRUE(server.requests().isEmpty());
+}
+
+TEST_F(ArtworkServiceTest, StopsAfterRuWhenItAnsweredTheWholeBatchAndCutsBatchesOfFifty)
+{
+    QList<qint64> ids;
+    for (qint64 id = 1; id <= 120; ++id)
+        ids.append(id);
+    server.setHandler("/lookup", store({{"ru", ids}}));
+    EXPECT_EQ(lookup(ids).size(), 120);
+    QList<qsizetype> sizes;
+    for (const auto& request : server.requests())
+        sizes.append(request.query.queryItemValue("id").split(',').size());
+    EXPECT_EQ(sizes, (QList<qsizetype>{50, 50, 20}));
+    EXPECT_EQ(countries(server), (QStringList{"ru", "ru", "ru"}));
+}
+
+TEST_F(ArtworkServiceTest, FailedRequestsLeaveTheBatchUnansweredNeverGone)
+{
+    const QList<std::pair<const char*, Response>> failures{
+        {"500 with JSON", Response::json(R"({"results":[]})", 500)},
+        {"404", Response::json(R"({"results":[]})", 404)},
+        {"HTML", Response::text("<html><body>Service unavailable</body></html>", "text/html")},
+        {"silence", Response::silence()},
+    };
+    for (const auto& [label, response] : failures) {
+        server.setResponse("/lookup", response);
+        EXPECT_TRUE(lookup({7, 8}).isEmpty()) << label;
+    }
+
+    // A failure on "us" keeps what "ru" answered and marks nothing gone.
+    server.setHandler("/lookup", [](const HttpServer::Request& request) {
+        if (request.query.queryItemValue("country") == "us")
+            return Response::json("{}", 503);
+        return Response::json(QJsonDocument(QJsonObject{{"results", QJsonArray{result(7, "ru")}}}).toJson());
+    });
+    const auto partial = lookup({7, 8});
+    EXPECT_EQ(partial.keys(), QList<qint64>{7});
+
+    // Nothing listening at all.
+    ArtworkService offline(QUrl("http://127.0.0.1:1"), 2s);
+    EXPECT_TRUE(AsyncTest::await(offline.info({8})).isEmpty());
+}
+
+TEST_F(ArtworkServiceTest, ReadsFallbackFieldsAndStoresAnswersNobodyAskedFor)
+{
+    server.setResponse("/lookup", Response::json(R"({"results":[
+        {"trackId":5,"artworkUrl60":"https://art.example/60.jpg","artistName":"Artist","fileSizeBytes":1234},
+        {"trackId":6,"artworkUrl100":7,"artworkUrl60":"https://art.example/6.jpg","sellerName":"S","fileSizeBytes":"12ab"},
+        {"trackId":"9","artworkUrl100":"https://art.example/9.jpg"},
+        {"trackId":99,"artworkUrl100":"https://art.example/99.jpg"}]})"));
+    const auto info = lookup({5, 6, 9});
+    EXPECT_EQ(info[5], (ArtworkService::Info{QUrl("https://art.example/60.jpg"), "Artist", std::nullopt}));
+    EXPECT_EQ(info[6], (ArtworkService::Info{QUrl("https://art.example/6.jpg"), "S", std::nullopt}));
+    EXPECT_EQ(info[9], (ArtworkService::Info{}));
+    EXPECT_EQ(server.requests().size(), 2);
+
+    server.clearRequests();
+    EXPECT_EQ(lookup({99})[99].artworkURL, QUrl("https://art.example/99.jpg"));
+    EXPECT_TRUE(server.requests().isEmpty());
+}
+
+TEST_F(ArtworkServiceTest, AnEmptyObjectIsAnAnswerWithNoResults)
+{
+    for (const char* body : {"{}", "[]", R"({"results":[1,{"trackId":3}]})"}) {
+        ArtworkService fresh(server.url(), 2s);
+        AtomicFile::remove(fresh.cachePath());
+        server.setResponse("/lookup", Response::json(body));
+        EXPECT_EQ(AsyncTest::await(fresh.info({3})), (QHash<qint64, ArtworkService::Info>{{3, {}}})) << body;
+    }
+}
+
+TEST(ArtworkCache, DecodesHandWrittenFilesSkipsBadKeysAndRejectsDamage)
+{
+    const auto cache = ArtworkService::decode(R"({"564177498":{"artworkURL":"https://a/1.jpg","sellerName":"S",
+        "fileSizeBytes":99,"checkedAt":0.25},"abc":{"checkedAt":1},"":{"checkedAt":1},"-3":{"checkedAt":2},
+        "12x":{"checkedAt":1},"7":{"checkedAt":3,"sellerName":null}})");
+    ASSERT_TRUE(cache);
+    EXPECT_EQ(cache->keys().size(), 3);
+    EXPECT_EQ(cache->value(564177498).fileSizeBytes, 99);
+    EXPECT_EQ(cache->value(564177498).checkedAt, ReferenceDate::epoch().addMSecs(250));
+    EXPECT_EQ(cache->value(7).sellerName, std::nullopt);
+    EXPECT_TRUE(cache->contains(-3));
+
+    for (const QByteArray& bad : {QByteArray(R"({"1":{"artworkURL":"x"}})"), QByteArray(R"({"1":{"checkedAt":"0"}})"),
+                                 QByteArray(R"({"1":{"checkedAt":0,"fileSizeBytes":1.5}})"), QByteArray(R"({"1":5})"),
+                                 QByteArray("[]"), QByteArray(100000, '{'), QByteArray(R"({"1":{"checkedAt":0})")})
+        EXPECT_EQ(ArtworkService::decode(bad), std::nullopt) << bad.left(40).constData();
+
+    const ArtworkService::Cache original{{1, {"https://a", "S", 5, ReferenceDate::epoch().addSecs(9)}},
+                                         {2, {std::nullopt, std::nullopt, std::nullopt, ReferenceDate::epoch()}}};
+    EXPECT_EQ(ArtworkService::decode(ArtworkService::encode(original)), original);
+    EXPECT_EQ(ArtworkService::encode({{2, original[2]}}), R"({"2":{"checkedAt":0}})");
+}
+
+TEST_F(ArtworkServiceTest, DamagedCacheFileIsEmptyAndTheNextSaveRepairsIt)
+{
+    ASSERT_TRUE(AtomicFile::write(service.cachePath(), "{\"1\":{\"checkedAt\":" + QByteArray(100000, '[')));
+    server.setHandler("/lookup", store({{"ru", {1}}}));
+    EXPECT_EQ(lookup({1})[1].sellerName, "Seller 1");
+    const auto stored = AtomicFile::read(service.cachePath());
+    ASSERT_TRUE(stored);
+    ASSERT_TRUE(ArtworkService::decode(*stored));
+    EXPECT_TRUE(ArtworkService::decode(*stored)->contains(1));
+}
