@@ -1,0 +1,123 @@
+#include "device/DeviceAppsReader.h"
+
+#include "device/CfgUtil.h"
+#include "device/CfgUtilError.h"
+#include "device/IDeviceInstaller.h"
+#include "device/NameOrder.h"
+#include "process/ProcessRunner.h"
+#include "process/Tools.h"
+
+#include <QStringDecoder>
+
+#include <plist/plist.h>
+
+#include <limits>
+#include <memory>
+
+namespace {
+
+using Plist = std::unique_ptr<void, void (*)(plist_t)>;
+
+Plist parsePlist(const QByteArray& bytes)
+{
+    plist_t root = nullptr;
+    if (!bytes.isEmpty() && static_cast<quint64>(bytes.size()) <= std::numeric_limits<uint32_t>::max())
+        plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
+    return Plist(root, &plist_free);
+}
+
+std::optional<QString> stringValue(plist_t dictionary, const char* key)
+{
+    const plist_t node = plist_dict_get_item(dictionary, key);
+    if (!node || plist_get_node_type(node) != PLIST_STRING)
+        return std::nullopt;
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
+    if (!text)
+        return std::nullopt;
+    return QString::fromUtf8(text, static_cast<qsizetype>(length));
+}
+
+bool isUtf8(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString ignored = decoder.decode(bytes);
+    return !decoder.hasError();
+}
+
+CfgUtilError missingTool()
+{
+    return CfgUtilError::message(QStringLiteral(
+        "Чтобы узнать App ID приложений с телефона, нужен ideviceinstaller: brew install ideviceinstaller"));
+}
+
+} // namespace
+
+QCoro::Task<QList<InstalledApp>> DeviceAppsReader::read(QString udid)
+{
+    const std::optional<QString> tool = Tools::ideviceinstaller();
+    if (!tool)
+        throw missingTool();
+    co_return co_await readViaIDeviceInstaller(*tool, udid);
+}
+
+QCoro::Task<QList<InstalledApp>> DeviceAppsReader::readViaIDeviceInstaller(QString tool, QString udid)
+{
+    const IDeviceInstaller::Syntax dialect = co_await IDeviceInstaller::syntax(tool);
+    const ProcessOutput output = co_await ProcessRunner::run(tool, IDeviceInstaller::listArguments(dialect, udid));
+    const QByteArray document = output.standardOutputBytes();
+    if (output.status != 0 || !isUtf8(document))
+        throw CfgUtilError::message(CfgUtil::humanReadableFailure(output));
+    QList<InstalledApp> apps = parseAppList(document);
+    NameOrder::sort(apps);
+    co_return apps;
+}
+
+QList<InstalledApp> DeviceAppsReader::parseAppList(const QByteArray& document)
+{
+    const Plist root = parsePlist(document);
+    if (!root)
+        throw CfgUtilError::message(QStringLiteral("Ответ ideviceinstaller не читается как property list"));
+    const auto malformed = [] { return CfgUtilError::message(QStringLiteral("Не разобрал ответ ideviceinstaller")); };
+    if (plist_get_node_type(root.get()) != PLIST_ARRAY)
+        throw malformed();
+
+    const uint32_t count = plist_array_get_size(root.get());
+    QList<InstalledApp> apps;
+    apps.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        const plist_t entry = plist_array_get_item(root.get(), i);
+        if (!entry || plist_get_node_type(entry) != PLIST_DICT)
+            throw malformed();
+        const std::optional<QString> bundleID = stringValue(entry, "CFBundleIdentifier");
+        if (!bundleID)
+            continue;
+        InstalledApp app;
+        app.bundleID = *bundleID;
+        app.name = stringValue(entry, "CFBundleDisplayName").value_or(*bundleID);
+        app.version = stringValue(entry, "CFBundleShortVersionString");
+        const plist_t metadata = plist_dict_get_item(entry, "iTunesMetadata");
+        if (metadata && plist_get_node_type(metadata) == PLIST_DATA) {
+            uint64_t length = 0;
+            const char* bytes = plist_get_data_ptr(metadata, &length);
+            if (bytes && length <= static_cast<uint64_t>(std::numeric_limits<qsizetype>::max()))
+                app.adamID = adamIDFromMetadata(QByteArray::fromRawData(bytes, static_cast<qsizetype>(length)));
+        }
+        apps.append(std::move(app));
+    }
+    return apps;
+}
+
+std::optional<qint64> DeviceAppsReader::adamIDFromMetadata(const QByteArray& metadata)
+{
+    const Plist root = parsePlist(metadata);
+    if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
+        return std::nullopt;
+    const plist_t itemID = plist_dict_get_item(root.get(), "itemId");
+    if (!itemID || plist_get_node_type(itemID) != PLIST_UINT)
+        return std::nullopt;
+    uint64_t value = 0;
+    plist_get_uint_val(itemID, &value);
+    // libplist keeps negative integers as their two's complement.
+    return static_cast<qint64>(value);
+}

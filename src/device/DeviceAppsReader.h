@@ -1,0 +1,28 @@
+#pragma once
+
+#include "device/InstalledApp.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <QCoroTask>
+
+#include <optional>
+
+/// Lists the apps on a phone with their App IDs, which only the store metadata each installed
+/// app carries reveals. Read through ideviceinstaller; holds no state.
+class DeviceAppsReader {
+public:
+    /// Sorted by name. Throws CfgUtilError, or ToolError when ideviceinstaller cannot start.
+    QCoro::Task<QList<InstalledApp>> read(QString udid);
+
+    /// The tool's property-list answer (XML or binary), in the tool's order. A malformed entry is
+    /// skipped or loses its App ID; a document that is no list of dictionaries throws CfgUtilError.
+    static QList<InstalledApp> parseAppList(const QByteArray& document);
+    /// "itemId" of an embedded iTunesMetadata property list, XML or binary.
+    static std::optional<qint64> adamIDFromMetadata(const QByteArray& metadata);
+
+private:
+    static QCoro::Task<QList<InstalledApp>> readViaIDeviceInstaller(QString tool, QString udid);
+};

@@ -1,0 +1,174 @@
+#include "device/CfgUtil.h"
+#include "device/CfgUtilError.h"
+
+#include "support/AsyncTest.h"
+#include "support/QtPrinters.h"
+#include "support/StandinTools.h"
+#include "support/TempHome.h"
+
+#include "DeviceTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace DeviceTest;
+
+namespace {
+
+ProcessOutput output(int status, const QByteArray& out, const QByteArray& err = {})
+{
+    return ProcessOutput(status, {}, {out}, {err});
+}
+
+QString failureOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const CfgUtilError& error) {
+        return error.description();
+    }
+    return "(no failure)";
+}
+
+const char* const listAnswer =
+    R"({"Command":"list","Output":{"0x970E80428AC26":{"ECID":"0x970E80428AC26","UDID":"00008030-001A","name":"Анна"}},)"
+    R"("Type":"CommandOutput","Devices":["0x970E80428AC26","0x1A2B3C"]})";
+
+const char* const getAnswer =
+    R"({"Command":"get","Output":{"0x970E80428AC26":{"name":"Телефон Анны","deviceType":"iPhone14,2",)"
+    R"("firmwareVersion":"17.1","UDID":"00008030-001A","isPaired":false,"activationState":"Activated"},)"
+    R"("Errors":{"0x970E80428AC26":{"batteryCurrentCapacity":{"Message":"unsupported"}}}},)"
+    R"("Type":"CommandOutput","Devices":["0x970E80428AC26"]})";
+
+} // namespace
+
+TEST(CfgUtilProgress, ParsesPercentAndStep)
+{
+    auto progress = CfgUtil::parseProgress("[ 45%] Copying 12 files");
+    ASSERT_TRUE(progress);
+    EXPECT_DOUBLE_EQ(progress->fraction, 0.45);
+    EXPECT_EQ(progress->step, "Установка");
+
+    progress = CfgUtil::parseProgress("Installing app: 50.5%");
+    ASSERT_TRUE(progress);
+    EXPECT_DOUBLE_EQ(progress->fraction, 0.505);
+    EXPECT_EQ(progress->step, "Installing app");
+
+    progress = CfgUtil::parseProgress("1234%");
+    ASSERT_TRUE(progress);
+    EXPECT_DOUBLE_EQ(progress->fraction, 1.0);
+
+    progress = CfgUtil::parseProgress("\t- Install: CreatingStagingDirectory (5%)");
+    ASSERT_TRUE(progress);
+    EXPECT_DOUBLE_EQ(progress->fraction, 0.05);
+    EXPECT_EQ(progress->step, "Install: CreatingStagingDirectory");
+
+    EXPECT_FALSE(CfgUtil::parseProgress("Install: Complete"));
+    EXPECT_FALSE(CfgUtil::parseProgress("percent: %"));
+    EXPECT_DOUBLE_EQ(CfgUtil::parseProgress("0%")->fraction, 0.0);
+}
+
+TEST(CfgUtilFailure, TranslatesInTableOrderElsePassesTextOrStatus)
+{
+    EXPECT_EQ(CfgUtil::humanReadableFailure(output(1, "", "Device not found")), "iPhone не найден — проверь кабель");
+    EXPECT_EQ(CfgUtil::humanReadableFailure(output(1, "device not found: it is locked with a passcode")),
+              "Устройство заблокировано — разблокируй экран и повтори");
+    EXPECT_EQ(CfgUtil::humanReadableFailure(output(1, "", "Please TRUST this computer")),
+              "Устройство не доверяет компьютеру — подтверди «Доверять» на экране iPhone");
+    EXPECT_EQ(CfgUtil::humanReadableFailure(output(255, "", "No device found with udid abc.\n")),
+              "iPhone не найден — проверь кабель");
+    EXPECT_EQ(CfgUtil::humanReadableFailure(output(1, "MinimumOSVersion 17.0")),
+              "Эта версия приложения не подходит под iOS на устройстве — выбери версию постарше");
+    EXPECT_EQ(CfgUtil::humanReadableFailure(output(1, "Wrong Apple ID")),
+              "iPhone не авторизован этим Apple Account — зайди на нём в App Store под тем же аккаунтом");
+    EXPECT_EQ(CfgUtil::humanReadableFailure(output(1, "  Disk Full \n", "\nCode 28")), "Code 28\n  Disk Full");
+    EXPECT_EQ(CfgUtil::humanReadableFailure(output(3, " \n", "\r\n")), "cfgutil завершился с кодом 3");
+}
+
+TEST(CfgUtilJSON, AnswerShapes)
+{
+    EXPECT_EQ(failureOf([] { CfgUtil::interpretJSON(output(0, R"({"Type":"Error"})")); }), "cfgutil вернул ошибку");
+    EXPECT_EQ(failureOf([] { CfgUtil::interpretJSON(output(0, R"({"Type":"Error","Message":"Busy"})")); }), "Busy");
+    EXPECT_EQ(CfgUtil::interpretJSON(output(1, R"({"Devices":[]})")).value("Devices").toArray().size(), 0);
+    // Nothing, half an object, an array: an empty answer when cfgutil says all is well.
+    for (const QByteArray& junk : {QByteArray(), QByteArray(R"({"Devices":["0x1)"), QByteArray("[1,2]")})
+        EXPECT_TRUE(CfgUtil::interpretJSON(output(0, junk)).isEmpty()) << junk.constData();
+    EXPECT_EQ(failureOf([] { CfgUtil::interpretJSON(output(4, R"({"Devi)", "device is locked")); }),
+              "Устройство заблокировано — разблокируй экран и повтори");
+}
+
+TEST(CfgUtilJSON, EcidsAndPerDeviceProperties)
+{
+    const QJsonObject list = QJsonDocument::fromJson(listAnswer).object();
+    EXPECT_EQ(CfgUtil::ecids(list), (QStringList{"0x970E80428AC26", "0x1A2B3C"}));
+    const QJsonObject numbers = QJsonDocument::fromJson(R"({"Devices":[2666432795388454, "x", null, {}]})").object();
+    EXPECT_EQ(CfgUtil::ecids(numbers), (QStringList{"2666432795388454", "x"}));
+    EXPECT_TRUE(CfgUtil::ecids(QJsonDocument::fromJson(R"({"Devices":"0x1"})").object()).isEmpty());
+
+    const QJsonObject get = QJsonDocument::fromJson(getAnswer).object();
+    const QJsonObject own = CfgUtil::deviceProperties(get, "0x970E80428AC26");
+    EXPECT_EQ(own.value("deviceType").toString(), "iPhone14,2");
+    // No member for this ECID: the whole "Output" comes back, errors and all.
+    EXPECT_TRUE(CfgUtil::deviceProperties(get, "0xOTHER").contains("Errors"));
+    EXPECT_TRUE(CfgUtil::deviceProperties(QJsonObject{{"Output", "text"}}, "0x1").isEmpty());
+
+    const Device device = CfgUtil::deviceFrom("0x970E80428AC26", own);
+    EXPECT_EQ(device, (Device{"0x970E80428AC26", "00008030-001A", "Телефон Анны", "iPhone14,2", "17.1",
+                              Device::Link::usb, false}));
+    const Device odd = CfgUtil::deviceFrom("0x1", QJsonObject{{"name", 5}, {"isPaired", "no"}, {"UDID", QJsonValue()}});
+    EXPECT_EQ(odd, (Device{"0x1", std::nullopt, "iPhone", std::nullopt, std::nullopt, Device::Link::usb, true}));
+}
+
+TEST(CfgUtil, ListsDevicesWithDefaultsWhenPropertiesFail)
+{
+    TempHome home;
+    StandinTools tools(home.resourceDirectory());
+    tools.setScenario(scenario({
+        rule("cfgutil", {"--format", "JSON", "list"}, {out(listAnswer)}),
+        rule("cfgutil",
+             {"--format", "JSON", "--ecid", "0x970E80428AC26", "get", "name", "deviceType", "firmwareVersion", "UDID",
+              "isPaired", "activationState"},
+             {out(getAnswer)}),
+        matching("cfgutil", "--ecid 0x1A2B3C get", {out(R"({"Type":"Error","Message":"Device went away"})")}),
+    }));
+    const QList<Device> devices = AsyncTest::await(CfgUtil().devices());
+    ASSERT_EQ(devices.size(), 2);
+    EXPECT_EQ(devices[0].name, "Телефон Анны");
+    EXPECT_EQ(devices[0].udid, "00008030-001A");
+    EXPECT_TRUE(devices[0].canUseCfgutil());
+    EXPECT_EQ(devices[1], (Device{"0x1A2B3C", std::nullopt, "iPhone", std::nullopt, std::nullopt, Device::Link::usb, true}));
+
+    tools.setScenario(scenario({rule("cfgutil", {"--format", "JSON", "list"}, {})}));
+    EXPECT_TRUE(AsyncTest::await(CfgUtil().devices()).isEmpty());
+    EXPECT_EQ(tools.calls("cfgutil").size(), 4); // the empty list asked for no properties
+}
+
+TEST(CfgUtil, InstallReportsProgressAndTranslatesFailure)
+{
+    TempHome home;
+    StandinTools tools(home.resourceDirectory());
+    tools.setScenario(scenario({
+        rule("cfgutil", {"--ecid", "0x1", "--progress", "install-app", "/tmp/A App.ipa"},
+             {out("Preparing"), out("[ 10%] Copying", "\r"), out("Installing: 50.5%", "\r"), out("100%")}),
+        matching("cfgutil", "install-app", {err("Error: the device is locked")}, 1),
+    }));
+    QList<std::pair<double, QString>> seen;
+    AsyncTest::await(CfgUtil().install("/tmp/A App.ipa", "0x1", [&](double fraction, const QString& step) {
+        seen.append({fraction, step});
+    }));
+    ASSERT_EQ(seen.size(), 3);
+    EXPECT_EQ(seen[1], std::make_pair(0.505, QString("Installing")));
+
+    EXPECT_EQ(failureOf([] { AsyncTest::await(CfgUtil().install("/tmp/other.ipa", "0x1", {})); }),
+              "Устройство заблокировано — разблокируй экран и повтори");
+}
+
+TEST(CfgUtil, MissingToolFailsEveryOperation)
+{
+    TempHome home;
+    for (const auto& operation : std::initializer_list<std::function<void()>>{
+             [] { AsyncTest::await(CfgUtil().devices()); },
+             [] { AsyncTest::await(CfgUtil().properties("0x1", {"name"})); },
+             [] { AsyncTest::await(CfgUtil().install("/x.ipa", "0x1", {})); }}) {
+        EXPECT_EQ(failureOf(operation), "Не найден cfgutil. Поставь Apple Configurator из App Store.");
+    }
+}
