@@ -22,10 +22,18 @@ std::optional<qint64> integer(const QJsonValue& value);
 std::optional<double> number(const QJsonValue& value);
 std::optional<bool> boolean(const QJsonValue& value);
 
-inline std::optional<QString> string(const QJsonObject& object, QLatin1String key) { return string(object.value(key)); }
-inline std::optional<qint64> integer(const QJsonObject& object, QLatin1String key) { return integer(object.value(key)); }
-inline std::optional<double> number(const QJsonObject& object, QLatin1String key) { return number(object.value(key)); }
-inline std::optional<bool> boolean(const QJsonObject& object, QLatin1String key) { return boolean(object.value(key)); }
+inline std::optional<QString> string(const QJsonObject& object, QLatin1String key) {
+    return string(object.value(key));
+}
+inline std::optional<qint64> integer(const QJsonObject& object, QLatin1String key) {
+    return integer(object.value(key));
+}
+inline std::optional<double> number(const QJsonObject& object, QLatin1String key) {
+    return number(object.value(key));
+}
+inline std::optional<bool> boolean(const QJsonObject& object, QLatin1String key) {
+    return boolean(object.value(key));
+}
 
 /// Read a stored optional field into `out`: a missing or null key leaves it absent. They return
 /// false when the key holds the wrong type, which a strict decoder takes as an unreadable file.

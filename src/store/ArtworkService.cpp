@@ -23,25 +23,23 @@ const QLatin1String sellerNameKey("sellerName");
 const QLatin1String fileSizeKey("fileSizeBytes");
 const QLatin1String checkedAtKey("checkedAt");
 
-std::optional<QString> firstString(const QJsonObject& object, QLatin1String key, QLatin1String fallback)
-{
+std::optional<QString> firstString(const QJsonObject& object, QLatin1String key, QLatin1String fallback) {
     if (auto value = JsonRead::string(object, key))
         return value;
     return JsonRead::string(object, fallback);
 }
 
-std::optional<qint64> decimal(const QString& text)
-{
+std::optional<qint64> decimal(const QString& text) {
     // toLongLong also takes signs and spaces; the lookup's sizes are bare digits.
-    if (text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }))
+    if (text.isEmpty() ||
+        !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }))
         return std::nullopt;
     bool ok = false;
     const qint64 value = text.toLongLong(&ok);
     return ok ? std::optional<qint64>(value) : std::nullopt;
 }
 
-std::optional<qint64> decimalKey(const QString& text)
-{
+std::optional<qint64> decimalKey(const QString& text) {
     if (!text.startsWith(QLatin1Char('-')))
         return decimal(text);
     const auto magnitude = decimal(text.mid(1));
@@ -54,12 +52,9 @@ const QStringList ArtworkService::storefronts{QStringLiteral("ru"), QStringLiter
 ArtworkService::ArtworkService(std::optional<QUrl> baseUrl, std::chrono::milliseconds timeout)
     : m_baseUrl(baseUrl ? *baseUrl : QUrl(QString::fromUtf8(BuildConfig::lookupBaseUrl)))
     , m_timeout(timeout)
-    , m_cachePath(QDir(Tools::cacheDirectory()).filePath(QStringLiteral("artwork.json")))
-{
-}
+    , m_cachePath(QDir(Tools::cacheDirectory()).filePath(QStringLiteral("artwork.json"))) {}
 
-QCoro::Task<QHash<qint64, ArtworkService::Info>> ArtworkService::info(QList<qint64> appIDs)
-{
+QCoro::Task<QHash<qint64, ArtworkService::Info>> ArtworkService::info(QList<qint64> appIDs) {
     loadCacheIfNeeded();
     QList<qint64> missing;
     for (const qint64 id : std::as_const(appIDs)) {
@@ -86,8 +81,7 @@ QCoro::Task<QHash<qint64, ArtworkService::Info>> ArtworkService::info(QList<qint
     co_return result;
 }
 
-QCoro::Task<> ArtworkService::fetch(QList<qint64> batch)
-{
+QCoro::Task<> ArtworkService::fetch(QList<qint64> batch) {
     for (const QString& country : storefronts) {
         const QUrl url = lookupUrl(m_baseUrl, batch, country);
         if (!url.isValid())
@@ -110,8 +104,7 @@ QCoro::Task<> ArtworkService::fetch(QList<qint64> batch)
     }
 }
 
-QCoro::Task<std::optional<QByteArray>> ArtworkService::get(QUrl url)
-{
+QCoro::Task<std::optional<QByteArray>> ArtworkService::get(QUrl url) {
     QNetworkRequest request(url);
     request.setTransferTimeout(static_cast<int>(m_timeout.count()));
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
@@ -126,8 +119,7 @@ QCoro::Task<std::optional<QByteArray>> ArtworkService::get(QUrl url)
     co_return reply->readAll();
 }
 
-QUrl ArtworkService::lookupUrl(const QUrl& baseUrl, const QList<qint64>& appIDs, const QString& country)
-{
+QUrl ArtworkService::lookupUrl(const QUrl& baseUrl, const QList<qint64>& appIDs, const QString& country) {
     QStringList ids;
     ids.reserve(appIDs.size());
     for (const qint64 id : appIDs)
@@ -146,8 +138,7 @@ QUrl ArtworkService::lookupUrl(const QUrl& baseUrl, const QList<qint64>& appIDs,
 }
 
 std::optional<QList<std::pair<qint64, ArtworkService::Entry>>> ArtworkService::parseResults(const QByteArray& body,
-                                                                                          const QDateTime& now)
-{
+                                                                                            const QDateTime& now) {
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(body, &error);
     if (error.error != QJsonParseError::NoError)
@@ -165,8 +156,7 @@ std::optional<QList<std::pair<qint64, ArtworkService::Entry>>> ArtworkService::p
         if (!id)
             continue;
         Entry entry{firstString(result, QLatin1String("artworkUrl100"), QLatin1String("artworkUrl60")),
-                    firstString(result, QLatin1String("sellerName"), QLatin1String("artistName")), std::nullopt,
-                    now};
+                    firstString(result, QLatin1String("sellerName"), QLatin1String("artistName")), std::nullopt, now};
         if (const auto size = JsonRead::string(result, fileSizeKey))
             entry.fileSizeBytes = decimal(*size);
         entries.append({*id, entry});
@@ -174,8 +164,7 @@ std::optional<QList<std::pair<qint64, ArtworkService::Entry>>> ArtworkService::p
     return entries;
 }
 
-QByteArray ArtworkService::encode(const Cache& cache)
-{
+QByteArray ArtworkService::encode(const Cache& cache) {
     QJsonObject root;
     for (auto it = cache.cbegin(); it != cache.cend(); ++it) {
         QJsonObject entry{{checkedAtKey, ReferenceDate::toSeconds(it->checkedAt)}};
@@ -190,8 +179,7 @@ QByteArray ArtworkService::encode(const Cache& cache)
     return QJsonDocument(root).toJson(QJsonDocument::Compact);
 }
 
-std::optional<ArtworkService::Cache> ArtworkService::decode(const QByteArray& json)
-{
+std::optional<ArtworkService::Cache> ArtworkService::decode(const QByteArray& json) {
     const auto root = JsonRead::object(json);
     if (!root)
         return std::nullopt;
@@ -217,8 +205,7 @@ std::optional<ArtworkService::Cache> ArtworkService::decode(const QByteArray& js
     return cache;
 }
 
-void ArtworkService::loadCacheIfNeeded()
-{
+void ArtworkService::loadCacheIfNeeded() {
     if (m_loaded)
         return;
     m_loaded = true;
@@ -228,7 +215,6 @@ void ArtworkService::loadCacheIfNeeded()
     }
 }
 
-void ArtworkService::saveCache() const
-{
+void ArtworkService::saveCache() const {
     AtomicFile::write(m_cachePath, encode(m_cache));
 }

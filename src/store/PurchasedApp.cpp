@@ -16,21 +16,14 @@ const QLatin1String artworkURLKey("artworkURL");
 const QLatin1String sellerNameKey("sellerName");
 const QLatin1String artworkFetchedKey("artworkFetched");
 
-template <typename T>
-size_t hashOptional(const std::optional<T>& value, size_t seed)
-{
+template <typename T> size_t hashOptional(const std::optional<T>& value, size_t seed) {
     return value ? qHashMulti(seed, true, *value) : qHash(false, seed);
 }
 } // namespace
 
-QJsonObject PurchasedApp::toJson() const
-{
-    QJsonObject object{{idKey, id},
-                       {bundleIDKey, bundleID},
-                       {nameKey, name},
-                       {versionKey, version},
-                       {priceKey, price},
-                       {artworkFetchedKey, artworkFetched}};
+QJsonObject PurchasedApp::toJson() const {
+    QJsonObject object{{idKey, id},           {bundleIDKey, bundleID}, {nameKey, name},
+                       {versionKey, version}, {priceKey, price},       {artworkFetchedKey, artworkFetched}};
     if (purchaseDate)
         object.insert(purchaseDateKey, ReferenceDate::toSeconds(*purchaseDate));
     if (artworkURL)
@@ -40,8 +33,7 @@ QJsonObject PurchasedApp::toJson() const
     return object;
 }
 
-std::optional<PurchasedApp> PurchasedApp::fromJson(const QJsonObject& object)
-{
+std::optional<PurchasedApp> PurchasedApp::fromJson(const QJsonObject& object) {
     const auto id = JsonRead::integer(object, idKey);
     const auto bundleID = JsonRead::string(object, bundleIDKey);
     const auto name = JsonRead::string(object, nameKey);
@@ -75,8 +67,7 @@ std::optional<PurchasedApp> PurchasedApp::fromJson(const QJsonObject& object)
     return app;
 }
 
-size_t qHash(const PurchasedApp& app, size_t seed)
-{
+size_t qHash(const PurchasedApp& app, size_t seed) {
     seed = qHashMulti(seed, app.id, app.bundleID, app.name, app.version, app.price, app.artworkFetched);
     seed = hashOptional(app.purchaseDate, seed);
     seed = hashOptional(app.artworkURL, seed);

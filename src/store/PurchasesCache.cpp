@@ -16,13 +16,11 @@ const QLatin1String updatedAtKey("updatedAt");
 const QLatin1String accountKey("account");
 } // namespace
 
-QString filePath()
-{
+QString filePath() {
     return QDir(Tools::cacheDirectory()).filePath(QStringLiteral("purchases.json"));
 }
 
-std::optional<Payload> load(const QString& account)
-{
+std::optional<Payload> load(const QString& account) {
     const auto content = AtomicFile::read(filePath());
     if (!content)
         return std::nullopt;
@@ -32,29 +30,24 @@ std::optional<Payload> load(const QString& account)
     return payload;
 }
 
-void save(const QList<PurchasedApp>& apps, const QString& account)
-{
+void save(const QList<PurchasedApp>& apps, const QString& account) {
     AtomicFile::write(filePath(), encode(Payload{apps, QDateTime::currentDateTimeUtc(), account}));
 }
 
-void clear()
-{
+void clear() {
     AtomicFile::remove(filePath());
 }
 
-QByteArray encode(const Payload& payload)
-{
+QByteArray encode(const Payload& payload) {
     QJsonArray apps;
     for (const PurchasedApp& app : payload.apps)
         apps.append(app.toJson());
-    const QJsonObject root{{appsKey, apps},
-                           {updatedAtKey, ReferenceDate::toSeconds(payload.updatedAt)},
-                           {accountKey, payload.account}};
+    const QJsonObject root{
+        {appsKey, apps}, {updatedAtKey, ReferenceDate::toSeconds(payload.updatedAt)}, {accountKey, payload.account}};
     return QJsonDocument(root).toJson(QJsonDocument::Compact);
 }
 
-std::optional<Payload> decode(const QByteArray& json)
-{
+std::optional<Payload> decode(const QByteArray& json) {
     const auto root = JsonRead::object(json);
     if (!root)
         return std::nullopt;

@@ -16,19 +16,27 @@
 
 namespace {
 
-PurchasedApp sparse() { return {42, "com.example.sparse", "Sparse", "2.0", 0, {}, {}, {}, false}; }
-
-PurchasedApp full()
-{
-    return {9007199254740993, "com.example.full", "Полное", "1.2.3", 2.99,
-            QDateTime(QDate(2014, 5, 6), QTime(7, 8, 9, 125), QTimeZone::utc()),
-            QUrl("https://is1-ssl.mzstatic.com/image/thumb/x/100x100bb.jpg"), "Seller", true};
+PurchasedApp sparse() {
+    return {42, "com.example.sparse", "Sparse", "2.0", 0, {}, {}, {}, false};
 }
 
-void writeFile(const QByteArray& content) { ASSERT_TRUE(AtomicFile::write(PurchasesCache::filePath(), content)); }
+PurchasedApp full() {
+    return {9007199254740993,
+            "com.example.full",
+            "Полное",
+            "1.2.3",
+            2.99,
+            QDateTime(QDate(2014, 5, 6), QTime(7, 8, 9, 125), QTimeZone::utc()),
+            QUrl("https://is1-ssl.mzstatic.com/image/thumb/x/100x100bb.jpg"),
+            "Seller",
+            true};
+}
 
-QJsonObject storedObject()
-{
+void writeFile(const QByteArray& content) {
+    ASSERT_TRUE(AtomicFile::write(PurchasesCache::filePath(), content));
+}
+
+QJsonObject storedObject() {
     QFile file(PurchasesCache::filePath());
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     return QJsonDocument::fromJson(file.readAll()).object();
@@ -36,19 +44,18 @@ QJsonObject storedObject()
 
 } // namespace
 
-TEST(ReferenceDate, CountsSecondsFrom2001AndRejectsImpossibleValues)
-{
+TEST(ReferenceDate, CountsSecondsFrom2001AndRejectsImpossibleValues) {
     EXPECT_EQ(ReferenceDate::toSeconds(QDateTime(QDate(2001, 1, 1), QTime(0, 0, 1, 500), QTimeZone::utc())), 1.5);
     EXPECT_EQ(ReferenceDate::fromSeconds(-86400), QDateTime(QDate(2000, 12, 31), QTime(0, 0), QTimeZone::utc()));
     for (const double bad : {qInf(), -qInf(), qQNaN(), 1e300})
         EXPECT_EQ(ReferenceDate::fromSeconds(bad), std::nullopt);
 }
 
-TEST(JsonRead, IntegersMustBeWholeAndFitSixtyFourBits)
-{
-    const QJsonObject object = QJsonDocument::fromJson(
-        R"({"big":9223372036854775807,"whole":3.0,"frac":3.5,"huge":1e300,"text":"3","neg":-9223372036854775808})")
-                                   .object();
+TEST(JsonRead, IntegersMustBeWholeAndFitSixtyFourBits) {
+    const QJsonObject object =
+        QJsonDocument::fromJson(
+            R"({"big":9223372036854775807,"whole":3.0,"frac":3.5,"huge":1e300,"text":"3","neg":-9223372036854775808})")
+            .object();
     EXPECT_EQ(JsonRead::integer(object, QLatin1String("big")), std::numeric_limits<qint64>::max());
     EXPECT_EQ(JsonRead::integer(object, QLatin1String("neg")), std::numeric_limits<qint64>::min());
     EXPECT_EQ(JsonRead::integer(object, QLatin1String("whole")), 3);
@@ -56,8 +63,7 @@ TEST(JsonRead, IntegersMustBeWholeAndFitSixtyFourBits)
         EXPECT_EQ(JsonRead::integer(object, QLatin1String(key)), std::nullopt) << key;
 }
 
-TEST(PurchasedApp, GoneOnlyWhenTheLookupAnsweredWithoutAnIcon)
-{
+TEST(PurchasedApp, GoneOnlyWhenTheLookupAnsweredWithoutAnIcon) {
     PurchasedApp app = sparse();
     EXPECT_FALSE(app.isGoneFromStore());
     app.artworkFetched = true;
@@ -71,8 +77,7 @@ TEST(PurchasedApp, GoneOnlyWhenTheLookupAnsweredWithoutAnIcon)
         EXPECT_FALSE((PurchasedApp{1, {}, {}, {}, price, {}, {}, {}, false}).isFree());
 }
 
-TEST(PurchasesCache, RoundTripLeavesAbsentFieldsOutAndKeepsEveryValue)
-{
+TEST(PurchasesCache, RoundTripLeavesAbsentFieldsOutAndKeepsEveryValue) {
     TempHome home;
     const QDateTime before = QDateTime::currentDateTimeUtc().addMSecs(-1);
     PurchasesCache::save({sparse(), full()}, "ivan@example.com");
@@ -81,8 +86,7 @@ TEST(PurchasesCache, RoundTripLeavesAbsentFieldsOutAndKeepsEveryValue)
     ASSERT_EQ(apps.size(), 2);
     const QJsonObject stored = apps[0].toObject();
     EXPECT_EQ(stored.keys(), (QStringList{"artworkFetched", "bundleID", "id", "name", "price", "version"}));
-    EXPECT_EQ(apps[1].toObject().value("purchaseDate").toDouble(),
-              ReferenceDate::toSeconds(*full().purchaseDate));
+    EXPECT_EQ(apps[1].toObject().value("purchaseDate").toDouble(), ReferenceDate::toSeconds(*full().purchaseDate));
 
     QFile file(PurchasesCache::filePath());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -102,8 +106,7 @@ TEST(PurchasesCache, RoundTripLeavesAbsentFieldsOutAndKeepsEveryValue)
     PurchasesCache::clear();
 }
 
-TEST(PurchasesCache, ReadsAFileWrittenByHand)
-{
+TEST(PurchasesCache, ReadsAFileWrittenByHand) {
     TempHome home;
     QFile source(QString(QUORREL_TEST_DATA_DIR) + "/store/purchases-handwritten.json");
     ASSERT_TRUE(source.open(QIODevice::ReadOnly));
@@ -115,13 +118,12 @@ TEST(PurchasesCache, ReadsAFileWrittenByHand)
     ASSERT_EQ(payload->apps.size(), 2);
     EXPECT_EQ(payload->apps[0].purchaseDate, ReferenceDate::epoch());
     EXPECT_TRUE(payload->apps[0].isGoneFromStore());
-    EXPECT_EQ(payload->apps[1], (PurchasedApp{1, "", "Платное", "", -1.5, std::nullopt,
-                                              QUrl("https://is1-ssl.mzstatic.com/image/thumb/a/100x100bb.jpg"),
-                                              "Example Ltd", true}));
+    EXPECT_EQ(payload->apps[1],
+              (PurchasedApp{1, "", "Платное", "", -1.5, std::nullopt,
+                            QUrl("https://is1-ssl.mzstatic.com/image/thumb/a/100x100bb.jpg"), "Example Ltd", true}));
 }
 
-TEST(PurchasesCache, DamagedForeignOrEditedFilesAreNoCacheAndTheNextSaveRepairs)
-{
+TEST(PurchasesCache, DamagedForeignOrEditedFilesAreNoCacheAndTheNextSaveRepairs) {
     TempHome home;
     PurchasesCache::save({full()}, "a@b.c");
     QFile file(PurchasesCache::filePath());
@@ -151,9 +153,16 @@ TEST(PurchasesCache, DamagedForeignOrEditedFilesAreNoCacheAndTheNextSaveRepairs)
         missing.remove(key);
         bad.append(withApp(missing));
     }
-    for (const auto& [key, value] : std::initializer_list<std::pair<const char*, QJsonValue>>{
-             {"id", "12"}, {"id", 1.5}, {"price", "0"}, {"artworkFetched", 1}, {"purchaseDate", "2020-01-01"},
-             {"purchaseDate", 1e300}, {"sellerName", 3}, {"artworkURL", "http://[oops"}, {"name", QJsonValue()}}) {
+    for (const auto& [key, value] :
+         std::initializer_list<std::pair<const char*, QJsonValue>>{{"id", "12"},
+                                                                   {"id", 1.5},
+                                                                   {"price", "0"},
+                                                                   {"artworkFetched", 1},
+                                                                   {"purchaseDate", "2020-01-01"},
+                                                                   {"purchaseDate", 1e300},
+                                                                   {"sellerName", 3},
+                                                                   {"artworkURL", "http://[oops"},
+                                                                   {"name", QJsonValue()}}) {
         QJsonObject changed = app;
         changed.insert(key, value);
         bad.append(withApp(changed));
@@ -178,8 +187,7 @@ TEST(PurchasesCache, DamagedForeignOrEditedFilesAreNoCacheAndTheNextSaveRepairs)
     EXPECT_EQ(PurchasesCache::load("a@b.c")->apps, QList<PurchasedApp>{sparse()});
 }
 
-TEST(PurchasesCache, OptionalKeysMayBeNullAndUnknownKeysAreIgnored)
-{
+TEST(PurchasesCache, OptionalKeysMayBeNullAndUnknownKeysAreIgnored) {
     TempHome home;
     writeFile(R"({"account":"x","updatedAt":0,"future":1,"apps":[{"id":42,"bundleID":"com.example.sparse",
         "name":"Sparse","version":"2.0","price":0,"artworkFetched":false,"sellerName":null,"extra":[1]}]})");
