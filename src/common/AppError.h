@@ -11,6 +11,9 @@ public:
     virtual QString description() const = 0;
     const char* what() const noexcept override;
 
+    /// The user-facing text of any exception: ours describe themselves, others give what().
+    static QString describe(const std::exception& error);
+
 private:
     mutable QByteArray m_what;
 };

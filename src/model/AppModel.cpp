@@ -3,8 +3,11 @@
 #include "process/Tools.h"
 #include "store/IPAToolError.h"
 
-AppModel::AppModel(QObject* parent)
+#include <algorithm>
+
+AppModel::AppModel(Endpoints endpoints, QObject* parent)
     : QObject(parent)
+    , m_artwork(endpoints.lookup)
 {
 }
 
@@ -55,6 +58,22 @@ void AppModel::setLoadingInstalledApps(bool loading)
     assign(m_loadingInstalledApps, loading, &AppModel::loadingInstalledAppsChanged);
 }
 
+void AppModel::setAccount(std::optional<IPATool::Account> account)
+{
+    assign(m_account, std::move(account), &AppModel::accountChanged);
+}
+
+void AppModel::setApps(QList<PurchasedApp> apps) { assign(m_apps, std::move(apps), &AppModel::appsChanged); }
+
+void AppModel::setDevices(QList<Device> devices) { assign(m_devices, std::move(devices), &AppModel::devicesChanged); }
+
+void AppModel::setInstalledApps(QList<InstalledApp> apps)
+{
+    assign(m_installedApps, std::move(apps), &AppModel::installedAppsChanged);
+}
+
+void AppModel::setKnownApps(QList<KnownApp> apps) { assign(m_knownApps, std::move(apps), &AppModel::knownAppsChanged); }
+
 void AppModel::note(const QString& text) { appendLog(text, false); }
 
 void AppModel::fail(const QString& text) { appendLog(text, true); }
@@ -77,10 +96,42 @@ QCoro::Task<> AppModel::bootstrap()
     const auto ipatool = Tools::ipatool();
     note(QStringLiteral("ipatool: ") + ipatool.value_or(QStringLiteral("не найден")));
     note(QStringLiteral("cfgutil: ") + Tools::cfgutil().value_or(QStringLiteral("не найден — поставь Apple Configurator")));
+    if (IDeviceInstaller::isAvailable())
+        note(QStringLiteral("запасной установщик: ideviceinstaller"));
 
     if (!ipatool) {
         setStage(Stage::signedOut);
         setAlert(IPAToolError(IPAToolError::Kind::notInstalled).description());
         co_return;
     }
+
+    setKnownApps(m_knownStore.all());
+
+    std::optional<IPATool::Account> account;
+    try {
+        account = co_await m_ipatool.accountInfo();
+    } catch (...) {
+        // A tool that cannot even start means nobody can be signed in; the sign-in form says why.
+    }
+    if (!account) {
+        setStage(Stage::signedOut);
+        co_return;
+    }
+
+    ++m_session;
+    setAccount(account);
+    setStage(Stage::signedIn);
+    note(QStringLiteral("Аккаунт: ") + account->email);
+
+    loadCachedPurchases();
+    if (!m_apps.isEmpty()) {
+        const auto gone = std::count_if(m_apps.cbegin(), m_apps.cend(), [](const PurchasedApp& app) {
+            return app.isGoneFromStore();
+        });
+        note(QStringLiteral("Из кэша: ") + QString::number(m_apps.size())
+             + QStringLiteral(" приложений, снятых из App Store — ") + QString::number(gone));
+    }
+
+    startDeviceWatch();
+    co_await syncPurchases(m_apps.isEmpty());
 }

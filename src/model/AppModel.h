@@ -3,9 +3,24 @@
 #include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QUuid>
+
+#include "device/CfgUtil.h"
+#include "device/Device.h"
+#include "device/DeviceAppsReader.h"
+#include "device/IDeviceInstaller.h"
+#include "device/InstalledApp.h"
+#include "device/KnownApp.h"
+#include "device/KnownAppsStore.h"
+#include "device/MuxDiscovery.h"
+#include "store/ArtworkService.h"
+#include "store/IPATool.h"
+#include "store/PurchasedApp.h"
+
+#include <QUrl>
 
 #include <QCoroTask>
 
@@ -30,10 +45,11 @@ class AppModel : public QObject {
     Q_PROPERTY(QSet<QString> downloadedBundleIDs READ downloadedBundleIDs NOTIFY downloadedBundleIDsChanged)
     Q_PROPERTY(std::optional<QString> installedAppsError READ installedAppsError NOTIFY installedAppsErrorChanged)
     Q_PROPERTY(bool loadingInstalledApps READ loadingInstalledApps NOTIFY loadingInstalledAppsChanged)
-    // --- account properties ---
-    // --- end account properties ---
-    // --- device properties ---
-    // --- end device properties ---
+    Q_PROPERTY(std::optional<IPATool::Account> account READ account NOTIFY accountChanged)
+    Q_PROPERTY(QList<PurchasedApp> apps READ apps NOTIFY appsChanged)
+    Q_PROPERTY(QList<Device> devices READ devices NOTIFY devicesChanged)
+    Q_PROPERTY(QList<InstalledApp> installedApps READ installedApps NOTIFY installedAppsChanged)
+    Q_PROPERTY(QList<KnownApp> knownApps READ knownApps NOTIFY knownAppsChanged)
 
 public:
     enum class Stage { checking, signedOut, signedIn };
@@ -47,8 +63,17 @@ public:
     };
 
     static constexpr int logLimit = 400;
+    static constexpr int purchasesPageSize = 100;
+    static constexpr int purchasesLastPage = 99;
+    static constexpr qint64 syncMinimumAgeSeconds = 3600;
 
-    explicit AppModel(QObject* parent = nullptr);
+    /// Where the network services go; absent means the build's own endpoints. Tests and the demo
+    /// point them at a loopback server.
+    struct Endpoints {
+        std::optional<QUrl> lookup;
+    };
+
+    explicit AppModel(Endpoints endpoints = {}, QObject* parent = nullptr);
     ~AppModel() override;
 
     Stage stage() const { return m_stage; }
@@ -64,6 +89,16 @@ public:
     const QSet<QString>& downloadedBundleIDs() const { return m_downloadedBundleIDs; }
     std::optional<QString> installedAppsError() const { return m_installedAppsError; }
     bool loadingInstalledApps() const { return m_loadingInstalledApps; }
+    const std::optional<IPATool::Account>& account() const { return m_account; }
+    const QList<PurchasedApp>& apps() const { return m_apps; }
+    const QList<Device>& devices() const { return m_devices; }
+    const QList<InstalledApp>& installedApps() const { return m_installedApps; }
+    const QList<KnownApp>& knownApps() const { return m_knownApps; }
+
+    /// What the library shows: `apps` narrowed by `showOnlyGone` and the trimmed, case-blind search.
+    QList<PurchasedApp> filteredApps() const;
+    /// The chosen phone, else the first one listed.
+    std::optional<Device> selectedDevice() const;
 
     // Written by the views.
     void setSearch(QString search);
@@ -77,11 +112,24 @@ public:
     /// The start-up sequence; never fails. The window runs it once its root view is shown.
     QCoro::Task<> bootstrap();
 
-    // --- account operations (AppModelAccount.cpp) ---
-    // --- end account operations ---
+    // Account and purchase history.
+    /// Fails with the sign-in error unchanged, for the sign-in form to show.
+    QCoro::Task<> signIn(QString email, QString password, QString code = {});
+    QCoro::Task<> signOut();
+    /// Never fails; a failure is logged. Runs only when the last sync is an hour old, unless forced.
+    QCoro::Task<> syncPurchases(bool force);
+    void loadCachedPurchases();
+    /// Asks the store which apps it still offers and fills their icons and sellers.
+    QCoro::Task<> enrichArtwork();
 
-    // --- device operations (AppModelDevices.cpp) ---
-    // --- end device operations ---
+    // Phones.
+    /// (Re)starts polling the phones every three seconds, the first pass at once.
+    void startDeviceWatch();
+    void stopDeviceWatch();
+    bool isWatchingDevices() const { return m_watchRunning; }
+    QCoro::Task<> refreshDevices();
+    QCoro::Task<> loadInstalledApps();
+    void rememberKnown(qint64 appID, QString bundleID, QString name, QString source);
 
 Q_SIGNALS:
     void stageChanged();
@@ -97,10 +145,11 @@ Q_SIGNALS:
     void downloadedBundleIDsChanged();
     void installedAppsErrorChanged();
     void loadingInstalledAppsChanged();
-    // --- account signals ---
-    // --- end account signals ---
-    // --- device signals ---
-    // --- end device signals ---
+    void accountChanged();
+    void appsChanged();
+    void devicesChanged();
+    void installedAppsChanged();
+    void knownAppsChanged();
 
 private:
     template <typename T, typename Signal>
@@ -124,10 +173,15 @@ private:
     void appendLog(const QString& text, bool isError);
     void trimLog();
 
-    // --- account private ---
-    // --- end account private ---
-    // --- device private ---
-    // --- end device private ---
+    void setAccount(std::optional<IPATool::Account> account);
+    void setApps(QList<PurchasedApp> apps);
+    void setDevices(QList<Device> devices);
+    void setInstalledApps(QList<InstalledApp> apps);
+    void setKnownApps(QList<KnownApp> apps);
+
+    /// Whether a task begun in `session` may still touch the account's data.
+    bool isCurrentSession(quint64 session, const QString& email) const;
+    static QCoro::Task<> watchDevices(QPointer<AppModel> model, quint64 generation);
 
     Stage m_stage = Stage::checking;
     QString m_search;
@@ -142,4 +196,22 @@ private:
     QSet<QString> m_downloadedBundleIDs;
     std::optional<QString> m_installedAppsError;
     bool m_loadingInstalledApps = false;
+    std::optional<IPATool::Account> m_account;
+    QList<PurchasedApp> m_apps;
+    QList<Device> m_devices;
+    QList<InstalledApp> m_installedApps;
+    QList<KnownApp> m_knownApps;
+
+    // Bumped by every sign-in and sign-out, so a sync begun for one session never fills another.
+    quint64 m_session = 0;
+    // Bumped to stop the device watch; the loop notices at its next turn.
+    quint64 m_watchGeneration = 0;
+    bool m_watchRunning = false;
+
+    IPATool m_ipatool;
+    ArtworkService m_artwork;
+    MuxDiscovery m_muxDiscovery;
+    CfgUtil m_cfgutil;
+    DeviceAppsReader m_deviceApps;
+    KnownAppsStore m_knownStore;
 };

@@ -1,0 +1,161 @@
+#include "model/AppModel.h"
+
+#include "common/AppError.h"
+#include "store/PurchasesCache.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+bool AppModel::isCurrentSession(quint64 session, const QString& email) const
+{
+    return m_session == session && m_account && m_account->email == email;
+}
+
+QCoro::Task<> AppModel::signIn(QString email, QString password, QString code)
+{
+    const IPATool::Account account = co_await m_ipatool.login(email, password, code);
+    ++m_session;
+    setAccount(account);
+    setStage(Stage::signedIn);
+    note(QStringLiteral("Вход выполнен: ") + account.email);
+    loadCachedPurchases();
+    startDeviceWatch();
+    co_await syncPurchases(true);
+}
+
+QCoro::Task<> AppModel::signOut()
+{
+    try {
+        co_await m_ipatool.logout();
+    } catch (...) {
+        // The local state is cleared whatever ipatool says.
+    }
+    ++m_session;
+    PurchasesCache::clear();
+    setAccount(std::nullopt);
+    setApps({});
+    setStage(Stage::signedOut);
+    // A sync still running belongs to the account that just left and will drop its result;
+    // it must not keep the next account's sync from starting.
+    setSyncProgress(std::nullopt);
+    setSyncStatus({});
+    stopDeviceWatch();
+    note(QStringLiteral("Выход из аккаунта"));
+}
+
+void AppModel::loadCachedPurchases()
+{
+    if (!m_account)
+        return;
+    if (auto payload = PurchasesCache::load(m_account->email)) {
+        setApps(std::move(payload->apps));
+        setLastSync(payload->updatedAt);
+    }
+}
+
+QCoro::Task<> AppModel::syncPurchases(bool force)
+{
+    if (!m_account || m_syncProgress)
+        co_return;
+    if (!force && m_lastSync && m_lastSync->secsTo(QDateTime::currentDateTime()) < syncMinimumAgeSeconds)
+        co_return;
+    const QString email = m_account->email;
+    const quint64 session = m_session;
+
+    setSyncProgress(0.0);
+    setSyncStatus(QStringLiteral("Читаю историю загрузок…"));
+    QList<PurchasedApp> collected;
+    try {
+        for (int page = 1;; ++page) {
+            const IPATool::PurchasesPage answer = co_await m_ipatool.purchases(page, purchasesPageSize);
+            if (!isCurrentSession(session, email))
+                co_return;
+            collected.append(answer.apps);
+            setSyncProgress(answer.totalCount < 1
+                                ? std::nullopt
+                                : std::optional(std::min(1.0, double(collected.size()) / double(answer.totalCount))));
+            setSyncStatus(QStringLiteral("Загружено ") + QString::number(collected.size()) + QStringLiteral(" из ")
+                          + QString::number(answer.totalCount));
+            if (answer.apps.size() < purchasesPageSize || collected.size() >= answer.totalCount
+                || page >= purchasesLastPage)
+                break;
+        }
+    } catch (const std::exception& error) {
+        if (!isCurrentSession(session, email))
+            co_return;
+        fail(QStringLiteral("История покупок: ") + AppError::describe(error));
+        setSyncProgress(std::nullopt);
+        setSyncStatus({});
+        co_return;
+    }
+
+    QSet<qint64> seen;
+    QList<PurchasedApp> unique;
+    unique.reserve(collected.size());
+    for (PurchasedApp& app : collected) {
+        if (!seen.contains(app.id)) {
+            seen.insert(app.id);
+            unique.append(std::move(app));
+        }
+    }
+    setApps(std::move(unique));
+    setLastSync(QDateTime::currentDateTime());
+    PurchasesCache::save(m_apps, email);
+    note(QStringLiteral("История загрузок: ") + QString::number(m_apps.size()) + QStringLiteral(" приложений"));
+
+    co_await enrichArtwork();
+    if (!isCurrentSession(session, email))
+        co_return;
+    PurchasesCache::save(m_apps, email);
+    setSyncProgress(std::nullopt);
+    setSyncStatus({});
+}
+
+QCoro::Task<> AppModel::enrichArtwork()
+{
+    setSyncStatus(QStringLiteral("Уточняю, что осталось в App Store…"));
+    QList<qint64> pending;
+    for (const PurchasedApp& app : std::as_const(m_apps)) {
+        if (!app.artworkFetched)
+            pending.append(app.id);
+    }
+    if (pending.isEmpty())
+        co_return;
+
+    const quint64 session = m_session;
+    const QHash<qint64, ArtworkService::Info> answers = co_await m_artwork.info(pending);
+    if (session != m_session)
+        co_return;
+    QList<PurchasedApp> apps = m_apps;
+    for (PurchasedApp& app : apps) {
+        const auto answer = answers.constFind(app.id);
+        if (answer == answers.cend())
+            continue;
+        app.artworkURL = answer->artworkURL;
+        app.sellerName = answer->sellerName;
+        app.artworkFetched = true;
+    }
+    setApps(std::move(apps));
+    const auto gone = std::count_if(m_apps.cbegin(), m_apps.cend(), [](const PurchasedApp& app) {
+        return app.isGoneFromStore();
+    });
+    note(QStringLiteral("Снято из App Store: ") + QString::number(gone)
+         + QStringLiteral(" приложений — их переустановить можно только так"));
+}
+
+QList<PurchasedApp> AppModel::filteredApps() const
+{
+    const QString needle = m_search.trimmed();
+    QList<PurchasedApp> result;
+    for (const PurchasedApp& app : m_apps) {
+        if (m_showOnlyGone && !app.isGoneFromStore())
+            continue;
+        // Case-blind matching without lower-casing every name on every keystroke.
+        if (!needle.isEmpty() && !app.name.contains(needle, Qt::CaseInsensitive)
+            && !app.bundleID.contains(needle, Qt::CaseInsensitive))
+            continue;
+        result.append(app);
+    }
+    return result;
+}

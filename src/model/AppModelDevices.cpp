@@ -1,0 +1,171 @@
+#include "model/AppModel.h"
+
+#include "common/AppError.h"
+#include "device/CfgUtilError.h"
+#include "process/Tools.h"
+
+#include <QCoroTimer>
+
+#include <chrono>
+
+namespace {
+
+QStringList ids(const QList<Device>& devices)
+{
+    QStringList result;
+    result.reserve(devices.size());
+    for (const Device& device : devices)
+        result.append(device.id());
+    return result;
+}
+
+} // namespace
+
+std::optional<Device> AppModel::selectedDevice() const
+{
+    if (m_devices.isEmpty())
+        return std::nullopt;
+    if (m_selectedDeviceID) {
+        for (const Device& device : m_devices) {
+            if (device.id() == *m_selectedDeviceID)
+                return device;
+        }
+    }
+    return m_devices.first();
+}
+
+void AppModel::startDeviceWatch()
+{
+    ++m_watchGeneration;
+    m_watchRunning = true;
+    watchDevices(QPointer<AppModel>(this), m_watchGeneration);
+}
+
+void AppModel::stopDeviceWatch()
+{
+    ++m_watchGeneration;
+    m_watchRunning = false;
+}
+
+QCoro::Task<> AppModel::watchDevices(QPointer<AppModel> model, quint64 generation)
+{
+    using namespace std::chrono_literals;
+    // Held weakly: the loop must end quietly when the model goes, and a stopped or restarted
+    // watch leaves its old loop at the next turn.
+    while (model && model->m_watchGeneration == generation) {
+        co_await model->refreshDevices();
+        if (!model || model->m_watchGeneration != generation)
+            break;
+        co_await QCoro::sleepFor(3s);
+    }
+}
+
+QCoro::Task<> AppModel::refreshDevices()
+{
+    QPointer<AppModel> self(this);
+    QList<Device> found;
+    QStringList messages;
+    if (Tools::cfgutil()) {
+        try {
+            found = co_await m_cfgutil.devices();
+        } catch (const std::exception& error) {
+            messages.append(AppError::describe(error));
+        }
+        if (!self)
+            co_return;
+    } else {
+        messages.append(CfgUtilError(CfgUtilError::Kind::notInstalled).description());
+    }
+
+    if (MuxDiscovery::isAvailable()) {
+        try {
+            const QList<Device> discovered = co_await m_muxDiscovery.devices();
+            if (!self)
+                co_return;
+            QSet<QString> known;
+            for (const Device& device : std::as_const(found)) {
+                if (device.udid)
+                    known.insert(*device.udid);
+            }
+            for (const Device& device : discovered) {
+                if (!known.contains(device.udid.value_or(QString())))
+                    found.append(device);
+            }
+        } catch (...) {
+            // idevice_id and ideviceinfo are only a second opinion.
+        }
+        if (!self)
+            co_return;
+    }
+
+    std::optional<QString> error;
+    if (found.isEmpty()) {
+        for (const QString& message : std::as_const(messages)) {
+            if (!message.isEmpty()) {
+                error = message;
+                break;
+            }
+        }
+    }
+    setDeviceError(error);
+
+    if (ids(found) == ids(m_devices))
+        co_return;
+    setDevices(found);
+    const QStringList foundIDs = ids(found);
+    if (!m_selectedDeviceID || !foundIDs.contains(*m_selectedDeviceID))
+        setSelectedDeviceID(found.isEmpty() ? std::nullopt : std::optional(found.first().id()));
+    if (found.isEmpty()) {
+        setInstalledApps({});
+        co_return;
+    }
+    note(QStringLiteral("Подключено: ") + found.first().name + QStringLiteral(" — ") + found.first().subtitle());
+    if (m_installedApps.isEmpty())
+        loadInstalledApps(); // runs on by itself; the model catches everything there
+}
+
+QCoro::Task<> AppModel::loadInstalledApps()
+{
+    const std::optional<Device> device = selectedDevice();
+    if (!device || !device->udid) {
+        setInstalledAppsError(CfgUtilError(CfgUtilError::Kind::noDevice).description());
+        co_return;
+    }
+    QPointer<AppModel> self(this);
+    setLoadingInstalledApps(true);
+    setInstalledAppsError(std::nullopt);
+    try {
+        QList<InstalledApp> apps = co_await m_deviceApps.read(*device->udid);
+        if (!self)
+            co_return;
+        setInstalledApps(apps);
+        const auto withID = std::count_if(apps.cbegin(), apps.cend(), [](const InstalledApp& app) {
+            return app.adamID.has_value();
+        });
+        note(QStringLiteral("С ") + device->name + QStringLiteral(" прочитано ") + QString::number(apps.size())
+             + QStringLiteral(" приложений, из них с App ID — ") + QString::number(withID));
+        QList<KnownApp> learned;
+        const QDateTime now = QDateTime::currentDateTime();
+        for (const InstalledApp& app : std::as_const(apps)) {
+            if (app.adamID)
+                learned.append(KnownApp{*app.adamID, app.bundleID, app.name, KnownApp::deviceSource(), now});
+        }
+        m_knownStore.merge(learned);
+        setKnownApps(m_knownStore.all());
+    } catch (const std::exception& error) {
+        if (!self)
+            co_return;
+        setInstalledAppsError(AppError::describe(error));
+        fail(QStringLiteral("Список приложений с телефона: ") + AppError::describe(error));
+    }
+    setLoadingInstalledApps(false);
+}
+
+void AppModel::rememberKnown(qint64 appID, QString bundleID, QString name, QString source)
+{
+    if (bundleID.isEmpty())
+        return;
+    m_knownStore.merge({KnownApp{appID, std::move(bundleID), std::move(name), std::move(source),
+                                 QDateTime::currentDateTime()}});
+    setKnownApps(m_knownStore.all());
+}
