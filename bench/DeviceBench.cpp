@@ -14,16 +14,14 @@
 
 namespace {
 
-plist_t strings(std::initializer_list<const char*> values)
-{
+plist_t strings(std::initializer_list<const char*> values) {
     plist_t array = plist_new_array();
     for (const char* value : values)
         plist_array_append_item(array, plist_new_string(value));
     return array;
 }
 
-QByteArray metadata(int index)
-{
+QByteArray metadata(int index) {
     const QByteArray name = "Приложение " + QByteArray::number(index);
     const QByteArray bundle = "com.vendor" + QByteArray::number(index % 97) + ".app" + QByteArray::number(index);
     plist_t dict = plist_new_dict();
@@ -69,14 +67,13 @@ QByteArray metadata(int index)
     return result;
 }
 
-QByteArray appList(int count)
-{
+QByteArray appList(int count) {
     plist_t apps = plist_new_array();
     for (int i = 0; i < count; ++i) {
         const QByteArray bundle = "com.vendor" + QByteArray::number(i % 97) + ".app" + QByteArray::number(i);
         const QByteArray name = (i % 3 ? "приложение " : "App ") + QByteArray::number((i * 7919) % count);
-        const QByteArray path = "/private/var/containers/Bundle/Application/0F1E2D3C-" + QByteArray::number(i) +
-                                "/App.app";
+        const QByteArray path =
+            "/private/var/containers/Bundle/Application/0F1E2D3C-" + QByteArray::number(i) + "/App.app";
         plist_t app = plist_new_dict();
         plist_dict_set_item(app, "ApplicationType", plist_new_string("User"));
         plist_dict_set_item(app, "CFBundleIdentifier", plist_new_string(bundle.constData()));
@@ -97,7 +94,8 @@ QByteArray appList(int count)
         plist_dict_set_item(entitlements, "com.apple.developer.team-identifier", plist_new_string("ABCDE12345"));
         plist_dict_set_item(app, "Entitlements", entitlements);
         const QByteArray meta = metadata(i);
-        plist_dict_set_item(app, "iTunesMetadata", plist_new_data(meta.constData(), static_cast<uint64_t>(meta.size())));
+        plist_dict_set_item(app, "iTunesMetadata",
+                            plist_new_data(meta.constData(), static_cast<uint64_t>(meta.size())));
         plist_array_append_item(apps, app);
     }
     char* xml = nullptr;
@@ -109,8 +107,7 @@ QByteArray appList(int count)
     return result;
 }
 
-void ParseAndSortPhoneApps(benchmark::State& state)
-{
+void ParseAndSortPhoneApps(benchmark::State& state) {
     const QByteArray document = appList(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         QList<InstalledApp> apps = DeviceAppsReader::parseAppList(document);

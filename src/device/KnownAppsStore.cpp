@@ -16,20 +16,17 @@ constexpr qint64 readLimit = 64 * 1024 * 1024;
 } // namespace
 
 KnownAppsStore::KnownAppsStore(QString path)
-    : m_path(path.isEmpty() ? QDir(Tools::cacheDirectory()).filePath(QStringLiteral("known-apps.json")) : std::move(path))
-{
-}
+    : m_path(path.isEmpty() ? QDir(Tools::cacheDirectory()).filePath(QStringLiteral("known-apps.json"))
+                            : std::move(path)) {}
 
-QList<KnownApp> KnownAppsStore::all()
-{
+QList<KnownApp> KnownAppsStore::all() {
     load();
     QList<KnownApp> apps = m_items.values();
     NameOrder::sort(apps);
     return apps;
 }
 
-void KnownAppsStore::merge(const QList<KnownApp>& apps)
-{
+void KnownAppsStore::merge(const QList<KnownApp>& apps) {
     load();
     for (const KnownApp& app : apps) {
         const auto stored = m_items.constFind(app.adamID);
@@ -39,8 +36,7 @@ void KnownAppsStore::merge(const QList<KnownApp>& apps)
     save();
 }
 
-void KnownAppsStore::load()
-{
+void KnownAppsStore::load() {
     if (m_loaded)
         return;
     m_loaded = true;
@@ -52,14 +48,12 @@ void KnownAppsStore::load()
         m_items.insert(app.adamID, app);
 }
 
-void KnownAppsStore::save() const
-{
+void KnownAppsStore::save() const {
     // A failed write is not reported: the map keeps the records and the next merge writes them.
     AtomicFile::write(m_path, encode(m_items.values()));
 }
 
-QList<KnownApp> KnownAppsStore::decode(const QByteArray& json)
-{
+QList<KnownApp> KnownAppsStore::decode(const QByteArray& json) {
     QList<KnownApp> apps;
     const QJsonDocument document = QJsonDocument::fromJson(json);
     if (!document.isArray())
@@ -73,8 +67,7 @@ QList<KnownApp> KnownAppsStore::decode(const QByteArray& json)
     return apps;
 }
 
-QByteArray KnownAppsStore::encode(const QList<KnownApp>& apps)
-{
+QByteArray KnownAppsStore::encode(const QList<KnownApp>& apps) {
     QJsonArray array;
     for (const KnownApp& app : apps)
         array.append(app.toJson());

@@ -1,5 +1,5 @@
-#include "device/CfgUtilError.h"
 #include "device/DeviceAppsReader.h"
+#include "device/CfgUtilError.h"
 #include "device/IDeviceInstaller.h"
 
 #include "process/Tools.h"
@@ -19,8 +19,7 @@ using namespace DeviceTest;
 
 namespace {
 
-QString failureOf(const std::function<void()>& action)
-{
+QString failureOf(const std::function<void()>& action) {
     try {
         action();
     } catch (const CfgUtilError& error) {
@@ -29,13 +28,11 @@ QString failureOf(const std::function<void()>& action)
     return "(no failure)";
 }
 
-QString parseFailure(const QByteArray& document)
-{
+QString parseFailure(const QByteArray& document) {
     return failureOf([&] { DeviceAppsReader::parseAppList(document); });
 }
 
-QStringList names(const QList<InstalledApp>& apps)
-{
+QStringList names(const QList<InstalledApp>& apps) {
     QStringList result;
     for (const InstalledApp& app : apps)
         result.append(app.name);
@@ -44,8 +41,7 @@ QStringList names(const QList<InstalledApp>& apps)
 
 } // namespace
 
-TEST(DeviceAppsReaderParse, ReadsTheOldToolsFullAnswerAndTheBinaryForm)
-{
+TEST(DeviceAppsReaderParse, ReadsTheOldToolsFullAnswerAndTheBinaryForm) {
     for (const char* name : {"apps-legacy.xml", "apps.bplist"}) {
         const QList<InstalledApp> apps = DeviceAppsReader::parseAppList(fixture(name));
         ASSERT_EQ(apps.size(), 4) << name;
@@ -55,8 +51,7 @@ TEST(DeviceAppsReaderParse, ReadsTheOldToolsFullAnswerAndTheBinaryForm)
     }
 }
 
-TEST(DeviceAppsReaderParse, MetadataInEitherFormAndAnyBadShapeLosesOnlyTheAppID)
-{
+TEST(DeviceAppsReaderParse, MetadataInEitherFormAndAnyBadShapeLosesOnlyTheAppID) {
     EXPECT_EQ(DeviceAppsReader::adamIDFromMetadata(fixture("itunes-metadata.bplist")), 1234567890);
     EXPECT_EQ(DeviceAppsReader::adamIDFromMetadata(fixture("itunes-metadata.xml")), 987654321);
     EXPECT_FALSE(DeviceAppsReader::adamIDFromMetadata(fixture("itunes-metadata-no-itemid.bplist")));
@@ -68,8 +63,7 @@ TEST(DeviceAppsReaderParse, MetadataInEitherFormAndAnyBadShapeLosesOnlyTheAppID)
         appDict("a.string", "String", "<key>iTunesMetadata</key><string>1234567890</string>"),
         appDict("a.truncated", "Truncated", metadataData(binary.left(binary.size() / 2))),
         appDict("a.garbage", "Garbage", metadataData(QByteArray("bplist00\xff\xff\xff\xff garbage"))),
-        appDict("a.nested", "Nested",
-                "<key>iTunesMetadata</key><dict><key>itemId</key><integer>5</integer></dict>"),
+        appDict("a.nested", "Nested", "<key>iTunesMetadata</key><dict><key>itemId</key><integer>5</integer></dict>"),
         appDict("a.array", "Array",
                 metadataData("<plist><array><dict><key>itemId</key><integer>5</integer></dict></array></plist>")),
         appDict("a.itemstring", "ItemString",
@@ -82,8 +76,7 @@ TEST(DeviceAppsReaderParse, MetadataInEitherFormAndAnyBadShapeLosesOnlyTheAppID)
         EXPECT_FALSE(apps[i].adamID) << apps[i].bundleID.toStdString();
 }
 
-TEST(DeviceAppsReaderParse, EntriesWithoutBundleIdAreSkippedAndNamesFallBack)
-{
+TEST(DeviceAppsReaderParse, EntriesWithoutBundleIdAreSkippedAndNamesFallBack) {
     const QList<InstalledApp> apps = DeviceAppsReader::parseAppList(
         appList({"<dict><key>CFBundleDisplayName</key><string>Ghost</string></dict>",
                  "<dict><key>CFBundleIdentifier</key><integer>7</integer></dict>",
@@ -93,8 +86,7 @@ TEST(DeviceAppsReaderParse, EntriesWithoutBundleIdAreSkippedAndNamesFallBack)
     EXPECT_EQ(apps[0], (InstalledApp{"com.example.bare", "com.example.bare", std::nullopt, std::nullopt}));
 }
 
-TEST(DeviceAppsReaderParse, DocumentsThatAreNoAppListFail)
-{
+TEST(DeviceAppsReaderParse, DocumentsThatAreNoAppListFail) {
     const QString unreadable = "Ответ ideviceinstaller не читается как property list";
     const QString misshapen = "Не разобрал ответ ideviceinstaller";
     const QByteArray whole = fixture("apps-legacy.xml");
@@ -121,8 +113,7 @@ TEST(DeviceAppsReaderParse, DocumentsThatAreNoAppListFail)
     EXPECT_EQ(parseFailure(deep).isEmpty(), false);
 }
 
-TEST(DeviceAppsReader, ReadsThroughEitherDialectSortedByName)
-{
+TEST(DeviceAppsReader, ReadsThroughEitherDialectSortedByName) {
     TempHome home;
     StandinTools tools(home.resourceDirectory());
     const QString answer = QString::fromUtf8(fixture("apps-legacy.xml"));
@@ -148,8 +139,7 @@ TEST(DeviceAppsReader, ReadsThroughEitherDialectSortedByName)
     }
 }
 
-TEST(DeviceAppsReader, ToolFailuresBecomeReadableErrors)
-{
+TEST(DeviceAppsReader, ToolFailuresBecomeReadableErrors) {
     TempHome home;
     EXPECT_EQ(failureOf([] { AsyncTest::await(DeviceAppsReader().read("U1")); }),
               "Чтобы узнать App ID приложений с телефона, нужен ideviceinstaller: brew install ideviceinstaller");
@@ -164,11 +154,11 @@ TEST(DeviceAppsReader, ToolFailuresBecomeReadableErrors)
     EXPECT_EQ(failureOf([] { AsyncTest::await(DeviceAppsReader().read("LOCKED")); }),
               "Устройство заблокировано — разблокируй экран и повтори");
     EXPECT_NE(failureOf([] { AsyncTest::await(DeviceAppsReader().read("BYTES")); }), "(no failure)");
-    EXPECT_EQ(failureOf([] { AsyncTest::await(DeviceAppsReader().read("DICT")); }), "Не разобрал ответ ideviceinstaller");
+    EXPECT_EQ(failureOf([] { AsyncTest::await(DeviceAppsReader().read("DICT")); }),
+              "Не разобрал ответ ideviceinstaller");
 }
 
-TEST(DeviceAppsReader, RealToolWithoutPhoneFailsWithTranslatedError)
-{
+TEST(DeviceAppsReader, RealToolWithoutPhoneFailsWithTranslatedError) {
     if (!QFileInfo::exists("/usr/bin/ideviceinstaller"))
         GTEST_SKIP() << "ideviceinstaller is not installed";
     TempHome home;

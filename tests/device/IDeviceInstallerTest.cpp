@@ -1,5 +1,5 @@
-#include "device/CfgUtilError.h"
 #include "device/IDeviceInstaller.h"
+#include "device/CfgUtilError.h"
 
 #include "process/Tools.h"
 #include "support/AsyncTest.h"
@@ -17,8 +17,7 @@ using namespace DeviceTest;
 
 namespace {
 
-QString installFailure(const QString& ipa, const QString& udid)
-{
+QString installFailure(const QString& ipa, const QString& udid) {
     try {
         AsyncTest::await(IDeviceInstaller().install(ipa, udid, {}));
     } catch (const CfgUtilError& error) {
@@ -29,8 +28,7 @@ QString installFailure(const QString& ipa, const QString& udid)
 
 } // namespace
 
-TEST(IDeviceInstaller, RecognisesBothDialectsFromHelp)
-{
+TEST(IDeviceInstaller, RecognisesBothDialectsFromHelp) {
     EXPECT_EQ(IDeviceInstaller::syntaxFromHelp(legacyHelp()), IDeviceInstaller::Syntax::legacyFlags);
     EXPECT_EQ(IDeviceInstaller::syntaxFromHelp(modernHelp()), IDeviceInstaller::Syntax::subcommands);
     EXPECT_FALSE(IDeviceInstaller::syntaxFromHelp(""));
@@ -40,28 +38,26 @@ TEST(IDeviceInstaller, RecognisesBothDialectsFromHelp)
               (QStringList{"-u", "U1", "install", "/a b.ipa"}));
 }
 
-TEST(IDeviceInstaller, FailureIsTextOnEitherStreamNotOnlyTheStatus)
-{
+TEST(IDeviceInstaller, FailureIsTextOnEitherStreamNotOnlyTheStatus) {
     const auto failed = [](int status, const QByteArray& out, const QByteArray& err) {
         return IDeviceInstaller::reportsFailure(ProcessOutput(status, {}, {out}, {err}));
     };
     EXPECT_FALSE(failed(0, "Install: CreatingStagingDirectory (5%)\rInstall: Complete\n", ""));
-    EXPECT_TRUE(failed(0, "Install: Complete\n", "ERROR: Install failed. Got error \"ApplicationVerificationFailed\"\n"));
+    EXPECT_TRUE(
+        failed(0, "Install: Complete\n", "ERROR: Install failed. Got error \"ApplicationVerificationFailed\"\n"));
     EXPECT_TRUE(failed(0, "Install - Error occured: APIInternalError\n", ""));
     EXPECT_TRUE(failed(0, "", "No device found.\n"));
     EXPECT_TRUE(failed(1, "", ""));
 }
 
-TEST(IDeviceInstaller, InstallsWithTheLocatedToolsDialectAskingOnce)
-{
+TEST(IDeviceInstaller, InstallsWithTheLocatedToolsDialectAskingOnce) {
     TempHome home;
     StandinTools tools(home.resourceDirectory());
     tools.setScenario(scenario({
         rule("ideviceinstaller", {"--help"}, {out(legacyHelp())}),
         rule("ideviceinstaller", {"-u", "U1", "-i", "/ipa/App 1.ipa"},
-             {out("Uploading App 1.ipa package contents... DONE."),
-              out("Install: CreatingStagingDirectory (5%)", "\r"), out("Install: InstallingApplication (60%)", "\r"),
-              out("Install: Complete", "\n")}),
+             {out("Uploading App 1.ipa package contents... DONE."), out("Install: CreatingStagingDirectory (5%)", "\r"),
+              out("Install: InstallingApplication (60%)", "\r"), out("Install: Complete", "\n")}),
     }));
     QList<std::pair<double, QString>> seen;
     const auto record = [&](double fraction, const QString& step) { seen.append({fraction, step}); };
@@ -73,8 +69,7 @@ TEST(IDeviceInstaller, InstallsWithTheLocatedToolsDialectAskingOnce)
     EXPECT_EQ(calls.count(QStringList{"--help"}), 1);
 }
 
-TEST(IDeviceInstaller, ErrorOnStandardErrorWithStatusZeroIsAFailure)
-{
+TEST(IDeviceInstaller, ErrorOnStandardErrorWithStatusZeroIsAFailure) {
     TempHome home;
     StandinTools tools(home.resourceDirectory());
     tools.setScenario(scenario({
@@ -91,15 +86,13 @@ TEST(IDeviceInstaller, ErrorOnStandardErrorWithStatusZeroIsAFailure)
     EXPECT_EQ(installFailure("/ipa/C.ipa", "U2"), "iPhone не найден — проверь кабель");
 }
 
-TEST(IDeviceInstaller, MissingToolIsNotInstalled)
-{
+TEST(IDeviceInstaller, MissingToolIsNotInstalled) {
     TempHome home;
     EXPECT_FALSE(IDeviceInstaller::isAvailable());
     EXPECT_EQ(installFailure("/x.ipa", "U"), "Не найден cfgutil. Поставь Apple Configurator из App Store.");
 }
 
-TEST(IDeviceInstaller, RealToolWithoutPhoneFailsWithTranslatedError)
-{
+TEST(IDeviceInstaller, RealToolWithoutPhoneFailsWithTranslatedError) {
     if (!QFileInfo::exists("/usr/bin/ideviceinstaller"))
         GTEST_SKIP() << "ideviceinstaller is not installed";
     TempHome home;

@@ -1,5 +1,5 @@
-#include "device/Device.h"
 #include "device/MuxDiscovery.h"
+#include "device/Device.h"
 
 #include "process/ToolError.h"
 #include "process/Tools.h"
@@ -16,8 +16,7 @@
 
 using namespace DeviceTest;
 
-TEST(Device, DerivedIdentityAndSubtitle)
-{
+TEST(Device, DerivedIdentityAndSubtitle) {
     Device cable{"0x970E80428AC26", "00008030-001A", "Анна", "iPhone14,2", "17.1", Device::Link::usb, true};
     EXPECT_EQ(cable.id(), "00008030-001A");
     EXPECT_TRUE(cable.canUseCfgutil());
@@ -43,21 +42,18 @@ TEST(Device, DerivedIdentityAndSubtitle)
     EXPECT_EQ(qHash(absent), qHash(Device(wifi)));
 }
 
-TEST(MuxDiscovery, ParsesUdidsTrimmingOnlyBlanks)
-{
+TEST(MuxDiscovery, ParsesUdidsTrimmingOnlyBlanks) {
     EXPECT_EQ(MuxDiscovery::parseUdids(" \tA1 \n\n \t \nB2\t\n"), (QStringList{"A1", "B2"}));
     EXPECT_TRUE(MuxDiscovery::parseUdids("").isEmpty());
 }
 
-TEST(MuxDiscovery, NoToolMeansNoDevices)
-{
+TEST(MuxDiscovery, NoToolMeansNoDevices) {
     TempHome home;
     EXPECT_FALSE(MuxDiscovery::isAvailable());
     EXPECT_TRUE(AsyncTest::await(MuxDiscovery().devices()).isEmpty());
 }
 
-TEST(MuxDiscovery, MergesCableAndNetworkAndReadsInfoInStableOrder)
-{
+TEST(MuxDiscovery, MergesCableAndNetworkAndReadsInfoInStableOrder) {
     TempHome home;
     StandinTools tools(home.resourceDirectory());
     tools.setScenario(scenario({
@@ -73,7 +69,8 @@ TEST(MuxDiscovery, MergesCableAndNetworkAndReadsInfoInStableOrder)
 
     const QList<Device> devices = AsyncTest::await(MuxDiscovery().devices());
     ASSERT_EQ(devices.size(), 3);
-    EXPECT_EQ(devices[0], (Device{std::nullopt, "AAA", "Телефон Анны", "iPhone14,2", std::nullopt, Device::Link::usb, true}));
+    EXPECT_EQ(devices[0],
+              (Device{std::nullopt, "AAA", "Телефон Анны", "iPhone14,2", std::nullopt, Device::Link::usb, true}));
     EXPECT_EQ(devices[0].subtitle(), "iPhone14,2 · кабель");
     EXPECT_EQ(devices[1], (Device{std::nullopt, "BBB", "BBB", std::nullopt, std::nullopt, Device::Link::wifi, true}));
     EXPECT_EQ(devices[1].subtitle(), "Wi-Fi");
@@ -92,8 +89,7 @@ TEST(MuxDiscovery, MergesCableAndNetworkAndReadsInfoInStableOrder)
     EXPECT_EQ(ids, (QStringList{"AAA", "BBB", "CCC"}));
 }
 
-TEST(MuxDiscovery, FailingFlagContributesNothingAndMissingInfoToolIsNoError)
-{
+TEST(MuxDiscovery, FailingFlagContributesNothingAndMissingInfoToolIsNoError) {
     TempHome home;
     StandinTools tools(home.resourceDirectory(), {"idevice_id"});
     tools.setScenario(scenario({
@@ -106,20 +102,19 @@ TEST(MuxDiscovery, FailingFlagContributesNothingAndMissingInfoToolIsNoError)
     EXPECT_EQ(devices[0].link, Device::Link::wifi);
 }
 
-TEST(MuxDiscovery, UnstartableToolFailsWithTheRunnersError)
-{
+TEST(MuxDiscovery, UnstartableToolFailsWithTheRunnersError) {
     TempHome home;
     // Executable for the lookup, but not a program the system can start.
     QFile file(home.resourceDirectory() + "/idevice_id");
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("\x7f" "ELF garbage");
+    file.write("\x7f"
+               "ELF garbage");
     file.close();
     file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_THROW(AsyncTest::await(MuxDiscovery().devices()), ToolError);
 }
 
-TEST(MuxDiscovery, RealToolsWithoutPhoneGiveNoDevices)
-{
+TEST(MuxDiscovery, RealToolsWithoutPhoneGiveNoDevices) {
     if (!QFileInfo::exists("/usr/bin/idevice_id") || !QFileInfo::exists("/usr/bin/ideviceinfo"))
         GTEST_SKIP() << "libimobiledevice tools are not installed";
     TempHome home;
