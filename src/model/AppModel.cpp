@@ -9,9 +9,15 @@ AppModel::AppModel(Endpoints endpoints, QObject* parent)
     : QObject(parent)
     , m_artwork(endpoints.lookup)
 {
+    m_watchTimer.setSingleShot(true);
+    m_watchTimer.setInterval(std::chrono::seconds(3));
+    connect(&m_watchTimer, &QTimer::timeout, this, [this] {
+        if (m_watchWaiter)
+            std::exchange(m_watchWaiter, {}).resume();
+    });
 }
 
-AppModel::~AppModel() = default;
+AppModel::~AppModel() { stopDeviceWatch(); }
 
 void AppModel::setSearch(QString search) { assign(m_search, std::move(search), &AppModel::searchChanged); }
 

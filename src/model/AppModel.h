@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSet>
+#include <QTimer>
 #include <QString>
 #include <QUuid>
 
@@ -24,6 +25,7 @@
 
 #include <QCoroTask>
 
+#include <coroutine>
 #include <optional>
 
 /// The one observable object of the application: it holds everything the window shows and runs
@@ -127,6 +129,8 @@ public:
     void startDeviceWatch();
     void stopDeviceWatch();
     bool isWatchingDevices() const { return m_watchRunning; }
+    /// Whether a watch pass is still on its way out after a stop (it ends with its tool run).
+    bool hasDeviceWatchLoop() const { return m_watchLoops > 0; }
     QCoro::Task<> refreshDevices();
     QCoro::Task<> loadInstalledApps();
     void rememberKnown(qint64 appID, QString bundleID, QString name, QString source);
@@ -182,6 +186,7 @@ private:
     /// Whether a task begun in `session` may still touch the account's data.
     bool isCurrentSession(quint64 session, const QString& email) const;
     static QCoro::Task<> watchDevices(QPointer<AppModel> model, quint64 generation);
+    struct WatchPause;
 
     Stage m_stage = Stage::checking;
     QString m_search;
@@ -204,9 +209,13 @@ private:
 
     // Bumped by every sign-in and sign-out, so a sync begun for one session never fills another.
     quint64 m_session = 0;
-    // Bumped to stop the device watch; the loop notices at its next turn.
+    // Bumped to stop the device watch. A stop also ends the pause between passes at once, so no
+    // loop is left suspended behind a model that is going away.
     quint64 m_watchGeneration = 0;
     bool m_watchRunning = false;
+    int m_watchLoops = 0;
+    QTimer m_watchTimer;
+    std::coroutine_handle<> m_watchWaiter;
 
     IPATool m_ipatool;
     ArtworkService m_artwork;

@@ -4,9 +4,6 @@
 #include "device/CfgUtilError.h"
 #include "process/Tools.h"
 
-#include <QCoroTimer>
-
-#include <chrono>
 
 namespace {
 
@@ -34,9 +31,21 @@ std::optional<Device> AppModel::selectedDevice() const
     return m_devices.first();
 }
 
+struct AppModel::WatchPause {
+    AppModel* model;
+
+    bool await_ready() const { return false; }
+    void await_suspend(std::coroutine_handle<> handle) const
+    {
+        model->m_watchWaiter = handle;
+        model->m_watchTimer.start();
+    }
+    void await_resume() const {}
+};
+
 void AppModel::startDeviceWatch()
 {
-    ++m_watchGeneration;
+    stopDeviceWatch();
     m_watchRunning = true;
     watchDevices(QPointer<AppModel>(this), m_watchGeneration);
 }
@@ -45,19 +54,24 @@ void AppModel::stopDeviceWatch()
 {
     ++m_watchGeneration;
     m_watchRunning = false;
+    m_watchTimer.stop();
+    if (m_watchWaiter)
+        std::exchange(m_watchWaiter, {}).resume();
 }
 
 QCoro::Task<> AppModel::watchDevices(QPointer<AppModel> model, quint64 generation)
 {
-    using namespace std::chrono_literals;
-    // Held weakly: the loop must end quietly when the model goes, and a stopped or restarted
-    // watch leaves its old loop at the next turn.
+    // Held weakly: a pass still running when the model goes must end quietly. A stopped or
+    // restarted watch leaves its old loop at the next turn.
+    ++model->m_watchLoops;
     while (model && model->m_watchGeneration == generation) {
         co_await model->refreshDevices();
         if (!model || model->m_watchGeneration != generation)
             break;
-        co_await QCoro::sleepFor(3s);
+        co_await WatchPause{model.data()};
     }
+    if (model)
+        --model->m_watchLoops;
 }
 
 QCoro::Task<> AppModel::refreshDevices()

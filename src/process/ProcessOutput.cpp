@@ -1,19 +1,21 @@
 #include "process/ProcessOutput.h"
 
-#include <QStringDecoder>
-
 namespace {
 
-QString decode(const std::shared_ptr<const QList<QByteArray>>& chunks)
+QByteArray joined(const std::shared_ptr<const QList<QByteArray>>& chunks)
 {
-    if (!chunks)
+    if (!chunks || chunks->isEmpty())
         return {};
-    // A stateful decoder: a character split across two reads must survive.
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    QString text;
+    if (chunks->size() == 1)
+        return chunks->first();
+    qsizetype size = 0;
     for (const QByteArray& chunk : *chunks)
-        text += decoder.decode(chunk);
-    return text;
+        size += chunk.size();
+    QByteArray all;
+    all.reserve(size);
+    for (const QByteArray& chunk : *chunks)
+        all.append(chunk);
+    return all;
 }
 
 } // namespace
@@ -26,22 +28,9 @@ ProcessOutput::ProcessOutput(int exitStatus, QStringList outputLines, QList<QByt
 {
 }
 
-QString ProcessOutput::standardOutput() const { return decode(m_outChunks); }
+// Joined before decoding, so a character split between two reads decodes whole.
+QString ProcessOutput::standardOutput() const { return QString::fromUtf8(joined(m_outChunks)); }
 
-QString ProcessOutput::standardError() const { return decode(m_errChunks); }
+QString ProcessOutput::standardError() const { return QString::fromUtf8(joined(m_errChunks)); }
 
-QByteArray ProcessOutput::standardOutputBytes() const
-{
-    if (!m_outChunks)
-        return {};
-    if (m_outChunks->size() == 1)
-        return m_outChunks->first();
-    qsizetype size = 0;
-    for (const QByteArray& chunk : *m_outChunks)
-        size += chunk.size();
-    QByteArray all;
-    all.reserve(size);
-    for (const QByteArray& chunk : *m_outChunks)
-        all.append(chunk);
-    return all;
-}
+QByteArray ProcessOutput::standardOutputBytes() const { return joined(m_outChunks); }
