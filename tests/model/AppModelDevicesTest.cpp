@@ -1,0 +1,208 @@
+#include "model/AppModel.h"
+
+#include "ModelTestSupport.h"
+#include "support/QtPrinters.h"
+#include "support/StandinTools.h"
+#include "support/TempHome.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace ModelTest;
+
+namespace {
+
+const QString cableEcid = "0x970E80428AC26";
+const QString cableUdid = "00008030-001A";
+
+QJsonObject exact(const QString& tool, const QStringList& args, const QJsonArray& steps, int exit = 0)
+{
+    return {{"tool", tool}, {"args", QJsonArray::fromStringList(args)}, {"steps", steps}, {"exit", exit}};
+}
+
+QString cfgutilList(const QStringList& ecids)
+{
+    QJsonObject output;
+    for (const QString& ecid : ecids)
+        output.insert(ecid, QJsonObject{{"ECID", ecid}});
+    return compact({{"Command", "list"}, {"Output", output}, {"Type", "CommandOutput"},
+                    {"Devices", QJsonArray::fromStringList(ecids)}});
+}
+
+QString cfgutilGet(const QString& ecid, const QString& udid, const QString& name)
+{
+    const QJsonObject properties{{"name", name}, {"deviceType", "iPhone14,2"}, {"firmwareVersion", "17.1"},
+                                 {"UDID", udid}, {"isPaired", true}, {"activationState", "Activated"}};
+    return compact({{"Command", "get"}, {"Output", QJsonObject{{ecid, properties}, {"Errors", QJsonObject{}}}},
+                    {"Type", "CommandOutput"}, {"Devices", QJsonArray{ecid}}});
+}
+
+// The cable phone is on cfgutil and idevice_id; the Wi-Fi phone only on idevice_id -n, while
+// the state "wifi" is "yes". Unplugging the cable ("cable" = "no") leaves only the Wi-Fi phone.
+QJsonArray phoneRules()
+{
+    QJsonArray rules;
+    rules.append(withState(exact("cfgutil", {"--format", "JSON", "list"}, {out(cfgutilList({cableEcid}))}),
+                           {{"cable", "yes"}}));
+    rules.append(exact("cfgutil", {"--format", "JSON", "list"}, {out(cfgutilList({}))}));
+    rules.append(rule("cfgutil", "--ecid " + cableEcid + " get ", {out(cfgutilGet(cableEcid, cableUdid, "Кабельный"))}));
+    rules.append(withState(exact("idevice_id", {"-l"}, {out(cableUdid)}), {{"cable", "yes"}}));
+    rules.append(exact("idevice_id", {"-l"}, {}));
+    rules.append(withState(exact("idevice_id", {"-n"}, {out("WIFI-1")}), {{"wifi", "yes"}}));
+    rules.append(exact("idevice_id", {"-n"}, {}));
+    rules.append(exact("ideviceinfo", {"-u", "WIFI-1", "-k", "DeviceName"}, {out("Беспроводной")}));
+    rules.append(exact("ideviceinfo", {"-u", "WIFI-1", "-k", "ProductType"}, {out("iPhone15,3")}));
+    rules.append(exact("ideviceinfo", {"-u", "WIFI-1", "-k", "ProductVersion"}, {out("18.0")}));
+    rules.append(rule("ideviceinfo", ".", {out("Кабельный")}));
+    return rules;
+}
+
+QString appListXml()
+{
+    const QString metadata = QString::fromLatin1(
+        QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>itemId</key>"
+                   "<integer>564177498</integer></dict></plist>")
+            .toBase64());
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>"
+           "<dict><key>CFBundleIdentifier</key><string>com.example.kept</string>"
+           "<key>CFBundleDisplayName</key><string>Сохранённое</string>"
+           "<key>iTunesMetadata</key><data>" + metadata + "</data></dict>"
+           "<dict><key>CFBundleIdentifier</key><string>com.example.sideloaded</string>"
+           "<key>CFBundleDisplayName</key><string>Без номера</string></dict>"
+           "</array></plist>";
+}
+
+QJsonArray installerRules()
+{
+    // Debian's 1.1.x dialect.
+    return {exact("ideviceinstaller", {"--help"}, {out("  -l, --list-apps\tList apps"), out("  -i, --install ARCHIVE")}),
+            rule("ideviceinstaller", "-l -o xml$", {out(appListXml())})};
+}
+
+struct Fixture {
+    TempHome home;
+    StandinTools tools{home.resourceDirectory()};
+
+    void phones(const QString& cable, const QString& wifi, const QJsonArray& extra = {})
+    {
+        tools.setScenario(scenario(phoneRules() + extra));
+        tools.setState("cable", cable);
+        tools.setState("wifi", wifi);
+    }
+};
+
+} // namespace
+
+TEST(AppModelDevices, PhoneSeenByBothSourcesIsListedOnceWithItsEcidAndWifiPhonesJoin)
+{
+    Fixture f;
+    f.phones("yes", "yes", installerRules());
+    AppModel model;
+    AsyncTest::await(model.refreshDevices());
+    ASSERT_EQ(model.devices().size(), 2);
+    EXPECT_EQ(model.devices()[0].ecid, cableEcid);
+    EXPECT_EQ(model.devices()[0].name, "Кабельный");
+    EXPECT_EQ(model.devices()[1].udid, "WIFI-1");
+    EXPECT_EQ(model.devices()[1].link, Device::Link::wifi);
+    EXPECT_EQ(model.selectedDeviceID(), cableUdid);
+    EXPECT_EQ(model.deviceError(), std::nullopt);
+    EXPECT_EQ(logTexts(model).first(), "Подключено: Кабельный — " + model.devices()[0].subtitle());
+
+    // An unchanged set changes nothing and logs nothing.
+    const qsizetype logged = model.log().size();
+    AsyncTest::await(model.refreshDevices());
+    EXPECT_EQ(model.devices().size(), 2);
+    // The automatic read of the phone's apps started by the first change may still be logging.
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.loadingInstalledApps(); }));
+    EXPECT_FALSE(logTexts(model).mid(logged).join('\n').contains("Подключено"));
+}
+
+TEST(AppModelDevices, UnpluggingTheChosenPhoneMovesTheSelectionAndLosingAllClearsTheApps)
+{
+    Fixture f;
+    f.phones("yes", "yes", installerRules());
+    AppModel model;
+    AsyncTest::await(model.refreshDevices());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.installedApps().isEmpty(); }));
+    model.setSelectedDeviceID(cableUdid);
+
+    f.tools.setState("cable", "no");
+    AsyncTest::await(model.refreshDevices());
+    ASSERT_EQ(model.devices().size(), 1);
+    EXPECT_EQ(model.selectedDeviceID(), "WIFI-1");
+    EXPECT_EQ(model.selectedDevice()->name, "Беспроводной");
+    EXPECT_FALSE(model.installedApps().isEmpty()) << "the list stays unless it was empty";
+    EXPECT_TRUE(logTexts(model).last().startsWith("Подключено: Беспроводной — "));
+
+    f.tools.setState("wifi", "no");
+    const qsizetype logged = model.log().size();
+    AsyncTest::await(model.refreshDevices());
+    EXPECT_TRUE(model.devices().isEmpty());
+    EXPECT_EQ(model.selectedDeviceID(), std::nullopt);
+    EXPECT_TRUE(model.installedApps().isEmpty());
+    EXPECT_EQ(model.log().size(), logged);
+    EXPECT_EQ(model.deviceError(), std::nullopt) << "cfgutil answered; it just saw no phone";
+}
+
+TEST(AppModelDevices, ReadsThePhonesAppsAndRemembersTheirAppIds)
+{
+    Fixture f;
+    f.phones("yes", "no", installerRules());
+    AppModel model;
+    AsyncTest::await(model.refreshDevices());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.installedApps().isEmpty() && !model.loadingInstalledApps(); }));
+
+    ASSERT_EQ(model.installedApps().size(), 2);
+    EXPECT_TRUE(logTexts(model).contains("С Кабельный прочитано 2 приложений, из них с App ID — 1"));
+    ASSERT_EQ(model.knownApps().size(), 1);
+    EXPECT_EQ(model.knownApps()[0].adamID, 564177498);
+    EXPECT_EQ(model.knownApps()[0].source, "устройство");
+    EXPECT_TRUE(QFile::exists(f.home.supportDirectory() + "/Cache/known-apps.json"));
+
+    // A download teaches an App ID too; an app without a bundle id teaches nothing.
+    model.rememberKnown(42, "com.example.downloaded", "Скачанное", KnownApp::downloadSource());
+    model.rememberKnown(43, "", "Без бандла", KnownApp::downloadSource());
+    EXPECT_EQ(model.knownApps().size(), 2);
+}
+
+TEST(AppModelDevices, ExplainsWhyNoPhoneIsListed)
+{
+    Fixture f;
+    f.phones("no", "no");
+    AppModel model;
+    // No cfgutil at all.
+    QFile::remove(f.tools.path("cfgutil"));
+    AsyncTest::await(model.refreshDevices());
+    EXPECT_EQ(model.deviceError(), "Не найден cfgutil. Поставь Apple Configurator из App Store.");
+    AsyncTest::await(model.loadInstalledApps());
+    EXPECT_EQ(model.installedAppsError(), "iPhone не подключён");
+
+    // cfgutil present but failing, while idevice_id finds a Wi-Fi phone: the phone wins.
+    f.tools.setScenario(scenario(QJsonArray{exact("cfgutil", {"--format", "JSON", "list"},
+                                                  {out(compact({{"Type", "Error"}, {"Message", "Сбой"}}))})}
+                                 + phoneRules()));
+    QFile::link(StandinTools::programPath(), f.home.resourceDirectory() + "/cfgutil");
+    f.tools.setState("wifi", "yes");
+    AsyncTest::await(model.refreshDevices());
+    ASSERT_EQ(model.devices().size(), 1);
+    EXPECT_EQ(model.deviceError(), std::nullopt);
+}
+
+TEST(AppModelDevices, WatchFindsPhonesAtOnceAndStopsWhenAsked)
+{
+    Fixture f;
+    f.phones("yes", "no", installerRules());
+    AppModel model;
+    model.startDeviceWatch();
+    EXPECT_TRUE(model.isWatchingDevices());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.devices().size() == 1; }));
+    model.stopDeviceWatch();
+    EXPECT_FALSE(model.isWatchingDevices());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.hasDeviceWatchLoop() && !model.loadingInstalledApps(); }));
+    const qsizetype calls = f.tools.calls("cfgutil").size();
+    QTest::qWait(100);
+    EXPECT_EQ(f.tools.calls("cfgutil").size(), calls);
+}
