@@ -1,20 +1,16 @@
 #include "process/OutputCollector.h"
 
-#include <cstring>
-
 namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
-// Trims in bytes before decoding: cheaper than decoding first, and blanks are plain ASCII.
-QString decodeTrimmed(const char* data, qsizetype size)
+const char* findSeparator(const char* from, const char* end)
 {
-    qsizetype begin = 0;
-    while (begin < size && isBlank(data[begin]))
-        ++begin;
-    while (size > begin && isBlank(data[size - 1]))
-        --size;
-    return QString::fromUtf8(data + begin, size - begin);
+    for (const char* at = from; at < end; ++at) {
+        if (*at == '\n' || *at == '\r')
+            return at;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -24,98 +20,65 @@ OutputCollector::OutputCollector(LineHandler onLine)
 {
 }
 
-namespace {
-
-bool isSeparator(char c) { return c == '\n' || c == '\r'; }
-
-// Appends the complete lines of data[from, to) to `into`; returns where the unterminated rest begins.
-qsizetype scanLines(const char* data, qsizetype from, qsizetype to, QStringList& into)
+void OutputCollector::addLine(bool fromError, qsizetype begin, const char* data, qsizetype length)
 {
-    qsizetype start = from;
-    for (qsizetype i = from; i < to; ++i) {
-        if (!isSeparator(data[i]))
-            continue;
-        if (i > start) {
-            QString line = decodeTrimmed(data + start, i - start);
-            if (!line.isEmpty())
-                into.append(std::move(line));
-        }
-        start = i + 1;
-    }
-    return start;
-}
-
-qsizetype firstSeparator(const QByteArray& bytes)
-{
-    const auto* data = bytes.constData();
-    const auto* lf = static_cast<const char*>(std::memchr(data, '\n', size_t(bytes.size())));
-    const auto* cr = static_cast<const char*>(std::memchr(data, '\r', size_t(lf ? lf - data : bytes.size())));
-    const char* first = cr ? cr : lf;
-    return first ? first - data : -1;
-}
-
-} // namespace
-
-QStringList OutputCollector::takeLines(QByteArray& pending)
-{
-    QStringList result;
-    const qsizetype rest = scanLines(pending.constData(), 0, pending.size(), result);
-    if (rest > 0)
-        pending.remove(0, rest);
-    return result;
-}
-
-void OutputCollector::cutLines(QByteArray& pending, const QByteArray& bytes, QStringList& into)
-{
-    // The chunk is scanned where it lies; only a line begun in an earlier chunk is copied, and
-    // only the unterminated tail is kept. Scanning only new bytes keeps one huge line linear.
-    const qsizetype separator = firstSeparator(bytes);
-    if (separator < 0) {
-        pending.append(bytes);
+    // Blanks are plain ASCII, so the line is trimmed in bytes before anything is decoded.
+    qsizetype first = 0;
+    while (first < length && isBlank(data[first]))
+        ++first;
+    qsizetype last = length;
+    while (last > first && isBlank(data[last - 1]))
+        --last;
+    if (first == last)
         return;
-    }
-    qsizetype from = 0;
-    if (!pending.isEmpty()) {
-        pending.append(bytes.constData(), separator + 1);
-        into.append(takeLines(pending));
-        from = separator + 1;
-    }
-    const qsizetype rest = scanLines(bytes.constData(), from, bytes.size(), into);
-    pending = bytes.mid(rest);
+    m_spans.append({fromError, begin + first, begin + last});
+    if (m_onLine)
+        m_onLine(QString::fromUtf8(data + first, last - first));
 }
 
 void OutputCollector::append(const QByteArray& bytes, Stream stream)
 {
     if (bytes.isEmpty())
         return;
-    (stream == Stream::out ? m_out : m_err).append(bytes);
-    QStringList newLines;
-    cutLines(stream == Stream::out ? m_outPending : m_errPending, bytes, newLines);
-    deliver(newLines);
+    StreamState& state = stream == Stream::out ? m_out : m_err;
+    const bool fromError = stream == Stream::err;
+    const qsizetype base = state.size;
+    state.chunks.append(bytes);
+    state.size += bytes.size();
+
+    const char* data = bytes.constData();
+    const char* end = data + bytes.size();
+    const char* separator = findSeparator(data, end);
+    if (!separator) {
+        state.pending.append(bytes);
+        return;
+    }
+    // The line begun in earlier chunks is the only one that needs copying.
+    const qsizetype pendingBegin = base - state.pending.size();
+    state.pending.append(data, separator - data);
+    addLine(fromError, pendingBegin, state.pending.constData(), state.pending.size());
+    state.pending.clear();
+
+    const char* lineStart = separator + 1;
+    while (lineStart < end && (separator = findSeparator(lineStart, end))) {
+        addLine(fromError, base + (lineStart - data), lineStart, separator - lineStart);
+        lineStart = separator + 1;
+    }
+    state.pending = QByteArray(lineStart, end - lineStart);
 }
 
 void OutputCollector::flush()
 {
-    QStringList finalLines;
-    for (QByteArray* pending : {&m_outPending, &m_errPending}) {
-        const QString line = QString::fromUtf8(*pending).trimmed();
-        if (!line.isEmpty())
-            finalLines.append(line);
-        pending->clear();
+    for (StreamState* state : {&m_out, &m_err}) {
+        if (state->pending.isEmpty())
+            continue;
+        addLine(state == &m_err, state->size - state->pending.size(), state->pending.constData(),
+                state->pending.size());
+        state->pending.clear();
     }
-    deliver(finalLines);
 }
 
 ProcessOutput OutputCollector::result(int status) const
 {
-    return ProcessOutput(status, m_lines, m_out, m_err);
-}
-
-void OutputCollector::deliver(const QStringList& newLines)
-{
-    m_lines.append(newLines);
-    if (!m_onLine)
-        return;
-    for (const QString& line : newLines)
-        m_onLine(line);
+    return ProcessOutput(status, m_out.chunks, m_err.chunks, m_spans);
 }

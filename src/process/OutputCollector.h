@@ -8,6 +8,7 @@
 
 /// Cuts a child's two output streams into lines as bytes arrive; a carriage return ends a line
 /// just like a line feed, so self-redrawing progress output yields one line per redraw.
+/// Lines are decoded only for `onLine`; the result keeps where they lie and decodes on request.
 class OutputCollector {
 public:
     enum class Stream { out, err };
@@ -20,17 +21,17 @@ public:
     void flush();
     ProcessOutput result(int status) const;
 
-    /// Removes every complete line from `pending` and returns the non-empty ones, trimmed.
-    static QStringList takeLines(QByteArray& pending);
-
 private:
-    void deliver(const QStringList& newLines);
-    static void cutLines(QByteArray& pending, const QByteArray& bytes, QStringList& into);
+    struct StreamState {
+        QList<QByteArray> chunks; // kept as read: growing one buffer costs more than the output itself
+        qsizetype size = 0;
+        QByteArray pending;       // the bytes of the line not yet ended
+    };
 
-    QList<QByteArray> m_out; // kept as read: growing one buffer costs more than the output itself
-    QList<QByteArray> m_err;
-    QByteArray m_outPending;
-    QByteArray m_errPending;
-    QStringList m_lines;
+    void addLine(bool fromError, qsizetype begin, const char* data, qsizetype length);
+
+    StreamState m_out;
+    StreamState m_err;
+    QList<ProcessOutput::LineSpan> m_spans;
     LineHandler m_onLine;
 };

@@ -78,7 +78,7 @@ QCoro::Task<std::optional<QJsonObject>> IPATool::runJSON(QStringList words, bool
     QStringList arguments{QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--non-interactive")};
     arguments += words;
     const ProcessOutput output = co_await ProcessRunner::run(*tool, arguments);
-    co_return judge(output, pickAnswer(output.lines), allowFailure);
+    co_return judge(output, pickAnswer(output.lines()), allowFailure);
 }
 
 std::optional<QJsonObject> IPATool::pickAnswer(const QStringList& lines) {
@@ -110,7 +110,7 @@ std::optional<QJsonObject> IPATool::judge(const ProcessOutput& output, std::opti
         if (answer && answer->contains(errorKey))
             return answer;
         throw ToolError(QStringLiteral("ipatool"), output.status,
-                        output.lines.isEmpty() ? output.standardError() : output.lines.last());
+                        output.lines().isEmpty() ? output.standardError() : output.lines().last());
     }
     return answer;
 }

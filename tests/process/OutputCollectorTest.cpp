@@ -13,7 +13,7 @@ TEST(OutputCollector, CarriageReturnAndLineFeedBothEndLinesAndBlankLinesVanish)
     collector.append("a\r\nb\n", Stream::out);
     collector.append("  x \t\n\n\n", Stream::err);
     EXPECT_EQ(seen, (QStringList{"a", "b", "x"}));
-    EXPECT_EQ(collector.result(0).lines, seen);
+    EXPECT_EQ(collector.result(0).lines(), seen);
 }
 
 TEST(OutputCollector, LineSplitAcrossChunksIsDeliveredOnceWhole)
@@ -58,11 +58,11 @@ TEST(OutputCollector, InvalidUtf8BecomesReplacementCharacter)
     collector.append(QByteArray("\xc3", 1), Stream::out); // a sequence cut off by the end of output
     collector.flush();
     const ProcessOutput output = collector.result(0);
-    ASSERT_EQ(output.lines.size(), 2);
-    EXPECT_TRUE(output.lines[0].startsWith("ok "));
-    EXPECT_TRUE(output.lines[0].contains(QChar(0xFFFD)));
-    EXPECT_TRUE(output.lines[0].endsWith(" end"));
-    EXPECT_EQ(output.lines[1], QString(QChar(0xFFFD)));
+    ASSERT_EQ(output.lines().size(), 2);
+    EXPECT_TRUE(output.lines()[0].startsWith("ok "));
+    EXPECT_TRUE(output.lines()[0].contains(QChar(0xFFFD)));
+    EXPECT_TRUE(output.lines()[0].endsWith(" end"));
+    EXPECT_EQ(output.lines()[1], QString(QChar(0xFFFD)));
 }
 
 TEST(OutputCollector, MultibyteCharacterSplitAcrossChunksSurvives)
@@ -71,5 +71,5 @@ TEST(OutputCollector, MultibyteCharacterSplitAcrossChunksSurvives)
     const QByteArray word = QStringLiteral("Журнал").toUtf8();
     collector.append(word.left(3), Stream::out);
     collector.append(word.mid(3) + '\n', Stream::out);
-    EXPECT_EQ(collector.result(0).lines, QStringList{QStringLiteral("Журнал")});
+    EXPECT_EQ(collector.result(0).lines(), QStringList{QStringLiteral("Журнал")});
 }

@@ -29,8 +29,8 @@ TEST(ProcessRunner, CollectsBothStreamsLinesAndStatus)
     EXPECT_EQ(output.status, 4);
     EXPECT_EQ(output.standardOutput(), "a\r\nb\n");
     EXPECT_EQ(output.standardError(), "  x \t\n\n\n");
-    EXPECT_TRUE(output.lines.contains("a") && output.lines.contains("b") && output.lines.contains("x"));
-    EXPECT_EQ(output.lines.size(), 3);
+    EXPECT_TRUE(output.lines().contains("a") && output.lines().contains("b") && output.lines().contains("x"));
+    EXPECT_EQ(output.lines().size(), 3);
 }
 
 TEST(ProcessRunner, SilentFailureIsAStatusNotAnError)
@@ -39,7 +39,7 @@ TEST(ProcessRunner, SilentFailureIsAStatusNotAnError)
     EXPECT_EQ(output.status, 3);
     EXPECT_TRUE(output.standardOutput().isEmpty());
     EXPECT_TRUE(output.standardError().isEmpty());
-    EXPECT_TRUE(output.lines.isEmpty());
+    EXPECT_TRUE(output.lines().isEmpty());
 }
 
 TEST(ProcessRunner, ProgressLinesArriveWhileTheChildStillRuns)
@@ -56,7 +56,7 @@ TEST(ProcessRunner, ProgressLinesArriveWhileTheChildStillRuns)
                 QFile(gate).open(QIODevice::WriteOnly);
         });
     EXPECT_EQ(seen, (QStringList{"10%", "20%", "30%"}));
-    EXPECT_EQ(output.lines, seen);
+    EXPECT_EQ(output.lines(), seen);
 }
 
 TEST(ProcessRunner, UnterminatedTailsComeAfterExitStandardOutputFirst)
@@ -95,22 +95,22 @@ TEST(ProcessRunner, EnvironmentMapReplacesInheritedVariableAndKeepsTheRest)
     qputenv("QUORREL_RUNNER_SWAP", "old");
     const ProcessOutput merged = sh("echo \"$QUORREL_RUNNER_KEEP $QUORREL_RUNNER_SWAP $QUORREL_RUNNER_NEW\"", {},
                                     ProcessRunner::Environment{{"QUORREL_RUNNER_SWAP", "new"}, {"QUORREL_RUNNER_NEW", "x"}});
-    EXPECT_EQ(merged.lines, QStringList{"kept new x"});
+    EXPECT_EQ(merged.lines(), QStringList{"kept new x"});
     const ProcessOutput inherited = sh("echo \"$QUORREL_RUNNER_SWAP\"");
-    EXPECT_EQ(inherited.lines, QStringList{"old"});
+    EXPECT_EQ(inherited.lines(), QStringList{"old"});
 }
 
 TEST(ProcessRunner, ChildKilledBySignalReturnsInsteadOfThrowing)
 {
     const ProcessOutput output = sh("echo before; kill -KILL $$");
-    EXPECT_EQ(output.lines, QStringList{"before"});
+    EXPECT_EQ(output.lines(), QStringList{"before"});
     EXPECT_EQ(output.status, SIGKILL);
 }
 
 TEST(ProcessRunner, StandardInputIsClosed)
 {
     const ProcessOutput output = sh("cat; echo done");
-    EXPECT_EQ(output.lines, QStringList{"done"});
+    EXPECT_EQ(output.lines(), QStringList{"done"});
 }
 
 TEST(ProcessRunner, GrandchildHoldingThePipesDoesNotHoldUpTheResult)
@@ -119,7 +119,7 @@ TEST(ProcessRunner, GrandchildHoldingThePipesDoesNotHoldUpTheResult)
     timer.start();
     const ProcessOutput output = sh("sleep 30 & echo answer");
     EXPECT_LT(timer.elapsed(), 5000);
-    EXPECT_EQ(output.lines, QStringList{"answer"});
+    EXPECT_EQ(output.lines(), QStringList{"answer"});
 }
 
 TEST(ProcessRunner, HundredMegabytesOfOutputAreCollectedWhole)
@@ -133,14 +133,14 @@ TEST(ProcessRunner, HundredMegabytesOfOutputAreCollectedWhole)
     EXPECT_EQ(lines.standardOutput().size(), 100000000);
 
     const ProcessOutput single = sh("head -c 100000000 /dev/zero | tr '\\0' 'z'");
-    ASSERT_EQ(single.lines.size(), 1);
-    EXPECT_EQ(single.lines.first().size(), 100000000);
+    ASSERT_EQ(single.lines().size(), 1);
+    EXPECT_EQ(single.lines().first().size(), 100000000);
 }
 
 TEST(ProcessRunner, OutputThatIsNotUtf8IsReplacedNotFatal)
 {
     const ProcessOutput output = sh("printf 'caf\\351\\n'; printf '\\377\\376' >&2");
-    ASSERT_EQ(output.lines.size(), 2);
-    EXPECT_EQ(output.lines[0], QString("caf") + QChar(0xFFFD));
+    ASSERT_EQ(output.lines().size(), 2);
+    EXPECT_EQ(output.lines()[0], QString("caf") + QChar(0xFFFD));
     EXPECT_TRUE(output.standardError().contains(QChar(0xFFFD)));
 }
