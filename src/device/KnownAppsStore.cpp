@@ -1,6 +1,8 @@
 #include "device/KnownAppsStore.h"
 
 #include "common/AtomicFile.h"
+#include "common/JsonWriter.h"
+#include "common/ReferenceDate.h"
 #include "device/NameOrder.h"
 #include "process/Tools.h"
 
@@ -68,8 +70,17 @@ QList<KnownApp> KnownAppsStore::decode(const QByteArray& json) {
 }
 
 QByteArray KnownAppsStore::encode(const QList<KnownApp>& apps) {
-    QJsonArray array;
-    for (const KnownApp& app : apps)
-        array.append(app.toJson());
-    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+    JsonWriter json(apps.size() * 160 + 2);
+    json.beginArray();
+    for (const KnownApp& app : apps) {
+        json.beginObject();
+        json.field(QLatin1String("adamID"), app.adamID);
+        json.field(QLatin1String("bundleID"), app.bundleID);
+        json.field(QLatin1String("name"), app.name);
+        json.field(QLatin1String("seenAt"), ReferenceDate::toSeconds(app.seenAt));
+        json.field(QLatin1String("source"), app.source);
+        json.endObject();
+    }
+    json.endArray();
+    return json.take();
 }

@@ -3,6 +3,7 @@
 #include "BuildConfig.h"
 #include "common/AtomicFile.h"
 #include "common/JsonRead.h"
+#include "common/JsonWriter.h"
 #include "common/ReferenceDate.h"
 #include "process/Tools.h"
 
@@ -15,7 +16,9 @@
 
 #include <QCoroNetworkReply>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace {
 const QLatin1String artworkURLKey("artworkURL");
@@ -165,18 +168,29 @@ std::optional<QList<std::pair<qint64, ArtworkService::Entry>>> ArtworkService::p
 }
 
 QByteArray ArtworkService::encode(const Cache& cache) {
-    QJsonObject root;
-    for (auto it = cache.cbegin(); it != cache.cend(); ++it) {
-        QJsonObject entry{{checkedAtKey, ReferenceDate::toSeconds(it->checkedAt)}};
+    // In App ID order, so the same answers always make the same file.
+    std::vector<Cache::const_iterator> entries;
+    entries.reserve(cache.size());
+    for (auto it = cache.cbegin(); it != cache.cend(); ++it)
+        entries.push_back(it);
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.key() < b.key(); });
+
+    JsonWriter json(cache.size() * 160 + 2);
+    json.beginObject();
+    for (const auto& it : entries) {
+        json.key(QString::number(it.key()));
+        json.beginObject();
         if (it->artworkURL)
-            entry.insert(artworkURLKey, *it->artworkURL);
-        if (it->sellerName)
-            entry.insert(sellerNameKey, *it->sellerName);
+            json.field(artworkURLKey, *it->artworkURL);
+        json.field(checkedAtKey, ReferenceDate::toSeconds(it->checkedAt));
         if (it->fileSizeBytes)
-            entry.insert(fileSizeKey, *it->fileSizeBytes);
-        root.insert(QString::number(it.key()), entry);
+            json.field(fileSizeKey, *it->fileSizeBytes);
+        if (it->sellerName)
+            json.field(sellerNameKey, *it->sellerName);
+        json.endObject();
     }
-    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+    json.endObject();
+    return json.take();
 }
 
 std::optional<ArtworkService::Cache> ArtworkService::decode(const QByteArray& json) {

@@ -2,12 +2,12 @@
 
 #include "common/AtomicFile.h"
 #include "common/JsonRead.h"
+#include "common/JsonWriter.h"
 #include "common/ReferenceDate.h"
 #include "process/Tools.h"
 
 #include <QDir>
 #include <QJsonArray>
-#include <QJsonDocument>
 
 namespace PurchasesCache {
 namespace {
@@ -39,12 +39,32 @@ void clear() {
 }
 
 QByteArray encode(const Payload& payload) {
-    QJsonArray apps;
-    for (const PurchasedApp& app : payload.apps)
-        apps.append(app.toJson());
-    const QJsonObject root{
-        {appsKey, apps}, {updatedAtKey, ReferenceDate::toSeconds(payload.updatedAt)}, {accountKey, payload.account}};
-    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+    // Keys in the order QJsonDocument wrote them, so files stay comparable across versions.
+    JsonWriter json(payload.apps.size() * 320 + 128);
+    json.beginObject();
+    json.field(accountKey, payload.account);
+    json.key(appsKey);
+    json.beginArray();
+    for (const PurchasedApp& app : payload.apps) {
+        json.beginObject();
+        json.field(QLatin1String("artworkFetched"), app.artworkFetched);
+        if (app.artworkURL)
+            json.field(QLatin1String("artworkURL"), app.artworkURL->toString(QUrl::FullyEncoded));
+        json.field(QLatin1String("bundleID"), app.bundleID);
+        json.field(QLatin1String("id"), app.id);
+        json.field(QLatin1String("name"), app.name);
+        json.field(QLatin1String("price"), app.price);
+        if (app.purchaseDate)
+            json.field(QLatin1String("purchaseDate"), ReferenceDate::toSeconds(*app.purchaseDate));
+        if (app.sellerName)
+            json.field(QLatin1String("sellerName"), *app.sellerName);
+        json.field(QLatin1String("version"), app.version);
+        json.endObject();
+    }
+    json.endArray();
+    json.field(updatedAtKey, ReferenceDate::toSeconds(payload.updatedAt));
+    json.endObject();
+    return json.take();
 }
 
 std::optional<Payload> decode(const QByteArray& json) {
