@@ -18,15 +18,6 @@ ProcessOutput output(int status, const QByteArray& out, const QByteArray& err = 
     return ProcessOutput(status, {}, {out}, {err});
 }
 
-QString failureOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const CfgUtilError& error) {
-        return error.description();
-    }
-    return "(no failure)";
-}
-
 const char* const listAnswer =
     R"({"Command":"list","Output":{"0x970E80428AC26":{"ECID":"0x970E80428AC26","UDID":"00008030-001A","name":"Анна"}},)"
     R"("Type":"CommandOutput","Devices":["0x970E80428AC26","0x1A2B3C"]})";

@@ -19,15 +19,6 @@ using namespace DeviceTest;
 
 namespace {
 
-QString failureOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const CfgUtilError& error) {
-        return error.description();
-    }
-    return "(no failure)";
-}
-
 QString parseFailure(const QByteArray& document) {
     return failureOf([&] { DeviceAppsReader::parseAppList(document); });
 }

@@ -8,6 +8,10 @@
 #include <QString>
 #include <QStringList>
 
+#include "device/CfgUtilError.h"
+
+#include <functional>
+
 #include <gtest/gtest.h>
 
 // Scenario pieces for the stand-in tools, and the fixtures of tests/data/device.
@@ -30,6 +34,17 @@ inline QJsonObject matching(const QString& tool, const QString& pattern, const Q
 
 inline QJsonObject scenario(const QJsonArray& rules) {
     return {{"rules", rules}};
+}
+
+/// The description of the device error `action` throws, or "(no failure)".
+inline QString failureOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const CfgUtilError& error) {
+        return error.description();
+    }
+    return "(no failure)";
 }
 
 inline QByteArray fixture(const QString& name) {
