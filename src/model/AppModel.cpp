@@ -99,6 +99,7 @@ void AppModel::trimLog()
 
 QCoro::Task<> AppModel::bootstrap()
 {
+    refreshDownloadedSet();
     const auto ipatool = Tools::ipatool();
     note(QStringLiteral("ipatool: ") + ipatool.value_or(QStringLiteral("не найден")));
     note(QStringLiteral("cfgutil: ") + Tools::cfgutil().value_or(QStringLiteral("не найден — поставь Apple Configurator")));

@@ -10,6 +10,8 @@
 #include <QUuid>
 
 #include "device/CfgUtil.h"
+#include "model/AppActivity.h"
+#include "model/LocalIPA.h"
 #include "device/Device.h"
 #include "device/DeviceAppsReader.h"
 #include "device/IDeviceInstaller.h"
@@ -17,6 +19,7 @@
 #include "device/KnownApp.h"
 #include "device/KnownAppsStore.h"
 #include "device/MuxDiscovery.h"
+#include "store/AppVersion.h"
 #include "store/ArtworkService.h"
 #include "store/IPATool.h"
 #include "store/PurchasedApp.h"
@@ -52,6 +55,7 @@ class AppModel : public QObject {
     Q_PROPERTY(QList<Device> devices READ devices NOTIFY devicesChanged)
     Q_PROPERTY(QList<InstalledApp> installedApps READ installedApps NOTIFY installedAppsChanged)
     Q_PROPERTY(QList<KnownApp> knownApps READ knownApps NOTIFY knownAppsChanged)
+    Q_PROPERTY(QHash<qint64, AppActivity> activities READ activities NOTIFY activitiesChanged)
 
 public:
     enum class Stage { checking, signedOut, signedIn };
@@ -71,6 +75,17 @@ public:
 
     /// Where the network services go; absent means the build's own endpoints. Tests and the demo
     /// point them at a loopback server.
+    /// What to download or install. Only a free target may have its licence obtained on the way.
+    struct Target {
+        qint64 adamID = 0;
+        QString bundleID; // may be empty when only the App ID is known
+        QString name;
+        bool isFree = false;
+
+        static Target from(const PurchasedApp& app) { return {app.id, app.bundleID, app.name, app.price == 0}; }
+        friend bool operator==(const Target&, const Target&) = default;
+    };
+
     struct Endpoints {
         std::optional<QUrl> lookup;
     };
@@ -96,6 +111,8 @@ public:
     const QList<Device>& devices() const { return m_devices; }
     const QList<InstalledApp>& installedApps() const { return m_installedApps; }
     const QList<KnownApp>& knownApps() const { return m_knownApps; }
+    const QHash<qint64, AppActivity>& activities() const { return m_activities; }
+    AppActivity activity(qint64 appID) const { return m_activities.value(appID); }
 
     /// What the library shows: `apps` narrowed by `showOnlyGone` and the trimmed, case-blind search.
     QList<PurchasedApp> filteredApps() const;
@@ -134,6 +151,19 @@ public:
     QCoro::Task<> refreshDevices();
     QCoro::Task<> loadInstalledApps();
     void rememberKnown(qint64 appID, QString bundleID, QString name, QString source);
+    void rememberKnown(const Target& target, QString source);
+
+    // Downloads and local files.
+    /// Where the .ipa of `target` at `version` (the latest when absent) lives in the downloads folder.
+    static QString fileURL(const Target& target, const std::optional<AppVersion>& version);
+    /// The file's path, or nothing when the download failed (the activity and the log say why).
+    QCoro::Task<std::optional<QString>> download(PurchasedApp app, std::optional<AppVersion> version);
+    QCoro::Task<std::optional<QString>> download(Target target, std::optional<AppVersion> version);
+    void refreshDownloadedSet();
+    /// The .ipa files of the downloads folder, newest first.
+    QList<LocalIPA> localFiles() const;
+    void deleteFile(const QString& path);
+    void revealInFinder(const QString& path);
 
 Q_SIGNALS:
     void stageChanged();
@@ -154,6 +184,7 @@ Q_SIGNALS:
     void devicesChanged();
     void installedAppsChanged();
     void knownAppsChanged();
+    void activitiesChanged();
 
 private:
     template <typename T, typename Signal>
@@ -182,6 +213,13 @@ private:
     void setDevices(QList<Device> devices);
     void setInstalledApps(QList<InstalledApp> apps);
     void setKnownApps(QList<KnownApp> apps);
+    void setActivity(qint64 appID, AppActivity activity);
+
+    QCoro::Task<QString> performDownload(Target target, std::optional<AppVersion> version, QString destination,
+                                         bool purchase);
+    /// Gives the file its final name and returns where it is; throws when the tool reported
+    /// success but left no file.
+    QString finishDownload(const Target& target, const QString& destination, const QString& written);
 
     /// Whether a task begun in `session` may still touch the account's data.
     bool isCurrentSession(quint64 session, const QString& email) const;
@@ -206,6 +244,7 @@ private:
     QList<Device> m_devices;
     QList<InstalledApp> m_installedApps;
     QList<KnownApp> m_knownApps;
+    QHash<qint64, AppActivity> m_activities;
 
     // Bumped by every sign-in and sign-out, so a sync begun for one session never fills another.
     quint64 m_session = 0;

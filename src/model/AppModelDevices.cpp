@@ -183,3 +183,8 @@ void AppModel::rememberKnown(qint64 appID, QString bundleID, QString name, QStri
                                  QDateTime::currentDateTime()}});
     setKnownApps(m_knownStore.all());
 }
+
+void AppModel::rememberKnown(const Target& target, QString source)
+{
+    rememberKnown(target.adamID, target.bundleID, target.name, std::move(source));
+}

@@ -1,8 +1,18 @@
 #include "platform/Platform.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QUrl>
 #include <QDir>
 #include <QStandardPaths>
+
+#if !defined(Q_OS_MACOS)
+#include <QDBusConnection>
+#include <QDBusMessage>
+#endif
 
 namespace Platform {
 
@@ -36,6 +46,30 @@ std::optional<QString> bundleResourceDirectory()
     if (!bundle)
         return std::nullopt;
     return QDir(*bundle).filePath(QStringLiteral("Contents/Resources"));
+}
+
+bool moveToTrash(const QString& path)
+{
+    return QFile::moveToTrash(path);
+}
+
+void revealInFileBrowser(const QString& path)
+{
+    const QUrl url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+#if defined(Q_OS_MACOS)
+    QProcess::startDetached(QStringLiteral("/usr/bin/open"), {QStringLiteral("-R"), url.toLocalFile()});
+#else
+    // The freedesktop file-manager interface selects the item; without it, open the folder.
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{url.toString()} << QString();
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 2000);
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return;
+    const QFileInfo info(path);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(info.isDir() ? info.absoluteFilePath() : info.absolutePath()));
+#endif
 }
 
 } // namespace Platform

@@ -24,4 +24,9 @@ std::optional<QString> bundlePath();
 /// `…/Quorrel.app/Contents/Resources` of the running bundle.
 std::optional<QString> bundleResourceDirectory();
 
+/// Moves the file to the user's Trash; returns whether it went.
+bool moveToTrash(const QString& path);
+/// Shows the desktop's file browser with the item selected (or, failing that, its folder open).
+void revealInFileBrowser(const QString& path);
+
 } // namespace Platform

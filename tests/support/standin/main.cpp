@@ -154,31 +154,42 @@ private:
     }
 
     // One pass, so argument values that happen to contain braces are never expanded themselves.
+    // A "json:" prefix escapes the value for use inside a JSON string, as a real tool's answer would.
     QString expand(const QString& text, qint64 iteration) const
     {
-        static const QRegularExpression placeholder(QStringLiteral(R"(\{(?:(arg|opt|state):([^{}]*)|(i|dir))\})"));
+        static const QRegularExpression placeholder(
+            QStringLiteral(R"(\{(json:)?(?:(arg|opt|state):([^{}]*)|(i|dir))\})"));
         QString result;
         qsizetype last = 0;
         for (auto it = placeholder.globalMatch(text); it.hasNext();) {
             const QRegularExpressionMatch match = it.next();
             result += QStringView(text).mid(last, match.capturedStart() - last);
             last = match.capturedEnd();
-            const QString kind = match.captured(1) + match.captured(3);
-            const QString name = match.captured(2);
+            const QString kind = match.captured(2) + match.captured(4);
+            const QString name = match.captured(3);
             bool isIndex = false;
             const int index = name.toInt(&isIndex);
+            QString value;
             if (kind == QLatin1String("arg") && isIndex && index >= 0)
-                result += m_args.value(index);
+                value = m_args.value(index);
             else if (kind == QLatin1String("opt"))
-                result += option(name);
+                value = option(name);
             else if (kind == QLatin1String("state"))
-                result += stateValue(name);
+                value = stateValue(name);
             else if (kind == QLatin1String("dir"))
-                result += m_dir;
+                value = m_dir;
             else if (kind == QLatin1String("i") && iteration >= 0)
-                result += QString::number(iteration);
-            else
+                value = QString::number(iteration);
+            else {
                 result += match.captured(0);
+                continue;
+            }
+            if (match.hasCaptured(1) && !match.captured(1).isEmpty()) {
+                // Serialise as a one-element array and strip the brackets and quotes.
+                const QByteArray json = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+                value = QString::fromUtf8(json.mid(2, json.size() - 4));
+            }
+            result += value;
         }
         result += QStringView(text).mid(last);
         return result;

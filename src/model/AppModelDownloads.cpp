@@ -1,0 +1,153 @@
+#include "model/AppModel.h"
+
+#include "common/AppError.h"
+#include "platform/Platform.h"
+#include "process/Tools.h"
+#include "store/IPAToolError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+QString ipaSuffix() { return QStringLiteral(".ipa"); }
+
+// The tool writes under this name; only a finished download takes the final one, so a partial
+// file is never later taken for a downloaded app.
+QString partialPath(const QString& destination) { return destination + QStringLiteral(".part"); }
+
+QString textBeforeUnderscore(const QString& name)
+{
+    const qsizetype underscore = name.indexOf(QLatin1Char('_'));
+    return underscore < 0 ? name : name.left(underscore);
+}
+
+} // namespace
+
+void AppModel::setActivity(qint64 appID, AppActivity activity)
+{
+    const auto current = m_activities.constFind(appID);
+    if (current != m_activities.cend() && *current == activity)
+        return;
+    m_activities.insert(appID, std::move(activity));
+    Q_EMIT activitiesChanged();
+}
+
+QString AppModel::fileURL(const Target& target, const std::optional<AppVersion>& version)
+{
+    const QString base =
+        target.bundleID.isEmpty() ? QStringLiteral("app-") + QString::number(target.adamID) : target.bundleID;
+    const QString versionPart =
+        version ? version->displayVersion.value_or(version->externalID) : QStringLiteral("latest");
+    QString stem = base + QLatin1Char('_') + versionPart;
+    stem.replace(QLatin1Char('/'), QLatin1Char('-')).replace(QLatin1Char(' '), QLatin1Char('_'));
+    return QDir(Tools::downloadsDirectory()).filePath(stem + ipaSuffix());
+}
+
+QCoro::Task<std::optional<QString>> AppModel::download(PurchasedApp app, std::optional<AppVersion> version)
+{
+    co_return co_await download(Target::from(app), std::move(version));
+}
+
+QCoro::Task<std::optional<QString>> AppModel::download(Target target, std::optional<AppVersion> version)
+{
+    const QString destination = fileURL(target, version);
+    if (QFileInfo(destination).isFile()) {
+        note(target.name + QStringLiteral(": файл уже скачан"));
+        QSet<QString> downloaded = m_downloadedBundleIDs;
+        downloaded.insert(target.bundleID);
+        setDownloadedBundleIDs(std::move(downloaded));
+        co_return destination;
+    }
+
+    setActivity(target.adamID, AppActivity::downloading(0));
+    std::optional<QString> failure;
+    try {
+        try {
+            const QString written = co_await performDownload(target, version, destination, false);
+            co_return finishDownload(target, destination, written);
+        } catch (const IPAToolError& error) {
+            if (error.kind() != IPAToolError::Kind::licenseRequired || !target.isFree)
+                throw;
+        }
+        note(target.name + QStringLiteral(": получаю лицензию…"));
+        const QString written = co_await performDownload(target, version, destination, true);
+        co_return finishDownload(target, destination, written);
+    } catch (const std::exception& error) {
+        failure = AppError::describe(error);
+    }
+    QFile::remove(partialPath(destination));
+    setActivity(target.adamID, AppActivity::failed(*failure));
+    fail(target.name + QStringLiteral(": ") + *failure);
+    co_return std::nullopt;
+}
+
+QCoro::Task<QString> AppModel::performDownload(Target target, std::optional<AppVersion> version,
+                                               QString destination, bool purchase)
+{
+    QPointer<AppModel> self(this);
+    const qint64 appID = target.adamID;
+    // A late report must never overwrite the download's final state.
+    const auto onBytes = [self, appID](qint64 bytes) {
+        if (self && self->activity(appID).kind == AppActivity::Kind::downloading)
+            self->setActivity(appID, AppActivity::downloading(bytes));
+    };
+    const std::optional<QString> externalID =
+        version ? std::optional<QString>(version->externalID) : std::optional<QString>();
+    co_return co_await m_ipatool.download(appID, externalID, partialPath(destination), purchase, onBytes);
+}
+
+QString AppModel::finishDownload(const Target& target, const QString& destination, const QString& written)
+{
+    // The tool's word for where the file is wins; it becomes the final name only once complete.
+    if (!QFileInfo(written).isFile())
+        throw IPAToolError(IPAToolError::Kind::message,
+                           QStringLiteral("ipatool сообщил об успехе, но файла нет: ") + written);
+    QFile::remove(destination);
+    const QString path = QFile::rename(written, destination) ? destination : written;
+    setActivity(target.adamID, AppActivity::done(QStringLiteral("Скачано")));
+    QSet<QString> downloaded = m_downloadedBundleIDs;
+    downloaded.insert(target.bundleID);
+    setDownloadedBundleIDs(std::move(downloaded));
+    note(target.name + QStringLiteral(": скачано в ") + QFileInfo(path).fileName());
+    rememberKnown(target, KnownApp::downloadSource());
+    return path;
+}
+
+void AppModel::refreshDownloadedSet()
+{
+    QSet<QString> ids;
+    const QStringList names = QDir(Tools::downloadsDirectory()).entryList(QDir::Files);
+    for (const QString& name : names) {
+        if (name.endsWith(ipaSuffix(), Qt::CaseSensitive))
+            ids.insert(textBeforeUnderscore(name));
+    }
+    setDownloadedBundleIDs(std::move(ids));
+}
+
+QList<LocalIPA> AppModel::localFiles() const
+{
+    QList<LocalIPA> files;
+    const QFileInfoList entries = QDir(Tools::downloadsDirectory()).entryInfoList(QDir::Files);
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const QFileInfo& entry : entries) {
+        if (entry.suffix() != QLatin1String("ipa"))
+            continue;
+        const QString stem = entry.completeBaseName();
+        QDateTime created = entry.birthTime();
+        if (!created.isValid())
+            created = entry.lastModified();
+        files.append(LocalIPA{entry.absoluteFilePath(), std::nullopt, textBeforeUnderscore(stem), stem, std::nullopt,
+                              entry.size(), created.isValid() ? created : now});
+    }
+    std::stable_sort(files.begin(), files.end(),
+                     [](const LocalIPA& a, const LocalIPA& b) { return a.createdAt > b.createdAt; });
+    return files;
+}
+
+void AppModel::deleteFile(const QString& path) { Platform::moveToTrash(path); }
+
+void AppModel::revealInFinder(const QString& path) { Platform::revealInFileBrowser(path); }

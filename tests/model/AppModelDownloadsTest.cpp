@@ -1,0 +1,189 @@
+#include "model/AppModel.h"
+
+#include "ModelTestSupport.h"
+#include "process/Tools.h"
+#include "support/QtPrinters.h"
+#include "support/StandinTools.h"
+#include "support/TempHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace ModelTest;
+
+namespace {
+
+const AppModel::Target freeApp{564177498, "com.example.free", "Бесплатное", true};
+const AppModel::Target paidApp{111222333, "com.example.paid", "Платное", false};
+
+QJsonObject writeFile(int bytes, int chunks, int interval)
+{
+    return {{"write", "{opt:-o}"}, {"bytes", bytes}, {"chunks", chunks}, {"interval", interval}};
+}
+
+QJsonObject downloadRule(const QString& pattern, const QJsonArray& steps, int exit = 0)
+{
+    return rule("ipatool", "download -i " + pattern, steps, exit);
+}
+
+QString written() { return ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}); }
+
+QString failure(const QString& text) { return ipatoolLine({{"error", text}, {"success", false}}); }
+
+struct Fixture {
+    TempHome home;
+    StandinTools tools{home.resourceDirectory(), {"ipatool"}};
+    AppModel model;
+    QList<AppActivity> seen;
+
+    explicit Fixture(const QJsonArray& rules)
+    {
+        tools.setScenario(scenario(rules));
+        QObject::connect(&model, &AppModel::activitiesChanged, [this] {
+            for (const AppActivity& activity : model.activities())
+                seen.append(activity);
+        });
+    }
+    QStringList ipaFiles() const { return QDir(Tools::downloadsDirectory()).entryList(QDir::Files); }
+};
+
+} // namespace
+
+TEST(AppModelDownloads, FileNamesFollowBundleAndVersion)
+{
+    TempHome home;
+    const auto name = [](const AppModel::Target& target, std::optional<AppVersion> version) {
+        return QFileInfo(AppModel::fileURL(target, version)).fileName();
+    };
+    EXPECT_EQ(name(freeApp, AppVersion{"800", QString("2.1"), std::nullopt}), "com.example.free_2.1.ipa");
+    EXPECT_EQ(name(freeApp, AppVersion{"800", std::nullopt, std::nullopt}), "com.example.free_800.ipa");
+    EXPECT_EQ(name({564177498, "", "App 564177498", true}, std::nullopt), "app-564177498_latest.ipa");
+    EXPECT_EQ(name(freeApp, AppVersion{"1", QString("1.0 beta 1/2"), std::nullopt}), "com.example.free_1.0_beta_1-2.ipa");
+    EXPECT_EQ(QFileInfo(AppModel::fileURL(freeApp, std::nullopt)).path(), Tools::downloadsDirectory());
+}
+
+TEST(AppModelDownloads, DownloadReportsGrowingBytesThenDoneAndRemembersTheAppId)
+{
+    Fixture f({downloadRule("564177498 ", {QJsonObject{writeFile(400000, 8, 120)}, out(written())})});
+    const auto path = AsyncTest::await(f.model.download(freeApp, std::nullopt));
+    ASSERT_TRUE(path);
+    EXPECT_EQ(QFileInfo(*path).fileName(), "com.example.free_latest.ipa");
+    EXPECT_EQ(QFileInfo(*path).size(), 400000);
+    EXPECT_EQ(f.ipaFiles(), QStringList{"com.example.free_latest.ipa"}) << "nothing left under a temporary name";
+
+    ASSERT_GE(f.seen.size(), 3);
+    EXPECT_EQ(f.seen.first(), AppActivity::downloading(0));
+    EXPECT_EQ(f.seen.last(), AppActivity::done("Скачано"));
+    qint64 previous = -1;
+    int growing = 0;
+    for (const AppActivity& activity : f.seen) {
+        if (activity.kind != AppActivity::Kind::downloading)
+            continue;
+        EXPECT_GE(activity.bytes, previous);
+        growing += activity.bytes > previous && activity.bytes > 0;
+        previous = activity.bytes;
+    }
+    EXPECT_GE(growing, 2) << "the byte count rose while the tool wrote";
+    EXPECT_TRUE(f.model.downloadedBundleIDs().contains("com.example.free"));
+    EXPECT_EQ(logTexts(f.model).last(), "Бесплатное: скачано в com.example.free_latest.ipa");
+    ASSERT_EQ(f.model.knownApps().size(), 1);
+    EXPECT_EQ(f.model.knownApps()[0].source, "скачано");
+
+    // A late size report after the end leaves the final state alone.
+    QTest::qWait(400);
+    EXPECT_EQ(f.model.activity(freeApp.adamID), AppActivity::done("Скачано"));
+
+    // The file is there now: reused, the tool not asked again.
+    const qsizetype calls = f.tools.calls("ipatool").size();
+    EXPECT_EQ(AsyncTest::await(f.model.download(freeApp, std::nullopt)), path);
+    EXPECT_EQ(f.tools.calls("ipatool").size(), calls);
+    EXPECT_EQ(logTexts(f.model).last(), "Бесплатное: файл уже скачан");
+}
+
+TEST(AppModelDownloads, FreeAppGetsItsLicenceAndPaidAppIsRefused)
+{
+    Fixture f({downloadRule(".* --purchase$", {QJsonObject{writeFile(1000, 1, 0)}, out(written())}),
+               downloadRule(".*", {out(failure("license is required"))}, 1)});
+    ASSERT_TRUE(AsyncTest::await(f.model.download(freeApp, std::nullopt)));
+    EXPECT_TRUE(logTexts(f.model).contains("Бесплатное: получаю лицензию…"));
+    EXPECT_EQ(f.model.activity(freeApp.adamID), AppActivity::done("Скачано"));
+
+    EXPECT_FALSE(AsyncTest::await(f.model.download(paidApp, std::nullopt)));
+    const QString refusal = "У аккаунта нет лицензии на это приложение — нажми «Получить лицензию»";
+    EXPECT_EQ(f.model.activity(paidApp.adamID), AppActivity::failed(refusal));
+    EXPECT_EQ(f.model.log().last().text, "Платное: " + refusal);
+    EXPECT_TRUE(f.model.log().last().isError);
+    EXPECT_FALSE(f.tools.calls("ipatool").last().contains("--purchase"));
+}
+
+TEST(AppModelDownloads, FailedDownloadLeavesNoFileThatCouldPassForAFinishedOne)
+{
+    // Half the file, then the tool gives up.
+    Fixture f({downloadRule(".*", {QJsonObject{writeFile(500000, 5, 20)}, out(failure("connection reset by peer"))}, 1)});
+    EXPECT_FALSE(AsyncTest::await(f.model.download(freeApp, std::nullopt)));
+    EXPECT_TRUE(f.ipaFiles().isEmpty());
+    EXPECT_EQ(f.model.activity(freeApp.adamID), AppActivity::failed("connection reset by peer"));
+    EXPECT_FALSE(f.model.downloadedBundleIDs().contains("com.example.free"));
+    // So the next attempt really downloads instead of reusing a broken file.
+    EXPECT_FALSE(AsyncTest::await(f.model.download(freeApp, std::nullopt)));
+    EXPECT_EQ(f.tools.calls("ipatool").size(), 2);
+}
+
+TEST(AppModelDownloads, UnwritableOrVanishingDestinationFailsCleanly)
+{
+    Fixture f({downloadRule("564177498 ", {QJsonObject{writeFile(1000, 1, 0)}, out(written())}),
+               downloadRule("111222333 ", {out(ipatoolLine({{"output", "/nonexistent/x.ipa"}, {"success", true}}))})});
+    // The downloads folder replaced by a file: the tool cannot write there.
+    const QString folder = Tools::downloadsDirectory();
+    QDir(folder).removeRecursively();
+    QFile blocker(folder);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    EXPECT_FALSE(AsyncTest::await(f.model.download(freeApp, std::nullopt)));
+    EXPECT_EQ(f.model.activity(freeApp.adamID).kind, AppActivity::Kind::failed);
+    QFile::remove(folder);
+
+    // The tool claims success for a file that is not there.
+    EXPECT_FALSE(AsyncTest::await(f.model.download(paidApp, std::nullopt)));
+    EXPECT_EQ(f.model.activity(paidApp.adamID),
+              AppActivity::failed("ipatool сообщил об успехе, но файла нет: /nonexistent/x.ipa"));
+}
+
+TEST(AppModelDownloads, OddCharactersInNamesReachTheToolAndTheDiskIntact)
+{
+    Fixture f({downloadRule(".*", {QJsonObject{writeFile(100, 1, 0)}, out(written())})});
+    const AppModel::Target odd{42, "com.ex ample.\"q\"$HOME.ёжик", "Ёжик $HOME", true};
+    const auto path = AsyncTest::await(f.model.download(odd, std::nullopt));
+    ASSERT_TRUE(path);
+    EXPECT_EQ(QFileInfo(*path).fileName(), "com.ex_ample.\"q\"$HOME.ёжик_latest.ipa");
+    EXPECT_TRUE(QFileInfo(*path).isFile());
+}
+
+TEST(AppModelFiles, ListsOnlyLowerCaseIpaFilesNewestFirst)
+{
+    TempHome home;
+    const QDir folder(Tools::downloadsDirectory());
+    const auto make = [&](const QString& name, int bytes, qint64 ageSeconds) {
+        QFile file(folder.filePath(name));
+        file.open(QIODevice::WriteOnly);
+        file.write(QByteArray(bytes, 'x'));
+        file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime);
+        file.close();
+    };
+    make("app-123_latest.ipa", 10, 300);
+    make("com.example.new_2.0.ipa", 20, 10);
+    make("SHOUTING_1.IPA", 30, 0);
+    make("notes.txt", 5, 0);
+    AppModel model;
+    const QList<LocalIPA> files = model.localFiles();
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_EQ(files[1].bundleID, "app-123");
+    EXPECT_EQ(files[1].displayName, "app-123_latest");
+    EXPECT_EQ(files[1].size, 10);
+    model.refreshDownloadedSet();
+    EXPECT_EQ(model.downloadedBundleIDs(), (QSet<QString>{"app-123", "com.example.new"}));
+}
