@@ -165,6 +165,11 @@ public:
     void deleteFile(const QString& path);
     void revealInFinder(const QString& path);
 
+    // Installation onto the phone; outcomes go to the activity, the log or the alert.
+    QCoro::Task<> installOnDevice(PurchasedApp app, std::optional<AppVersion> version);
+    QCoro::Task<> installOnDevice(Target target, std::optional<AppVersion> version);
+    QCoro::Task<> installLocalFile(QString path);
+
 Q_SIGNALS:
     void stageChanged();
     void searchChanged();
@@ -217,6 +222,8 @@ private:
 
     QCoro::Task<QString> performDownload(Target target, std::optional<AppVersion> version, QString destination,
                                          bool purchase);
+    /// Installs through cfgutil, falling back to ideviceinstaller; returns the installer that did it.
+    QCoro::Task<QString> install(QString ipa, Device device, CfgUtil::ProgressHandler onProgress);
     /// Gives the file its final name and returns where it is; throws when the tool reported
     /// success but left no file.
     QString finishDownload(const Target& target, const QString& destination, const QString& written);
@@ -260,6 +267,7 @@ private:
     ArtworkService m_artwork;
     MuxDiscovery m_muxDiscovery;
     CfgUtil m_cfgutil;
+    IDeviceInstaller m_fallbackInstaller;
     DeviceAppsReader m_deviceApps;
     KnownAppsStore m_knownStore;
 };

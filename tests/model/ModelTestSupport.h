@@ -12,7 +12,7 @@
 // Scenario pieces for driving the model through the stand-in tools.
 namespace ModelTest {
 
-inline QJsonObject out(const QString& text) { return {{"out", text}}; }
+inline QJsonObject out(const QString& text, const QString& end = "\n") { return {{"out", text}, {"end", end}}; }
 inline QJsonObject sleepFor(int ms) { return {{"sleep", ms}}; }
 
 inline QJsonObject rule(const QString& tool, const QString& pattern, const QJsonArray& steps, int exit = 0)
@@ -99,6 +99,75 @@ inline QJsonArray operator+(QJsonArray left, const QJsonArray& right)
     for (const QJsonValue& value : right)
         left.append(value);
     return left;
+}
+
+// Phones: a cable phone known to cfgutil and idevice_id (state "cable" = "yes") and a Wi-Fi phone
+// known only to idevice_id -n (state "wifi" = "yes"); ideviceinstaller speaks the 1.1.x dialect.
+inline const QString cableEcid = "0x970E80428AC26";
+inline const QString cableUdid = "00008030-001A";
+
+inline QJsonObject exact(const QString& tool, const QStringList& args, const QJsonArray& steps, int exit = 0)
+{
+    return {{"tool", tool}, {"args", QJsonArray::fromStringList(args)}, {"steps", steps}, {"exit", exit}};
+}
+
+inline QString cfgutilList(const QStringList& ecids)
+{
+    QJsonObject output;
+    for (const QString& ecid : ecids)
+        output.insert(ecid, QJsonObject{{"ECID", ecid}});
+    return compact({{"Command", "list"}, {"Output", output}, {"Type", "CommandOutput"},
+                    {"Devices", QJsonArray::fromStringList(ecids)}});
+}
+
+inline QString cfgutilGet(const QString& ecid, const QString& udid, const QString& name)
+{
+    const QJsonObject properties{{"name", name}, {"deviceType", "iPhone14,2"}, {"firmwareVersion", "17.1"},
+                                 {"UDID", udid}, {"isPaired", true}, {"activationState", "Activated"}};
+    return compact({{"Command", "get"}, {"Output", QJsonObject{{ecid, properties}, {"Errors", QJsonObject{}}}},
+                    {"Type", "CommandOutput"}, {"Devices", QJsonArray{ecid}}});
+}
+
+// The cable phone is on cfgutil and idevice_id; the Wi-Fi phone only on idevice_id -n, while
+// the state "wifi" is "yes". Unplugging the cable ("cable" = "no") leaves only the Wi-Fi phone.
+inline QJsonArray phoneRules()
+{
+    QJsonArray rules;
+    rules.append(withState(exact("cfgutil", {"--format", "JSON", "list"}, {out(cfgutilList({cableEcid}))}),
+                           {{"cable", "yes"}}));
+    rules.append(exact("cfgutil", {"--format", "JSON", "list"}, {out(cfgutilList({}))}));
+    rules.append(rule("cfgutil", "--ecid " + cableEcid + " get ", {out(cfgutilGet(cableEcid, cableUdid, "Кабельный"))}));
+    rules.append(withState(exact("idevice_id", {"-l"}, {out(cableUdid)}), {{"cable", "yes"}}));
+    rules.append(exact("idevice_id", {"-l"}, {}));
+    rules.append(withState(exact("idevice_id", {"-n"}, {out("WIFI-1")}), {{"wifi", "yes"}}));
+    rules.append(exact("idevice_id", {"-n"}, {}));
+    rules.append(exact("ideviceinfo", {"-u", "WIFI-1", "-k", "DeviceName"}, {out("Беспроводной")}));
+    rules.append(exact("ideviceinfo", {"-u", "WIFI-1", "-k", "ProductType"}, {out("iPhone15,3")}));
+    rules.append(exact("ideviceinfo", {"-u", "WIFI-1", "-k", "ProductVersion"}, {out("18.0")}));
+    rules.append(rule("ideviceinfo", ".", {out("Кабельный")}));
+    return rules;
+}
+
+inline QString appListXml()
+{
+    const QString metadata = QString::fromLatin1(
+        QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>itemId</key>"
+                   "<integer>564177498</integer></dict></plist>")
+            .toBase64());
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>"
+           "<dict><key>CFBundleIdentifier</key><string>com.example.kept</string>"
+           "<key>CFBundleDisplayName</key><string>Сохранённое</string>"
+           "<key>iTunesMetadata</key><data>" + metadata + "</data></dict>"
+           "<dict><key>CFBundleIdentifier</key><string>com.example.sideloaded</string>"
+           "<key>CFBundleDisplayName</key><string>Без номера</string></dict>"
+           "</array></plist>";
+}
+
+inline QJsonArray installerRules()
+{
+    // Debian's 1.1.x dialect.
+    return {exact("ideviceinstaller", {"--help"}, {out("  -l, --list-apps\tList apps"), out("  -i, --install ARCHIVE")}),
+            rule("ideviceinstaller", "-l -o xml$", {out(appListXml())})};
 }
 
 } // namespace ModelTest

@@ -1,0 +1,92 @@
+#include "model/AppModel.h"
+
+#include "common/AppError.h"
+#include "device/CfgUtilError.h"
+
+#include <QFileInfo>
+
+#include <memory>
+
+QCoro::Task<> AppModel::installOnDevice(PurchasedApp app, std::optional<AppVersion> version)
+{
+    co_await installOnDevice(Target::from(app), std::move(version));
+}
+
+QCoro::Task<> AppModel::installOnDevice(Target target, std::optional<AppVersion> version)
+{
+    const std::optional<Device> device = selectedDevice();
+    if (!device) {
+        setAlert(CfgUtilError(CfgUtilError::Kind::noDevice).description());
+        co_return;
+    }
+    const std::optional<QString> file = co_await download(target, std::move(version));
+    if (!file)
+        co_return;
+
+    const qint64 appID = target.adamID;
+    setActivity(appID, AppActivity::installing(0, QStringLiteral("Передаю на ") + device->name));
+    // Reports stop counting once the install has returned, so the final state always wins.
+    auto finished = std::make_shared<bool>(false);
+    QPointer<AppModel> self(this);
+    const CfgUtil::ProgressHandler onProgress = [self, appID, finished](double fraction, const QString& step) {
+        if (self && !*finished)
+            self->setActivity(appID, AppActivity::installing(fraction, step));
+    };
+    try {
+        const QString installer = co_await install(*file, *device, onProgress);
+        *finished = true;
+        setActivity(appID, AppActivity::done(QStringLiteral("Установлено")));
+        note(target.name + QStringLiteral(" установлено на ") + device->name + QStringLiteral(" (") + installer
+             + QStringLiteral(")"));
+    } catch (const std::exception& error) {
+        *finished = true;
+        setActivity(appID, AppActivity::failed(AppError::describe(error)));
+        fail(target.name + QStringLiteral(": ") + AppError::describe(error));
+    }
+}
+
+QCoro::Task<> AppModel::installLocalFile(QString path)
+{
+    const std::optional<Device> device = selectedDevice();
+    if (!device) {
+        setAlert(CfgUtilError(CfgUtilError::Kind::noDevice).description());
+        co_return;
+    }
+    const QString fileName = QFileInfo(path).fileName();
+    note(QStringLiteral("Ставлю ") + fileName + QStringLiteral(" на ") + device->name + QStringLiteral("…"));
+    try {
+        const QString installer = co_await install(path, *device, [](double, const QString&) {});
+        note(fileName + QStringLiteral(": установлено (") + installer + QStringLiteral(")"));
+    } catch (const std::exception& error) {
+        fail(fileName + QStringLiteral(": ") + AppError::describe(error));
+    }
+}
+
+QCoro::Task<QString> AppModel::install(QString ipa, Device device, CfgUtil::ProgressHandler onProgress)
+{
+    // A file gone since it was chosen or downloaded is named as such, not left to a tool's guess.
+    if (!QFileInfo(ipa).isFile())
+        throw CfgUtilError::message(QStringLiteral("Файл не найден: ") + ipa);
+    if (device.canUseCfgutil()) {
+        std::optional<QString> cfgutilFailure;
+        try {
+            co_await m_cfgutil.install(ipa, *device.ecid, onProgress);
+            co_return QStringLiteral("cfgutil");
+        } catch (const std::exception& error) {
+            if (!IDeviceInstaller::isAvailable() || !device.udid)
+                throw;
+            cfgutilFailure = AppError::describe(error);
+        }
+        note(QStringLiteral("cfgutil не смог (") + *cfgutilFailure + QStringLiteral("), пробую ideviceinstaller…"));
+        co_await m_fallbackInstaller.install(ipa, *device.udid, onProgress);
+        co_return QStringLiteral("ideviceinstaller");
+    }
+    if (device.udid) {
+        if (!IDeviceInstaller::isAvailable())
+            throw CfgUtilError::message(QStringLiteral(
+                "Телефон виден только по Wi-Fi. Подключи кабелем или поставь: brew install ideviceinstaller"));
+        co_await m_fallbackInstaller.install(ipa, *device.udid, onProgress);
+        co_return QStringLiteral("ideviceinstaller, ") + Device::label(device.link);
+    }
+    throw CfgUtilError(CfgUtilError::Kind::noDevice);
+}

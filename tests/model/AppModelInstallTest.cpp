@@ -1,0 +1,161 @@
+#include "model/AppModel.h"
+
+#include "ModelTestSupport.h"
+#include "process/Tools.h"
+#include "support/QtPrinters.h"
+#include "support/StandinTools.h"
+#include "support/TempHome.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace ModelTest;
+
+namespace {
+
+const AppModel::Target app{564177498, "com.example.app", "Приложение", true};
+
+QJsonArray downloads()
+{
+    return {rule("ipatool", "download -i ",
+                 {QJsonObject{{"write", "{opt:-o}"}, {"bytes", 1000}},
+                  out(ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}))})};
+}
+
+QJsonObject cfgutilInstall(const QJsonArray& steps, int exit = 0)
+{
+    return rule("cfgutil", "--progress install-app ", steps, exit);
+}
+
+QJsonObject legacyInstall(const QJsonArray& steps, int exit = 0)
+{
+    return rule("ideviceinstaller", "^-u \\S+ -i ", steps, exit);
+}
+
+QJsonObject err(const QString& text, const QString& end = "\n") { return {{"err", text}, {"end", end}}; }
+
+struct Fixture {
+    TempHome home;
+    StandinTools tools{home.resourceDirectory()};
+    AppModel model;
+    QList<AppActivity> seen;
+
+    Fixture(const QJsonArray& rules, const QString& cable, const QString& wifi)
+    {
+        tools.setScenario(scenario(rules + phoneRules() + installerRules() + downloads()));
+        tools.setState("cable", cable);
+        tools.setState("wifi", wifi);
+        QObject::connect(&model, &AppModel::activitiesChanged, [this] { seen.append(model.activity(app.adamID)); });
+    }
+    void findPhones()
+    {
+        AsyncTest::await(model.refreshDevices());
+        EXPECT_TRUE(AsyncTest::waitUntil([&] { return !model.loadingInstalledApps(); }));
+    }
+};
+
+} // namespace
+
+TEST(AppModelInstall, CablePhoneInstallsThroughCfgutilWithProgress)
+{
+    Fixture f({cfgutilInstall({out("[ 10%] Copying", "\r"), out("[ 60%] Installing", "\r"), out("[100%] Done", "\r")})},
+              "yes", "no");
+    f.findPhones();
+    AsyncTest::await(f.model.installOnDevice(app, std::nullopt));
+    EXPECT_EQ(f.model.activity(app.adamID), AppActivity::done("Установлено"));
+    EXPECT_EQ(logTexts(f.model).last(), "Приложение установлено на Кабельный (cfgutil)");
+    QList<double> fractions;
+    for (const AppActivity& activity : f.seen) {
+        if (activity.kind == AppActivity::Kind::installing)
+            fractions.append(activity.progress);
+    }
+    EXPECT_EQ(fractions, (QList<double>{0, 0.1, 0.6, 1.0}));
+    EXPECT_EQ(f.seen.at(f.seen.indexOf(AppActivity::installing(0, "Передаю на Кабельный"))).text, "Передаю на Кабельный");
+}
+
+TEST(AppModelInstall, LockedPhoneFallsBackToIdeviceinstaller)
+{
+    Fixture f({cfgutilInstall({err("Error: The device is locked with a passcode.")}, 1),
+               legacyInstall({out("Install: CreatingStagingDirectory (5%)", "\r"), out("Install: Complete", "\r")})},
+              "yes", "no");
+    f.findPhones();
+    AsyncTest::await(f.model.installOnDevice(app, std::nullopt));
+    EXPECT_EQ(f.model.activity(app.adamID), AppActivity::done("Установлено"));
+    const QStringList log = logTexts(f.model);
+    const auto fallback = std::find_if(log.cbegin(), log.cend(), [](const QString& line) {
+        return line.startsWith("cfgutil не смог (") && line.endsWith("), пробую ideviceinstaller…");
+    });
+    EXPECT_NE(fallback, log.cend());
+    EXPECT_EQ(log.last(), "Приложение установлено на Кабельный (ideviceinstaller)");
+}
+
+TEST(AppModelInstall, WhenBothInstallersFailTheSecondErrorIsShown)
+{
+    Fixture f({cfgutilInstall({err("Error: The device is locked with a passcode.")}, 1),
+               legacyInstall({err("ERROR: Install failed. Got error \"ApplicationVerificationFailed\"")}, 0)},
+              "yes", "no");
+    f.findPhones();
+    AsyncTest::await(f.model.installOnDevice(app, std::nullopt));
+    const AppActivity activity = f.model.activity(app.adamID);
+    ASSERT_EQ(activity.kind, AppActivity::Kind::failed);
+    EXPECT_FALSE(activity.text.contains("locked")) << activity.text.toStdString();
+    EXPECT_TRUE(f.model.log().last().isError);
+    EXPECT_TRUE(f.model.log().last().text.startsWith("Приложение: "));
+}
+
+TEST(AppModelInstall, WifiPhoneAndIdeviceIdOnlyPhoneGoStraightToIdeviceinstaller)
+{
+    Fixture f({legacyInstall({out("Install: Complete", "\r")})}, "no", "yes");
+    f.findPhones();
+    AsyncTest::await(f.model.installOnDevice(app, std::nullopt));
+    EXPECT_EQ(logTexts(f.model).last(), "Приложение установлено на Беспроводной (ideviceinstaller, Wi-Fi)");
+    EXPECT_TRUE(f.tools.calls("cfgutil").size() <= 1) << "only the device list, no cfgutil install";
+
+    // A cable phone that cfgutil does not list: known by UDID alone.
+    f.tools.setScenario(scenario(QJsonArray{exact("cfgutil", {"--format", "JSON", "list"}, {out(cfgutilList({}))}),
+                                            legacyInstall({out("Install: Complete", "\r")})}
+                                 + phoneRules() + installerRules() + downloads()));
+    f.tools.setState("cable", "yes");
+    f.tools.setState("wifi", "no");
+    AsyncTest::await(f.model.refreshDevices());
+    f.model.setSelectedDeviceID(cableUdid);
+    ASSERT_FALSE(f.model.selectedDevice()->ecid);
+    AsyncTest::await(f.model.installOnDevice(app, std::nullopt));
+    EXPECT_EQ(logTexts(f.model).last(), "Приложение установлено на Кабельный (ideviceinstaller, кабель)");
+}
+
+TEST(AppModelInstall, WithoutAPhoneOnlyTheAlertAppears)
+{
+    Fixture f({}, "no", "no");
+    f.findPhones();
+    const qsizetype logged = f.model.log().size();
+    AsyncTest::await(f.model.installOnDevice(app, std::nullopt));
+    EXPECT_EQ(f.model.alert(), "iPhone не подключён");
+    f.model.setAlert(std::nullopt);
+    AsyncTest::await(f.model.installLocalFile("/tmp/whatever.ipa"));
+    EXPECT_EQ(f.model.alert(), "iPhone не подключён");
+    EXPECT_EQ(f.model.log().size(), logged);
+    EXPECT_TRUE(f.model.activities().isEmpty());
+    EXPECT_TRUE(f.tools.calls("ipatool").isEmpty());
+}
+
+TEST(AppModelInstall, LocalFileWithAnAwkwardPathInstallsAndAVanishedOneFailsClearly)
+{
+    Fixture f({cfgutilInstall({out("[100%] Done", "\r")})}, "yes", "no");
+    f.findPhones();
+    const QString path = f.home.filePath("Мои файлы/it's a \"test\" $HOME.ipa");
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    AsyncTest::await(f.model.installLocalFile(path));
+    EXPECT_EQ(logTexts(f.model).last(), "it's a \"test\" $HOME.ipa: установлено (cfgutil)");
+    EXPECT_EQ(f.tools.calls("cfgutil").last().last(), path) << "the path reaches the tool as one argument";
+
+    QFile::remove(path);
+    AsyncTest::await(f.model.installLocalFile(path));
+    EXPECT_EQ(f.model.log().last().text, "it's a \"test\" $HOME.ipa: Файл не найден: " + path);
+    EXPECT_TRUE(f.model.log().last().isError);
+}
