@@ -56,6 +56,9 @@ class AppModel : public QObject {
     Q_PROPERTY(QList<InstalledApp> installedApps READ installedApps NOTIFY installedAppsChanged)
     Q_PROPERTY(QList<KnownApp> knownApps READ knownApps NOTIFY knownAppsChanged)
     Q_PROPERTY(QHash<qint64, AppActivity> activities READ activities NOTIFY activitiesChanged)
+    Q_PROPERTY(QHash<qint64, QList<AppVersion>> versionsByApp READ versionsByApp NOTIFY versionsByAppChanged)
+    Q_PROPERTY(bool appIDBusy READ appIDBusy NOTIFY appIDBusyChanged)
+    Q_PROPERTY(std::optional<QString> appIDError READ appIDError NOTIFY appIDErrorChanged)
 
 public:
     enum class Stage { checking, signedOut, signedIn };
@@ -86,6 +89,15 @@ public:
         friend bool operator==(const Target&, const Target&) = default;
     };
 
+    /// Opens the version sheet for its target; identified by the App ID.
+    struct VersionRequest {
+        Target target;
+        qint64 id() const { return target.adamID; }
+        friend bool operator==(const VersionRequest&, const VersionRequest&) = default;
+    };
+
+    static constexpr int versionsWithMetadata = 12;
+
     struct Endpoints {
         std::optional<QUrl> lookup;
     };
@@ -112,6 +124,9 @@ public:
     const QList<InstalledApp>& installedApps() const { return m_installedApps; }
     const QList<KnownApp>& knownApps() const { return m_knownApps; }
     const QHash<qint64, AppActivity>& activities() const { return m_activities; }
+    const QHash<qint64, QList<AppVersion>>& versionsByApp() const { return m_versionsByApp; }
+    bool appIDBusy() const { return m_appIDBusy; }
+    std::optional<QString> appIDError() const { return m_appIDError; }
     AppActivity activity(qint64 appID) const { return m_activities.value(appID); }
 
     /// What the library shows: `apps` narrowed by `showOnlyGone` and the trimmed, case-blind search.
@@ -170,6 +185,18 @@ public:
     QCoro::Task<> installOnDevice(Target target, std::optional<AppVersion> version);
     QCoro::Task<> installLocalFile(QString path);
 
+    // Versions and App IDs.
+    /// Newest first; the newest twelve with version numbers and dates. Never fails: a failure is
+    /// logged and remembered as an empty list for the rest of the run.
+    QCoro::Task<QList<AppVersion>> loadVersions(qint64 adamID, QString name);
+    /// An App ID from a bare number or a store link.
+    static std::optional<qint64> parseAppID(const QString& text);
+    /// What the App ID sheet runs: sets `appIDError` when the text holds no App ID, else is busy
+    /// until the install (or download) ends, then emits `appIDFinished` for the sheet to close.
+    QCoro::Task<> runAppID(QString text, bool install);
+    void clearAppIDError();
+    Target targetForAppID(qint64 appID) const;
+
 Q_SIGNALS:
     void stageChanged();
     void searchChanged();
@@ -190,6 +217,10 @@ Q_SIGNALS:
     void installedAppsChanged();
     void knownAppsChanged();
     void activitiesChanged();
+    void versionsByAppChanged();
+    void appIDBusyChanged();
+    void appIDErrorChanged();
+    void appIDFinished();
 
 private:
     template <typename T, typename Signal>
@@ -219,6 +250,9 @@ private:
     void setInstalledApps(QList<InstalledApp> apps);
     void setKnownApps(QList<KnownApp> apps);
     void setActivity(qint64 appID, AppActivity activity);
+    void setAppIDBusy(bool busy);
+    void setAppIDError(std::optional<QString> error);
+    void storeVersions(qint64 adamID, QList<AppVersion> versions);
 
     QCoro::Task<QString> performDownload(Target target, std::optional<AppVersion> version, QString destination,
                                          bool purchase);
@@ -252,6 +286,9 @@ private:
     QList<InstalledApp> m_installedApps;
     QList<KnownApp> m_knownApps;
     QHash<qint64, AppActivity> m_activities;
+    QHash<qint64, QList<AppVersion>> m_versionsByApp;
+    bool m_appIDBusy = false;
+    std::optional<QString> m_appIDError;
 
     // Bumped by every sign-in and sign-out, so a sync begun for one session never fills another.
     quint64 m_session = 0;
