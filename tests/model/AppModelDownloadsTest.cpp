@@ -153,6 +153,18 @@ TEST(AppModelDownloads, UnwritableOrVanishingDestinationFailsCleanly)
               AppActivity::failed("ipatool сообщил об успехе, но файла нет: /nonexistent/x.ipa"));
 }
 
+TEST(AppModelDownloads, FolderDeletedWhileTheToolWritesEndsInAFailureNotAGhostFile)
+{
+    Fixture f({downloadRule(".*", {QJsonObject{writeFile(300000, 6, 100)}, out(written())})});
+    auto download = f.model.download(freeApp, std::nullopt);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.model.activity(freeApp.adamID).bytes > 0; }));
+    ASSERT_TRUE(QDir(Tools::downloadsDirectory()).removeRecursively());
+    EXPECT_FALSE(AsyncTest::await(std::move(download)));
+    EXPECT_EQ(f.model.activity(freeApp.adamID).kind, AppActivity::Kind::failed);
+    EXPECT_TRUE(f.model.log().last().isError);
+    EXPECT_FALSE(f.model.downloadedBundleIDs().contains("com.example.free"));
+}
+
 TEST(AppModelDownloads, OddCharactersInNamesReachTheToolAndTheDiskIntact)
 {
     Fixture f({downloadRule(".*", {QJsonObject{writeFile(100, 1, 0)}, out(written())})});
