@@ -14,14 +14,16 @@
 
 namespace {
 
-plist_t strings(std::initializer_list<const char*> values) {
+plist_t strings(std::initializer_list<const char*> values)
+{
     plist_t array = plist_new_array();
     for (const char* value : values)
         plist_array_append_item(array, plist_new_string(value));
     return array;
 }
 
-QByteArray metadata(int index) {
+QByteArray metadata(int index)
+{
     const QByteArray name = "Приложение " + QByteArray::number(index);
     const QByteArray bundle = "com.vendor" + QByteArray::number(index % 97) + ".app" + QByteArray::number(index);
     plist_t dict = plist_new_dict();
@@ -67,7 +69,8 @@ QByteArray metadata(int index) {
     return result;
 }
 
-QByteArray appList(int count) {
+QByteArray appList(int count)
+{
     plist_t apps = plist_new_array();
     for (int i = 0; i < count; ++i) {
         const QByteArray bundle = "com.vendor" + QByteArray::number(i % 97) + ".app" + QByteArray::number(i);
@@ -107,7 +110,8 @@ QByteArray appList(int count) {
     return result;
 }
 
-void ParseAndSortPhoneApps(benchmark::State& state) {
+void ParseAndSortPhoneApps(benchmark::State& state)
+{
     const QByteArray document = appList(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         QList<InstalledApp> apps = DeviceAppsReader::parseAppList(document);

@@ -46,10 +46,10 @@ void DownloadProgressCost(benchmark::State& state)
 {
     TempHome home;
     StandinTools tools(home.resourceDirectory(), {"ipatool"});
-    tools.setScenario(scenario({rule("ipatool", "download -i ",
-                                     {QJsonObject{{"write", "{opt:-o}"}, {"bytes", 30 * 1024 * 1024}, {"chunks", 30},
-                                                  {"interval", 100}},
-                                      out(ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}))})}));
+    tools.setScenario(scenario(
+        {rule("ipatool", "download -i ",
+              {QJsonObject{{"write", "{opt:-o}"}, {"bytes", 30 * 1024 * 1024}, {"chunks", 30}, {"interval", 100}},
+               out(ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}))})}));
     AppModel model;
     int reports = 0;
     QObject::connect(&model, &AppModel::activitiesChanged, [&] { ++reports; });
@@ -72,8 +72,8 @@ void InstallProgressCost(benchmark::State& state)
     const QJsonObject progress{{"repeat", 1000},
                                {"steps", QJsonArray{QJsonObject{{"out", "Installing app: 0.{i}%"}, {"end", "\r"}},
                                                     QJsonObject{{"sleep", 2}}}}};
-    tools.setScenario(scenario(phoneRules() + installerRules()
-                               + QJsonArray{rule("cfgutil", "--progress install-app ", {progress})}));
+    tools.setScenario(
+        scenario(phoneRules() + installerRules() + QJsonArray{rule("cfgutil", "--progress install-app ", {progress})}));
     tools.setState("cable", "yes");
     AppModel model;
     AsyncTest::await(model.refreshDevices());

@@ -53,7 +53,8 @@ double floorSeconds()
             QElapsedTimer timer;
             timer.start();
             QProcess process;
-            process.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("cat '") + linesFile() + QStringLiteral("' | wc -l")});
+            process.start(QStringLiteral("/bin/sh"),
+                          {QStringLiteral("-c"), QStringLiteral("cat '") + linesFile() + QStringLiteral("' | wc -l")});
             process.waitForFinished(-1);
             best = std::min(best, double(timer.nsecsElapsed()) / 1e9);
         }

@@ -13,28 +13,30 @@ namespace {
 
 constexpr int appCount = 10000;
 
-QList<PurchasedApp> history() {
+QList<PurchasedApp> history()
+{
     QList<PurchasedApp> apps;
     const QDateTime date(QDate(2015, 1, 1), QTime(12, 0), QTimeZone::utc());
     for (int i = 0; i < appCount; ++i) {
         const QString n = QString::number(i);
         apps.append({100000000 + i, QStringLiteral("com.example.app") + n, QStringLiteral("Приложение ") + n,
                      QStringLiteral("1.") + n, i % 3 ? 0.0 : 2.99, date.addDays(i % 3000),
-                     i % 5 ? std::optional<QUrl>(QUrl(QStringLiteral("https://is1-ssl.mzstatic.com/image/thumb/") + n +
-                                                      QStringLiteral("/100x100bb.jpg")))
+                     i % 5 ? std::optional<QUrl>(QUrl(QStringLiteral("https://is1-ssl.mzstatic.com/image/thumb/") + n
+                                                      + QStringLiteral("/100x100bb.jpg")))
                            : std::nullopt,
                      QStringLiteral("Seller ") + n, true});
     }
     return apps;
 }
 
-ArtworkService::Cache lookupCache() {
+ArtworkService::Cache lookupCache()
+{
     ArtworkService::Cache cache;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (int i = 0; i < appCount; ++i) {
         const QString n = QString::number(i);
-        cache.insert(100000000 + i, {QStringLiteral("https://is1-ssl.mzstatic.com/image/thumb/") + n +
-                                         QStringLiteral("/100x100bb.jpg"),
+        cache.insert(100000000 + i, {QStringLiteral("https://is1-ssl.mzstatic.com/image/thumb/") + n
+                                         + QStringLiteral("/100x100bb.jpg"),
                                      QStringLiteral("Seller ") + n, qint64(1000000) * i, now});
     }
     return cache;
@@ -47,7 +49,8 @@ struct ScratchSupport {
     ~ScratchSupport() { Tools::setSupportDirectory(std::nullopt); }
 };
 
-void PurchasesCacheSave(benchmark::State& state) {
+void PurchasesCacheSave(benchmark::State& state)
+{
     ScratchSupport support;
     const QList<PurchasedApp> apps = history();
     for (auto _ : state)
@@ -55,7 +58,8 @@ void PurchasesCacheSave(benchmark::State& state) {
 }
 BENCHMARK(PurchasesCacheSave)->Unit(benchmark::kMillisecond);
 
-void PurchasesCacheLoad(benchmark::State& state) {
+void PurchasesCacheLoad(benchmark::State& state)
+{
     ScratchSupport support;
     PurchasesCache::save(history(), QStringLiteral("ivan@example.com"));
     for (auto _ : state) {
@@ -67,7 +71,8 @@ void PurchasesCacheLoad(benchmark::State& state) {
 }
 BENCHMARK(PurchasesCacheLoad)->Unit(benchmark::kMillisecond);
 
-void ArtworkCacheLoadAndSave(benchmark::State& state) {
+void ArtworkCacheLoadAndSave(benchmark::State& state)
+{
     ScratchSupport support;
     const QString path = support.dir.filePath(QStringLiteral("artwork.json"));
     AtomicFile::write(path, ArtworkService::encode(lookupCache()));

@@ -7,7 +7,8 @@
 
 namespace AtomicFile {
 
-bool write(const QString& path, const QByteArray& content) {
+bool write(const QString& path, const QByteArray& content)
+{
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
@@ -19,7 +20,8 @@ bool write(const QString& path, const QByteArray& content) {
     return file.commit();
 }
 
-std::optional<QByteArray> read(const QString& path, qint64 maxBytes) {
+std::optional<QByteArray> read(const QString& path, qint64 maxBytes)
+{
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
@@ -32,7 +34,8 @@ std::optional<QByteArray> read(const QString& path, qint64 maxBytes) {
     return content;
 }
 
-bool remove(const QString& path) {
+bool remove(const QString& path)
+{
     return QFile::remove(path) || !QFileInfo::exists(path);
 }
 

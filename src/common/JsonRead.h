@@ -22,16 +22,20 @@ std::optional<qint64> integer(const QJsonValue& value);
 std::optional<double> number(const QJsonValue& value);
 std::optional<bool> boolean(const QJsonValue& value);
 
-inline std::optional<QString> string(const QJsonObject& object, QLatin1String key) {
+inline std::optional<QString> string(const QJsonObject& object, QLatin1String key)
+{
     return string(object.value(key));
 }
-inline std::optional<qint64> integer(const QJsonObject& object, QLatin1String key) {
+inline std::optional<qint64> integer(const QJsonObject& object, QLatin1String key)
+{
     return integer(object.value(key));
 }
-inline std::optional<double> number(const QJsonObject& object, QLatin1String key) {
+inline std::optional<double> number(const QJsonObject& object, QLatin1String key)
+{
     return number(object.value(key));
 }
-inline std::optional<bool> boolean(const QJsonObject& object, QLatin1String key) {
+inline std::optional<bool> boolean(const QJsonObject& object, QLatin1String key)
+{
     return boolean(object.value(key));
 }
 

@@ -13,14 +13,16 @@
 
 namespace {
 
-QString requireTool() {
+QString requireTool()
+{
     const std::optional<QString> tool = Tools::cfgutil();
     if (!tool)
         throw CfgUtilError(CfgUtilError::Kind::notInstalled);
     return *tool;
 }
 
-QString decimalText(double number) {
+QString decimalText(double number)
+{
     // ECIDs are integers; keep them free of exponents and fractions when they fit.
     if (std::isfinite(number) && number == std::floor(number) && std::fabs(number) < 9.2e18)
         return QString::number(static_cast<qint64>(number));
@@ -28,36 +30,43 @@ QString decimalText(double number) {
 }
 
 // GCC 12 cannot compile QStringLiteral inside a coroutine body, so argument lists are built here.
-QStringList jsonArguments(const QStringList& arguments) {
+QStringList jsonArguments(const QStringList& arguments)
+{
     return QStringList{QStringLiteral("--format"), QStringLiteral("JSON")} + arguments;
 }
 
-QStringList listArguments() {
+QStringList listArguments()
+{
     return {QStringLiteral("list")};
 }
 
-QStringList devicePropertyNames() {
+QStringList devicePropertyNames()
+{
     return {QStringLiteral("name"), QStringLiteral("deviceType"), QStringLiteral("firmwareVersion"),
             QStringLiteral("UDID"), QStringLiteral("isPaired"),   QStringLiteral("activationState")};
 }
 
-QStringList getArguments(const QString& ecid, const QStringList& names) {
+QStringList getArguments(const QString& ecid, const QStringList& names)
+{
     return QStringList{QStringLiteral("--ecid"), ecid, QStringLiteral("get")} + names;
 }
 
-QStringList installArguments(const QString& ecid, const QString& ipa) {
+QStringList installArguments(const QString& ecid, const QString& ipa)
+{
     return {QStringLiteral("--ecid"), ecid, QStringLiteral("--progress"), QStringLiteral("install-app"), ipa};
 }
 
 } // namespace
 
-QCoro::Task<QJsonObject> CfgUtil::runJSON(QStringList arguments) {
+QCoro::Task<QJsonObject> CfgUtil::runJSON(QStringList arguments)
+{
     const QString tool = requireTool();
     const ProcessOutput output = co_await ProcessRunner::run(tool, jsonArguments(arguments));
     co_return interpretJSON(output);
 }
 
-QJsonObject CfgUtil::interpretJSON(const ProcessOutput& output) {
+QJsonObject CfgUtil::interpretJSON(const ProcessOutput& output)
+{
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(output.standardOutputBytes(), &error);
     if (error.error == QJsonParseError::NoError && document.isObject()) {
@@ -74,7 +83,8 @@ QJsonObject CfgUtil::interpretJSON(const ProcessOutput& output) {
     throw CfgUtilError::message(humanReadableFailure(output));
 }
 
-QCoro::Task<QList<Device>> CfgUtil::devices() {
+QCoro::Task<QList<Device>> CfgUtil::devices()
+{
     const QJsonObject answer = co_await runJSON(listArguments());
     QList<Device> result;
     for (const QString& ecid : ecids(answer)) {
@@ -90,7 +100,8 @@ QCoro::Task<QList<Device>> CfgUtil::devices() {
     co_return result;
 }
 
-QStringList CfgUtil::ecids(const QJsonObject& listAnswer) {
+QStringList CfgUtil::ecids(const QJsonObject& listAnswer)
+{
     QStringList result;
     const QJsonValue devices = listAnswer.value(QLatin1String("Devices"));
     if (!devices.isArray())
@@ -104,12 +115,14 @@ QStringList CfgUtil::ecids(const QJsonObject& listAnswer) {
     return result;
 }
 
-QCoro::Task<QJsonObject> CfgUtil::properties(QString ecid, QStringList names) {
+QCoro::Task<QJsonObject> CfgUtil::properties(QString ecid, QStringList names)
+{
     const QJsonObject answer = co_await runJSON(getArguments(ecid, names));
     co_return deviceProperties(answer, ecid);
 }
 
-QJsonObject CfgUtil::deviceProperties(const QJsonObject& getAnswer, const QString& ecid) {
+QJsonObject CfgUtil::deviceProperties(const QJsonObject& getAnswer, const QString& ecid)
+{
     const QJsonValue output = getAnswer.value(QLatin1String("Output"));
     if (!output.isObject())
         return {};
@@ -120,7 +133,8 @@ QJsonObject CfgUtil::deviceProperties(const QJsonObject& getAnswer, const QStrin
     return own.toObject();
 }
 
-Device CfgUtil::deviceFrom(const QString& ecid, const std::optional<QJsonObject>& properties) {
+Device CfgUtil::deviceFrom(const QString& ecid, const std::optional<QJsonObject>& properties)
+{
     Device device;
     device.ecid = ecid;
     device.name = QStringLiteral("iPhone");
@@ -140,7 +154,8 @@ Device CfgUtil::deviceFrom(const QString& ecid, const std::optional<QJsonObject>
     return device;
 }
 
-QCoro::Task<> CfgUtil::install(QString ipa, QString ecid, ProgressHandler onProgress) {
+QCoro::Task<> CfgUtil::install(QString ipa, QString ecid, ProgressHandler onProgress)
+{
     const QString tool = requireTool();
     const ProcessOutput output = co_await ProcessRunner::run(tool, installArguments(ecid, ipa), std::nullopt,
                                                              progressLines(std::move(onProgress)));
@@ -148,7 +163,8 @@ QCoro::Task<> CfgUtil::install(QString ipa, QString ecid, ProgressHandler onProg
         throw CfgUtilError::message(humanReadableFailure(output));
 }
 
-std::function<void(const QString&)> CfgUtil::progressLines(ProgressHandler onProgress) {
+std::function<void(const QString&)> CfgUtil::progressLines(ProgressHandler onProgress)
+{
     return [onProgress = std::move(onProgress)](const QString& line) {
         if (!onProgress)
             return;
@@ -157,7 +173,8 @@ std::function<void(const QString&)> CfgUtil::progressLines(ProgressHandler onPro
     };
 }
 
-std::optional<CfgUtil::Progress> CfgUtil::parseProgress(const QString& line) {
+std::optional<CfgUtil::Progress> CfgUtil::parseProgress(const QString& line)
+{
     static const QRegularExpression percent(QStringLiteral("(\\d{1,3})(\\.\\d+)?%"));
     const QRegularExpressionMatch match = percent.match(line);
     if (!match.hasMatch())
@@ -173,8 +190,8 @@ std::optional<CfgUtil::Progress> CfgUtil::parseProgress(const QString& line) {
     const QString prefix = line.left(match.capturedStart(0));
     // "(" too: ideviceinstaller writes "Install: CreatingStagingDirectory (5%)".
     const auto trimmable = [](QChar c) {
-        return c == QLatin1Char(' ') || c == QLatin1Char(':') || c == QLatin1Char('\t') || c == QLatin1Char('-') ||
-               c == QLatin1Char('[') || c == QLatin1Char(']') || c == QLatin1Char('(');
+        return c == QLatin1Char(' ') || c == QLatin1Char(':') || c == QLatin1Char('\t') || c == QLatin1Char('-')
+               || c == QLatin1Char('[') || c == QLatin1Char(']') || c == QLatin1Char('(');
     };
     qsizetype begin = 0;
     qsizetype end = prefix.size();
@@ -188,7 +205,8 @@ std::optional<CfgUtil::Progress> CfgUtil::parseProgress(const QString& line) {
     return Progress{fraction, step};
 }
 
-QString CfgUtil::humanReadableFailure(const ProcessOutput& output) {
+QString CfgUtil::humanReadableFailure(const ProcessOutput& output)
+{
     const QString text = QString(output.standardError() + QLatin1Char('\n') + output.standardOutput()).trimmed();
     const QString lower = text.toLower();
     const auto any = [&](std::initializer_list<const char*> needles) {

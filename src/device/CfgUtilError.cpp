@@ -2,9 +2,11 @@
 
 CfgUtilError::CfgUtilError(Kind kind, QString text)
     : m_kind(kind)
-    , m_text(std::move(text)) {}
+    , m_text(std::move(text))
+{}
 
-QString CfgUtilError::description() const {
+QString CfgUtilError::description() const
+{
     switch (m_kind) {
     case Kind::message:
         return m_text;

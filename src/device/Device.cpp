@@ -2,7 +2,8 @@
 
 #include <QStringList>
 
-QString Device::id() const {
+QString Device::id() const
+{
     if (udid)
         return *udid;
     if (ecid)
@@ -10,11 +11,13 @@ QString Device::id() const {
     return name;
 }
 
-bool Device::canUseCfgutil() const {
+bool Device::canUseCfgutil() const
+{
     return ecid.has_value() && link == Link::usb;
 }
 
-QString Device::subtitle() const {
+QString Device::subtitle() const
+{
     QStringList parts;
     if (model)
         parts.append(*model);
@@ -24,7 +27,8 @@ QString Device::subtitle() const {
     return parts.join(QStringLiteral(" · "));
 }
 
-QString Device::label(Link link) {
+QString Device::label(Link link)
+{
     switch (link) {
     case Link::usb:
         return QStringLiteral("кабель");
@@ -34,7 +38,8 @@ QString Device::label(Link link) {
     return {};
 }
 
-size_t qHash(const Device& device, size_t seed) noexcept {
+size_t qHash(const Device& device, size_t seed) noexcept
+{
     // An absent field must hash apart from an empty one, as equality tells them apart.
     const auto optional = [](const std::optional<QString>& value) {
         return value ? qHash(*value) ^ 0x9e3779b9u : size_t(0);

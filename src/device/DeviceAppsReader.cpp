@@ -18,14 +18,16 @@ namespace {
 
 using Plist = std::unique_ptr<void, void (*)(plist_t)>;
 
-Plist parsePlist(const QByteArray& bytes) {
+Plist parsePlist(const QByteArray& bytes)
+{
     plist_t root = nullptr;
     if (!bytes.isEmpty() && static_cast<quint64>(bytes.size()) <= std::numeric_limits<uint32_t>::max())
         plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
     return Plist(root, &plist_free);
 }
 
-std::optional<QString> stringValue(plist_t dictionary, const char* key) {
+std::optional<QString> stringValue(plist_t dictionary, const char* key)
+{
     const plist_t node = plist_dict_get_item(dictionary, key);
     if (!node || plist_get_node_type(node) != PLIST_STRING)
         return std::nullopt;
@@ -36,27 +38,31 @@ std::optional<QString> stringValue(plist_t dictionary, const char* key) {
     return QString::fromUtf8(text, static_cast<qsizetype>(length));
 }
 
-bool isUtf8(const QByteArray& bytes) {
+bool isUtf8(const QByteArray& bytes)
+{
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString ignored = decoder.decode(bytes);
     return !decoder.hasError();
 }
 
-CfgUtilError missingTool() {
+CfgUtilError missingTool()
+{
     return CfgUtilError::message(QStringLiteral(
         "Чтобы узнать App ID приложений с телефона, нужен ideviceinstaller: brew install ideviceinstaller"));
 }
 
 } // namespace
 
-QCoro::Task<QList<InstalledApp>> DeviceAppsReader::read(QString udid) {
+QCoro::Task<QList<InstalledApp>> DeviceAppsReader::read(QString udid)
+{
     const std::optional<QString> tool = Tools::ideviceinstaller();
     if (!tool)
         throw missingTool();
     co_return co_await readViaIDeviceInstaller(*tool, udid);
 }
 
-QCoro::Task<QList<InstalledApp>> DeviceAppsReader::readViaIDeviceInstaller(QString tool, QString udid) {
+QCoro::Task<QList<InstalledApp>> DeviceAppsReader::readViaIDeviceInstaller(QString tool, QString udid)
+{
     const IDeviceInstaller::Syntax dialect = co_await IDeviceInstaller::syntax(tool);
     const ProcessOutput output = co_await ProcessRunner::run(tool, IDeviceInstaller::listArguments(dialect, udid));
     const QByteArray document = output.standardOutputBytes();
@@ -67,7 +73,8 @@ QCoro::Task<QList<InstalledApp>> DeviceAppsReader::readViaIDeviceInstaller(QStri
     co_return apps;
 }
 
-QList<InstalledApp> DeviceAppsReader::parseAppList(const QByteArray& document) {
+QList<InstalledApp> DeviceAppsReader::parseAppList(const QByteArray& document)
+{
     const Plist root = parsePlist(document);
     if (!root)
         throw CfgUtilError::message(QStringLiteral("Ответ ideviceinstaller не читается как property list"));
@@ -101,7 +108,8 @@ QList<InstalledApp> DeviceAppsReader::parseAppList(const QByteArray& document) {
     return apps;
 }
 
-std::optional<qint64> DeviceAppsReader::adamIDFromMetadata(const QByteArray& metadata) {
+std::optional<qint64> DeviceAppsReader::adamIDFromMetadata(const QByteArray& metadata)
+{
     const Plist root = parsePlist(metadata);
     if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
         return std::nullopt;

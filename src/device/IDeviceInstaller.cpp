@@ -16,30 +16,35 @@ struct SyntaxCache {
     QHash<QString, IDeviceInstaller::Syntax> known;
 };
 
-SyntaxCache& syntaxCache() {
+SyntaxCache& syntaxCache()
+{
     static SyntaxCache cache;
     return cache;
 }
 
 // The file's time is part of the key, so a tool upgraded in place is asked again.
-QString cacheKey(const QString& tool) {
+QString cacheKey(const QString& tool)
+{
     const QFileInfo info(tool);
-    return info.canonicalFilePath() + QLatin1Char('\n') + QString::number(info.lastModified().toMSecsSinceEpoch()) +
-           QLatin1Char('\n') + tool;
+    return info.canonicalFilePath() + QLatin1Char('\n') + QString::number(info.lastModified().toMSecsSinceEpoch())
+           + QLatin1Char('\n') + tool;
 }
 
 // GCC 12 cannot compile QStringLiteral inside a coroutine body.
-QStringList helpArguments() {
+QStringList helpArguments()
+{
     return {QStringLiteral("--help")};
 }
 
 } // namespace
 
-bool IDeviceInstaller::isAvailable() {
+bool IDeviceInstaller::isAvailable()
+{
     return Tools::ideviceinstaller().has_value();
 }
 
-QCoro::Task<> IDeviceInstaller::install(QString ipa, QString udid, CfgUtil::ProgressHandler onProgress) {
+QCoro::Task<> IDeviceInstaller::install(QString ipa, QString udid, CfgUtil::ProgressHandler onProgress)
+{
     const std::optional<QString> tool = Tools::ideviceinstaller();
     if (!tool)
         throw CfgUtilError(CfgUtilError::Kind::notInstalled);
@@ -50,7 +55,8 @@ QCoro::Task<> IDeviceInstaller::install(QString ipa, QString udid, CfgUtil::Prog
         throw CfgUtilError::message(CfgUtil::humanReadableFailure(output));
 }
 
-QCoro::Task<IDeviceInstaller::Syntax> IDeviceInstaller::syntax(QString tool) {
+QCoro::Task<IDeviceInstaller::Syntax> IDeviceInstaller::syntax(QString tool)
+{
     const QString key = cacheKey(tool);
     {
         QMutexLocker lock(&syntaxCache().mutex);
@@ -68,7 +74,8 @@ QCoro::Task<IDeviceInstaller::Syntax> IDeviceInstaller::syntax(QString tool) {
     co_return *recognised;
 }
 
-std::optional<IDeviceInstaller::Syntax> IDeviceInstaller::syntaxFromHelp(const QString& help) {
+std::optional<IDeviceInstaller::Syntax> IDeviceInstaller::syntaxFromHelp(const QString& help)
+{
     if (help.contains(QLatin1String("COMMANDS")))
         return Syntax::subcommands;
     if (help.contains(QLatin1String("--list-apps")))
@@ -76,13 +83,15 @@ std::optional<IDeviceInstaller::Syntax> IDeviceInstaller::syntaxFromHelp(const Q
     return std::nullopt;
 }
 
-QStringList IDeviceInstaller::installArguments(Syntax syntax, const QString& udid, const QString& ipa) {
+QStringList IDeviceInstaller::installArguments(Syntax syntax, const QString& udid, const QString& ipa)
+{
     if (syntax == Syntax::legacyFlags)
         return {QStringLiteral("-u"), udid, QStringLiteral("-i"), ipa};
     return {QStringLiteral("-u"), udid, QStringLiteral("install"), ipa};
 }
 
-QStringList IDeviceInstaller::listArguments(Syntax syntax, const QString& udid) {
+QStringList IDeviceInstaller::listArguments(Syntax syntax, const QString& udid)
+{
     // The old dialect cannot pick keys; it prints every key of every app, parsed the same way.
     if (syntax == Syntax::legacyFlags)
         return {QStringLiteral("-u"), udid, QStringLiteral("-l"), QStringLiteral("-o"), QStringLiteral("xml")};
@@ -94,7 +103,8 @@ QStringList IDeviceInstaller::listArguments(Syntax syntax, const QString& udid) 
             QStringLiteral("-a"),   QStringLiteral("iTunesMetadata")};
 }
 
-bool IDeviceInstaller::reportsFailure(const ProcessOutput& output) {
+bool IDeviceInstaller::reportsFailure(const ProcessOutput& output)
+{
     if (output.status != 0)
         return true;
     // Errors go to standard error, and "No device found." carries no "error" at all.

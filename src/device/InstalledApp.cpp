@@ -6,7 +6,8 @@
 
 namespace {
 
-std::optional<qint64> wholeNumber(const QJsonValue& value) {
+std::optional<qint64> wholeNumber(const QJsonValue& value)
+{
     constexpr qint64 notWhole = std::numeric_limits<qint64>::min();
     const qint64 number = value.isDouble() ? value.toInteger(notWhole) : notWhole;
     return number == notWhole ? std::nullopt : std::optional<qint64>(number);
@@ -14,7 +15,8 @@ std::optional<qint64> wholeNumber(const QJsonValue& value) {
 
 } // namespace
 
-QJsonObject InstalledApp::toJson() const {
+QJsonObject InstalledApp::toJson() const
+{
     QJsonObject object{{QLatin1String("bundleID"), bundleID}, {QLatin1String("name"), name}};
     if (version)
         object.insert(QLatin1String("version"), *version);
@@ -23,7 +25,8 @@ QJsonObject InstalledApp::toJson() const {
     return object;
 }
 
-std::optional<InstalledApp> InstalledApp::fromJson(const QJsonObject& object) {
+std::optional<InstalledApp> InstalledApp::fromJson(const QJsonObject& object)
+{
     const QJsonValue bundleID = object.value(QLatin1String("bundleID"));
     const QJsonValue name = object.value(QLatin1String("name"));
     if (!bundleID.isString() || !name.isString())
@@ -43,7 +46,8 @@ std::optional<InstalledApp> InstalledApp::fromJson(const QJsonObject& object) {
     return app;
 }
 
-size_t qHash(const InstalledApp& app, size_t seed) noexcept {
+size_t qHash(const InstalledApp& app, size_t seed) noexcept
+{
     return qHashMulti(seed, app.bundleID, app.name, app.version ? qHash(*app.version) ^ 0x9e3779b9u : size_t(0),
                       app.adamID ? qHash(*app.adamID) ^ 0x7f4a7c15u : size_t(0));
 }

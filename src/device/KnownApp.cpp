@@ -3,7 +3,8 @@
 #include "common/JsonRead.h"
 #include "common/ReferenceDate.h"
 
-QJsonObject KnownApp::toJson() const {
+QJsonObject KnownApp::toJson() const
+{
     return {{QLatin1String("adamID"), adamID},
             {QLatin1String("bundleID"), bundleID},
             {QLatin1String("name"), name},
@@ -11,7 +12,8 @@ QJsonObject KnownApp::toJson() const {
             {QLatin1String("seenAt"), ReferenceDate::toSeconds(seenAt)}};
 }
 
-std::optional<KnownApp> KnownApp::fromJson(const QJsonValue& value) {
+std::optional<KnownApp> KnownApp::fromJson(const QJsonValue& value)
+{
     if (!value.isObject())
         return std::nullopt;
     const QJsonObject object = value.toObject();
@@ -26,6 +28,7 @@ std::optional<KnownApp> KnownApp::fromJson(const QJsonValue& value) {
     return KnownApp{*adamID, *bundleID, *name, *source, *seenAt};
 }
 
-size_t qHash(const KnownApp& app, size_t seed) noexcept {
+size_t qHash(const KnownApp& app, size_t seed) noexcept
+{
     return qHashMulti(seed, app.adamID, app.bundleID, app.name, app.source, app.seenAt);
 }

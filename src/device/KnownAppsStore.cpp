@@ -19,16 +19,19 @@ constexpr qint64 readLimit = 64 * 1024 * 1024;
 
 KnownAppsStore::KnownAppsStore(QString path)
     : m_path(path.isEmpty() ? QDir(Tools::cacheDirectory()).filePath(QStringLiteral("known-apps.json"))
-                            : std::move(path)) {}
+                            : std::move(path))
+{}
 
-QList<KnownApp> KnownAppsStore::all() {
+QList<KnownApp> KnownAppsStore::all()
+{
     load();
     QList<KnownApp> apps = m_items.values();
     NameOrder::sort(apps);
     return apps;
 }
 
-void KnownAppsStore::merge(const QList<KnownApp>& apps) {
+void KnownAppsStore::merge(const QList<KnownApp>& apps)
+{
     load();
     for (const KnownApp& app : apps) {
         const auto stored = m_items.constFind(app.adamID);
@@ -38,7 +41,8 @@ void KnownAppsStore::merge(const QList<KnownApp>& apps) {
     save();
 }
 
-void KnownAppsStore::load() {
+void KnownAppsStore::load()
+{
     if (m_loaded)
         return;
     m_loaded = true;
@@ -50,12 +54,14 @@ void KnownAppsStore::load() {
         m_items.insert(app.adamID, app);
 }
 
-void KnownAppsStore::save() const {
+void KnownAppsStore::save() const
+{
     // A failed write is not reported: the map keeps the records and the next merge writes them.
     AtomicFile::write(m_path, encode(m_items.values()));
 }
 
-QList<KnownApp> KnownAppsStore::decode(const QByteArray& json) {
+QList<KnownApp> KnownAppsStore::decode(const QByteArray& json)
+{
     QList<KnownApp> apps;
     const QJsonDocument document = QJsonDocument::fromJson(json);
     if (!document.isArray())
@@ -69,7 +75,8 @@ QList<KnownApp> KnownAppsStore::decode(const QByteArray& json) {
     return apps;
 }
 
-QByteArray KnownAppsStore::encode(const QList<KnownApp>& apps) {
+QByteArray KnownAppsStore::encode(const QList<KnownApp>& apps)
+{
     JsonWriter json(apps.size() * 160 + 2);
     json.beginArray();
     for (const KnownApp& app : apps) {

@@ -10,7 +10,8 @@
 
 namespace {
 
-QString trimmedHorizontally(const QString& text) {
+QString trimmedHorizontally(const QString& text)
+{
     qsizetype begin = 0;
     qsizetype end = text.size();
     const auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
@@ -22,15 +23,18 @@ QString trimmedHorizontally(const QString& text) {
 }
 
 // GCC 12 cannot compile QStringLiteral inside a coroutine body, so texts are built here.
-QStringList infoKeys() {
+QStringList infoKeys()
+{
     return {QStringLiteral("DeviceName"), QStringLiteral("ProductType"), QStringLiteral("ProductVersion")};
 }
 
-QStringList infoArguments(const QString& udid, const QString& key) {
+QStringList infoArguments(const QString& udid, const QString& key)
+{
     return {QStringLiteral("-u"), udid, QStringLiteral("-k"), key};
 }
 
-void fill(Device& device, const QHash<QString, QString>& values) {
+void fill(Device& device, const QHash<QString, QString>& values)
+{
     if (const auto name = values.constFind(QStringLiteral("DeviceName")); name != values.cend())
         device.name = *name;
     if (const auto model = values.constFind(QStringLiteral("ProductType")); model != values.cend())
@@ -41,11 +45,13 @@ void fill(Device& device, const QHash<QString, QString>& values) {
 
 } // namespace
 
-bool MuxDiscovery::isAvailable() {
+bool MuxDiscovery::isAvailable()
+{
     return Tools::ideviceID().has_value();
 }
 
-QStringList MuxDiscovery::parseUdids(const QString& output) {
+QStringList MuxDiscovery::parseUdids(const QString& output)
+{
     QStringList result;
     for (const QString& piece : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         const QString udid = trimmedHorizontally(piece);
@@ -55,7 +61,8 @@ QStringList MuxDiscovery::parseUdids(const QString& output) {
     return result;
 }
 
-QCoro::Task<QList<Device>> MuxDiscovery::devices() {
+QCoro::Task<QList<Device>> MuxDiscovery::devices()
+{
     const std::optional<QString> tool = Tools::ideviceID();
     if (!tool)
         co_return QList<Device>();
@@ -89,14 +96,16 @@ QCoro::Task<QList<Device>> MuxDiscovery::devices() {
     co_return result;
 }
 
-QCoro::Task<QStringList> MuxDiscovery::udids(QString tool, QString flag) {
+QCoro::Task<QStringList> MuxDiscovery::udids(QString tool, QString flag)
+{
     const ProcessOutput output = co_await ProcessRunner::run(tool, QStringList(flag));
     if (output.status != 0)
         co_return QStringList();
     co_return parseUdids(output.standardOutput());
 }
 
-QCoro::Task<QHash<QString, QString>> MuxDiscovery::info(QString udid) {
+QCoro::Task<QHash<QString, QString>> MuxDiscovery::info(QString udid)
+{
     QHash<QString, QString> values;
     const std::optional<QString> tool = Tools::ideviceinfo();
     if (!tool)

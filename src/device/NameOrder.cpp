@@ -2,7 +2,8 @@
 
 #include <QLocale>
 
-QCollator NameOrder::collator() {
+QCollator NameOrder::collator()
+{
     QCollator collator{QLocale()};
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     collator.setNumericMode(false);

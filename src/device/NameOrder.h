@@ -11,7 +11,9 @@ namespace NameOrder {
 
 QCollator collator();
 
-template <typename Record> void sort(QList<Record>& records) {
+template <typename Record>
+void sort(QList<Record>& records)
+{
     const QCollator names = collator();
     std::stable_sort(records.begin(), records.end(),
                      [&](const Record& a, const Record& b) { return names.compare(a.name, b.name) < 0; });

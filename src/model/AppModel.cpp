@@ -17,9 +17,15 @@ AppModel::AppModel(Endpoints endpoints, QObject* parent)
     });
 }
 
-AppModel::~AppModel() { stopDeviceWatch(); }
+AppModel::~AppModel()
+{
+    stopDeviceWatch();
+}
 
-void AppModel::setSearch(QString search) { assign(m_search, std::move(search), &AppModel::searchChanged); }
+void AppModel::setSearch(QString search)
+{
+    assign(m_search, std::move(search), &AppModel::searchChanged);
+}
 
 void AppModel::setShowOnlyGone(bool showOnlyGone)
 {
@@ -31,18 +37,30 @@ void AppModel::setSelectedDeviceID(std::optional<QString> id)
     assign(m_selectedDeviceID, std::move(id), &AppModel::selectedDeviceIDChanged);
 }
 
-void AppModel::setAlert(std::optional<QString> alert) { assign(m_alert, std::move(alert), &AppModel::alertChanged); }
+void AppModel::setAlert(std::optional<QString> alert)
+{
+    assign(m_alert, std::move(alert), &AppModel::alertChanged);
+}
 
-void AppModel::setStage(Stage stage) { assign(m_stage, stage, &AppModel::stageChanged); }
+void AppModel::setStage(Stage stage)
+{
+    assign(m_stage, stage, &AppModel::stageChanged);
+}
 
 void AppModel::setSyncProgress(std::optional<double> progress)
 {
     assign(m_syncProgress, progress, &AppModel::syncProgressChanged);
 }
 
-void AppModel::setSyncStatus(QString status) { assign(m_syncStatus, std::move(status), &AppModel::syncStatusChanged); }
+void AppModel::setSyncStatus(QString status)
+{
+    assign(m_syncStatus, std::move(status), &AppModel::syncStatusChanged);
+}
 
-void AppModel::setLastSync(std::optional<QDateTime> date) { assign(m_lastSync, std::move(date), &AppModel::lastSyncChanged); }
+void AppModel::setLastSync(std::optional<QDateTime> date)
+{
+    assign(m_lastSync, std::move(date), &AppModel::lastSyncChanged);
+}
 
 void AppModel::setDeviceError(std::optional<QString> error)
 {
@@ -69,20 +87,35 @@ void AppModel::setAccount(std::optional<IPATool::Account> account)
     assign(m_account, std::move(account), &AppModel::accountChanged);
 }
 
-void AppModel::setApps(QList<PurchasedApp> apps) { assign(m_apps, std::move(apps), &AppModel::appsChanged); }
+void AppModel::setApps(QList<PurchasedApp> apps)
+{
+    assign(m_apps, std::move(apps), &AppModel::appsChanged);
+}
 
-void AppModel::setDevices(QList<Device> devices) { assign(m_devices, std::move(devices), &AppModel::devicesChanged); }
+void AppModel::setDevices(QList<Device> devices)
+{
+    assign(m_devices, std::move(devices), &AppModel::devicesChanged);
+}
 
 void AppModel::setInstalledApps(QList<InstalledApp> apps)
 {
     assign(m_installedApps, std::move(apps), &AppModel::installedAppsChanged);
 }
 
-void AppModel::setKnownApps(QList<KnownApp> apps) { assign(m_knownApps, std::move(apps), &AppModel::knownAppsChanged); }
+void AppModel::setKnownApps(QList<KnownApp> apps)
+{
+    assign(m_knownApps, std::move(apps), &AppModel::knownAppsChanged);
+}
 
-void AppModel::note(const QString& text) { appendLog(text, false); }
+void AppModel::note(const QString& text)
+{
+    appendLog(text, false);
+}
 
-void AppModel::fail(const QString& text) { appendLog(text, true); }
+void AppModel::fail(const QString& text)
+{
+    appendLog(text, true);
+}
 
 void AppModel::appendLog(const QString& text, bool isError)
 {
@@ -102,7 +135,8 @@ QCoro::Task<> AppModel::bootstrap()
     refreshDownloadedSet();
     const auto ipatool = Tools::ipatool();
     note(QStringLiteral("ipatool: ") + ipatool.value_or(QStringLiteral("не найден")));
-    note(QStringLiteral("cfgutil: ") + Tools::cfgutil().value_or(QStringLiteral("не найден — поставь Apple Configurator")));
+    note(QStringLiteral("cfgutil: ")
+         + Tools::cfgutil().value_or(QStringLiteral("не найден — поставь Apple Configurator")));
     if (IDeviceInstaller::isAvailable())
         note(QStringLiteral("запасной установщик: ideviceinstaller"));
 
@@ -132,9 +166,8 @@ QCoro::Task<> AppModel::bootstrap()
 
     loadCachedPurchases();
     if (!m_apps.isEmpty()) {
-        const auto gone = std::count_if(m_apps.cbegin(), m_apps.cend(), [](const PurchasedApp& app) {
-            return app.isGoneFromStore();
-        });
+        const auto gone = std::count_if(m_apps.cbegin(), m_apps.cend(),
+                                        [](const PurchasedApp& app) { return app.isGoneFromStore(); });
         note(QStringLiteral("Из кэша: ") + QString::number(m_apps.size())
              + QStringLiteral(" приложений, снятых из App Store — ") + QString::number(gone));
     }

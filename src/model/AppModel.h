@@ -5,13 +5,11 @@
 #include <QObject>
 #include <QPointer>
 #include <QSet>
-#include <QTimer>
 #include <QString>
+#include <QTimer>
 #include <QUuid>
 
 #include "device/CfgUtil.h"
-#include "model/AppActivity.h"
-#include "model/LocalIPA.h"
 #include "device/Device.h"
 #include "device/DeviceAppsReader.h"
 #include "device/IDeviceInstaller.h"
@@ -19,6 +17,8 @@
 #include "device/KnownApp.h"
 #include "device/KnownAppsStore.h"
 #include "device/MuxDiscovery.h"
+#include "model/AppActivity.h"
+#include "model/LocalIPA.h"
 #include "store/AppVersion.h"
 #include "store/ArtworkService.h"
 #include "store/IPATool.h"

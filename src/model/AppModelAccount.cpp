@@ -137,9 +137,8 @@ QCoro::Task<> AppModel::enrichArtwork()
         app.artworkFetched = true;
     }
     setApps(std::move(apps));
-    const auto gone = std::count_if(m_apps.cbegin(), m_apps.cend(), [](const PurchasedApp& app) {
-        return app.isGoneFromStore();
-    });
+    const auto gone =
+        std::count_if(m_apps.cbegin(), m_apps.cend(), [](const PurchasedApp& app) { return app.isGoneFromStore(); });
     note(QStringLiteral("Снято из App Store: ") + QString::number(gone)
          + QStringLiteral(" приложений — их переустановить можно только так"));
 }

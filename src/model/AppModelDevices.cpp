@@ -4,7 +4,6 @@
 #include "device/CfgUtilError.h"
 #include "process/Tools.h"
 
-
 namespace {
 
 QStringList ids(const QList<Device>& devices)
@@ -153,9 +152,8 @@ QCoro::Task<> AppModel::loadInstalledApps()
         if (!self)
             co_return;
         setInstalledApps(apps);
-        const auto withID = std::count_if(apps.cbegin(), apps.cend(), [](const InstalledApp& app) {
-            return app.adamID.has_value();
-        });
+        const auto withID =
+            std::count_if(apps.cbegin(), apps.cend(), [](const InstalledApp& app) { return app.adamID.has_value(); });
         note(QStringLiteral("С ") + device->name + QStringLiteral(" прочитано ") + QString::number(apps.size())
              + QStringLiteral(" приложений, из них с App ID — ") + QString::number(withID));
         QList<KnownApp> learned;
@@ -179,8 +177,8 @@ void AppModel::rememberKnown(qint64 appID, QString bundleID, QString name, QStri
 {
     if (bundleID.isEmpty())
         return;
-    m_knownStore.merge({KnownApp{appID, std::move(bundleID), std::move(name), std::move(source),
-                                 QDateTime::currentDateTime()}});
+    m_knownStore.merge(
+        {KnownApp{appID, std::move(bundleID), std::move(name), std::move(source), QDateTime::currentDateTime()}});
     setKnownApps(m_knownStore.all());
 }
 

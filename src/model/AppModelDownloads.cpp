@@ -13,11 +13,17 @@
 
 namespace {
 
-QString ipaSuffix() { return QStringLiteral(".ipa"); }
+QString ipaSuffix()
+{
+    return QStringLiteral(".ipa");
+}
 
 // The tool writes under this name; only a finished download takes the final one, so a partial
 // file is never later taken for a downloaded app.
-QString partialPath(const QString& destination) { return destination + QStringLiteral(".part"); }
+QString partialPath(const QString& destination)
+{
+    return destination + QStringLiteral(".part");
+}
 
 QString textBeforeUnderscore(const QString& name)
 {
@@ -85,8 +91,8 @@ QCoro::Task<std::optional<QString>> AppModel::download(Target target, std::optio
     co_return std::nullopt;
 }
 
-QCoro::Task<QString> AppModel::performDownload(Target target, std::optional<AppVersion> version,
-                                               QString destination, bool purchase)
+QCoro::Task<QString> AppModel::performDownload(Target target, std::optional<AppVersion> version, QString destination,
+                                               bool purchase)
 {
     QPointer<AppModel> self(this);
     const qint64 appID = target.adamID;
@@ -148,6 +154,12 @@ QList<LocalIPA> AppModel::localFiles() const
     return files;
 }
 
-void AppModel::deleteFile(const QString& path) { Platform::moveToTrash(path); }
+void AppModel::deleteFile(const QString& path)
+{
+    Platform::moveToTrash(path);
+}
 
-void AppModel::revealInFinder(const QString& path) { Platform::revealInFileBrowser(path); }
+void AppModel::revealInFinder(const QString& path)
+{
+    Platform::revealInFileBrowser(path);
+}

@@ -71,21 +71,26 @@ AppModel::Target AppModel::targetForAppID(qint64 appID) const
     return Target{appID, {}, QStringLiteral("App ") + QString::number(appID), true};
 }
 
-void AppModel::setAppIDBusy(bool busy) { assign(m_appIDBusy, busy, &AppModel::appIDBusyChanged); }
+void AppModel::setAppIDBusy(bool busy)
+{
+    assign(m_appIDBusy, busy, &AppModel::appIDBusyChanged);
+}
 
 void AppModel::setAppIDError(std::optional<QString> error)
 {
     assign(m_appIDError, std::move(error), &AppModel::appIDErrorChanged);
 }
 
-void AppModel::clearAppIDError() { setAppIDError(std::nullopt); }
+void AppModel::clearAppIDError()
+{
+    setAppIDError(std::nullopt);
+}
 
 QCoro::Task<> AppModel::runAppID(QString text, bool install)
 {
     const std::optional<qint64> appID = parseAppID(text);
     if (!appID) {
-        setAppIDError(QStringLiteral(
-            "Не разобрал номер. Нужен App ID (например 564177498) или ссылка с id в адресе."));
+        setAppIDError(QStringLiteral("Не разобрал номер. Нужен App ID (например 564177498) или ссылка с id в адресе."));
         co_return;
     }
     setAppIDBusy(true);

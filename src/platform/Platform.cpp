@@ -2,12 +2,12 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QUrl>
-#include <QDir>
 #include <QStandardPaths>
+#include <QUrl>
 
 #if !defined(Q_OS_MACOS)
 #include <QDBusConnection>

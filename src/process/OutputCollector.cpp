@@ -2,7 +2,10 @@
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
 
 const char* findSeparator(const char* from, const char* end)
 {
@@ -17,8 +20,7 @@ const char* findSeparator(const char* from, const char* end)
 
 OutputCollector::OutputCollector(LineHandler onLine)
     : m_onLine(std::move(onLine))
-{
-}
+{}
 
 void OutputCollector::addLine(bool fromError, qsizetype begin, const char* data, qsizetype length)
 {

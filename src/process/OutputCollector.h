@@ -25,7 +25,7 @@ private:
     struct StreamState {
         QList<QByteArray> chunks; // kept as read: growing one buffer costs more than the output itself
         qsizetype size = 0;
-        QByteArray pending;       // the bytes of the line not yet ended
+        QByteArray pending; // the bytes of the line not yet ended
     };
 
     void addLine(bool fromError, qsizetype begin, const char* data, qsizetype length);

@@ -29,18 +29,17 @@ struct ProcessOutput::Data {
     std::optional<QStringList> lines; // decoded on first request, shared by every copy
 };
 
-ProcessOutput::ProcessOutput(int exitStatus, QStringList lines, QList<QByteArray> outChunks, QList<QByteArray> errChunks)
+ProcessOutput::ProcessOutput(int exitStatus, QStringList lines, QList<QByteArray> outChunks,
+                             QList<QByteArray> errChunks)
     : status(exitStatus)
     , m_data(std::make_shared<Data>(Data{std::move(outChunks), std::move(errChunks), {}, std::move(lines)}))
-{
-}
+{}
 
 ProcessOutput::ProcessOutput(int exitStatus, QList<QByteArray> outChunks, QList<QByteArray> errChunks,
                              QList<LineSpan> spans)
     : status(exitStatus)
     , m_data(std::make_shared<Data>(Data{std::move(outChunks), std::move(errChunks), std::move(spans), std::nullopt}))
-{
-}
+{}
 
 const QStringList& ProcessOutput::lines() const
 {
@@ -62,8 +61,17 @@ const QStringList& ProcessOutput::lines() const
 }
 
 // Joined before decoding, so a character split between two reads decodes whole.
-QString ProcessOutput::standardOutput() const { return m_data ? QString::fromUtf8(joined(m_data->out)) : QString(); }
+QString ProcessOutput::standardOutput() const
+{
+    return m_data ? QString::fromUtf8(joined(m_data->out)) : QString();
+}
 
-QString ProcessOutput::standardError() const { return m_data ? QString::fromUtf8(joined(m_data->err)) : QString(); }
+QString ProcessOutput::standardError() const
+{
+    return m_data ? QString::fromUtf8(joined(m_data->err)) : QString();
+}
 
-QByteArray ProcessOutput::standardOutputBytes() const { return m_data ? joined(m_data->out) : QByteArray(); }
+QByteArray ProcessOutput::standardOutputBytes() const
+{
+    return m_data ? joined(m_data->out) : QByteArray();
+}

@@ -4,8 +4,7 @@ ToolError::ToolError(QString tool, int status, QString message)
     : m_tool(std::move(tool))
     , m_status(status)
     , m_message(std::move(message))
-{
-}
+{}
 
 ToolError ToolError::launchFailed(QString tool, QString reason)
 {

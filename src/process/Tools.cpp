@@ -107,7 +107,8 @@ QString supportDirectory()
         QMutexLocker lock(&redirections().mutex);
         redirected = redirections().supportDirectory;
     }
-    return ensured(redirected ? *redirected : QDir(Platform::applicationSupportBase()).filePath(QStringLiteral("Quorrel")));
+    return ensured(redirected ? *redirected
+                              : QDir(Platform::applicationSupportBase()).filePath(QStringLiteral("Quorrel")));
 }
 
 QString downloadsDirectory()

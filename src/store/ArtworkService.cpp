@@ -26,23 +26,27 @@ const QLatin1String sellerNameKey("sellerName");
 const QLatin1String fileSizeKey("fileSizeBytes");
 const QLatin1String checkedAtKey("checkedAt");
 
-std::optional<QString> firstString(const QJsonObject& object, QLatin1String key, QLatin1String fallback) {
+std::optional<QString> firstString(const QJsonObject& object, QLatin1String key, QLatin1String fallback)
+{
     if (auto value = JsonRead::string(object, key))
         return value;
     return JsonRead::string(object, fallback);
 }
 
-std::optional<qint64> decimal(const QString& text) {
+std::optional<qint64> decimal(const QString& text)
+{
     // toLongLong also takes signs and spaces; the lookup's sizes are bare digits.
-    if (text.isEmpty() ||
-        !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }))
+    if (text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) {
+            return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        }))
         return std::nullopt;
     bool ok = false;
     const qint64 value = text.toLongLong(&ok);
     return ok ? std::optional<qint64>(value) : std::nullopt;
 }
 
-std::optional<qint64> decimalKey(const QString& text) {
+std::optional<qint64> decimalKey(const QString& text)
+{
     if (!text.startsWith(QLatin1Char('-')))
         return decimal(text);
     const auto magnitude = decimal(text.mid(1));
@@ -55,9 +59,11 @@ const QStringList ArtworkService::storefronts{QStringLiteral("ru"), QStringLiter
 ArtworkService::ArtworkService(std::optional<QUrl> baseUrl, std::chrono::milliseconds timeout)
     : m_baseUrl(baseUrl ? *baseUrl : QUrl(QString::fromUtf8(BuildConfig::lookupBaseUrl)))
     , m_timeout(timeout)
-    , m_cachePath(QDir(Tools::cacheDirectory()).filePath(QStringLiteral("artwork.json"))) {}
+    , m_cachePath(QDir(Tools::cacheDirectory()).filePath(QStringLiteral("artwork.json")))
+{}
 
-QCoro::Task<QHash<qint64, ArtworkService::Info>> ArtworkService::info(QList<qint64> appIDs) {
+QCoro::Task<QHash<qint64, ArtworkService::Info>> ArtworkService::info(QList<qint64> appIDs)
+{
     loadCacheIfNeeded();
     QList<qint64> missing;
     for (const qint64 id : std::as_const(appIDs)) {
@@ -84,7 +90,8 @@ QCoro::Task<QHash<qint64, ArtworkService::Info>> ArtworkService::info(QList<qint
     co_return result;
 }
 
-QCoro::Task<> ArtworkService::fetch(QList<qint64> batch) {
+QCoro::Task<> ArtworkService::fetch(QList<qint64> batch)
+{
     for (const QString& country : storefronts) {
         const QUrl url = lookupUrl(m_baseUrl, batch, country);
         if (!url.isValid())
@@ -107,7 +114,8 @@ QCoro::Task<> ArtworkService::fetch(QList<qint64> batch) {
     }
 }
 
-QCoro::Task<std::optional<QByteArray>> ArtworkService::get(QUrl url) {
+QCoro::Task<std::optional<QByteArray>> ArtworkService::get(QUrl url)
+{
     QNetworkRequest request(url);
     request.setTransferTimeout(static_cast<int>(m_timeout.count()));
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
@@ -122,7 +130,8 @@ QCoro::Task<std::optional<QByteArray>> ArtworkService::get(QUrl url) {
     co_return reply->readAll();
 }
 
-QUrl ArtworkService::lookupUrl(const QUrl& baseUrl, const QList<qint64>& appIDs, const QString& country) {
+QUrl ArtworkService::lookupUrl(const QUrl& baseUrl, const QList<qint64>& appIDs, const QString& country)
+{
     QStringList ids;
     ids.reserve(appIDs.size());
     for (const qint64 id : appIDs)
@@ -141,7 +150,8 @@ QUrl ArtworkService::lookupUrl(const QUrl& baseUrl, const QList<qint64>& appIDs,
 }
 
 std::optional<QList<std::pair<qint64, ArtworkService::Entry>>> ArtworkService::parseResults(const QByteArray& body,
-                                                                                            const QDateTime& now) {
+                                                                                            const QDateTime& now)
+{
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(body, &error);
     if (error.error != QJsonParseError::NoError)
@@ -167,7 +177,8 @@ std::optional<QList<std::pair<qint64, ArtworkService::Entry>>> ArtworkService::p
     return entries;
 }
 
-QByteArray ArtworkService::encode(const Cache& cache) {
+QByteArray ArtworkService::encode(const Cache& cache)
+{
     // In App ID order, so the same answers always make the same file.
     std::vector<Cache::const_iterator> entries;
     entries.reserve(cache.size());
@@ -193,7 +204,8 @@ QByteArray ArtworkService::encode(const Cache& cache) {
     return json.take();
 }
 
-std::optional<ArtworkService::Cache> ArtworkService::decode(const QByteArray& json) {
+std::optional<ArtworkService::Cache> ArtworkService::decode(const QByteArray& json)
+{
     const auto root = JsonRead::object(json);
     if (!root)
         return std::nullopt;
@@ -205,9 +217,9 @@ std::optional<ArtworkService::Cache> ArtworkService::decode(const QByteArray& js
         const QJsonObject object = it.value().toObject();
         Entry entry;
         const auto seconds = JsonRead::number(object, checkedAtKey);
-        if (!seconds || !JsonRead::optionalString(object, artworkURLKey, entry.artworkURL) ||
-            !JsonRead::optionalString(object, sellerNameKey, entry.sellerName) ||
-            !JsonRead::optionalInteger(object, fileSizeKey, entry.fileSizeBytes))
+        if (!seconds || !JsonRead::optionalString(object, artworkURLKey, entry.artworkURL)
+            || !JsonRead::optionalString(object, sellerNameKey, entry.sellerName)
+            || !JsonRead::optionalInteger(object, fileSizeKey, entry.fileSizeBytes))
             return std::nullopt;
         const auto checkedAt = ReferenceDate::fromSeconds(*seconds);
         if (!checkedAt)
@@ -219,7 +231,8 @@ std::optional<ArtworkService::Cache> ArtworkService::decode(const QByteArray& js
     return cache;
 }
 
-void ArtworkService::loadCacheIfNeeded() {
+void ArtworkService::loadCacheIfNeeded()
+{
     if (m_loaded)
         return;
     m_loaded = true;
@@ -229,6 +242,7 @@ void ArtworkService::loadCacheIfNeeded() {
     }
 }
 
-void ArtworkService::saveCache() const {
+void ArtworkService::saveCache() const
+{
     AtomicFile::write(m_cachePath, encode(m_cache));
 }

@@ -24,17 +24,20 @@ const QLatin1String versionsKey("externalVersionIdentifiers");
 const QLatin1String outputKey("output");
 const QLatin1String messageKey("message");
 
-std::optional<QString> errorText(const std::optional<QJsonObject>& answer) {
+std::optional<QString> errorText(const std::optional<QJsonObject>& answer)
+{
     return answer ? JsonRead::string(*answer, errorKey) : std::nullopt;
 }
 
-bool asksForSecondFactor(const QString& text) {
+bool asksForSecondFactor(const QString& text)
+{
     const QString lower = text.toLower();
-    return lower.contains(QLatin1String("auth code")) || lower.contains(QLatin1String("2fa")) ||
-           lower.contains(QLatin1String("two-factor"));
+    return lower.contains(QLatin1String("auth code")) || lower.contains(QLatin1String("2fa"))
+           || lower.contains(QLatin1String("two-factor"));
 }
 
-IPAToolError messageError(QString text) {
+IPAToolError messageError(QString text)
+{
     return IPAToolError(IPAToolError::Kind::message, std::move(text));
 }
 
@@ -44,7 +47,8 @@ class ProgressWatcher {
 public:
     ProgressWatcher(QString destination, IPATool::ByteHandler onBytes, std::chrono::milliseconds interval)
         : m_destination(std::move(destination))
-        , m_onBytes(std::move(onBytes)) {
+        , m_onBytes(std::move(onBytes))
+    {
         if (!m_onBytes)
             return;
         QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { report(); });
@@ -60,7 +64,8 @@ private:
     QTimer m_timer;
 };
 
-std::optional<int> digits(const QString& text, int from, int count) {
+std::optional<int> digits(const QString& text, int from, int count)
+{
     bool ok = false;
     const int value = text.mid(from, count).toInt(&ok);
     return ok ? std::optional<int>(value) : std::nullopt;
@@ -69,9 +74,11 @@ std::optional<int> digits(const QString& text, int from, int count) {
 } // namespace
 
 IPATool::IPATool(std::chrono::milliseconds progressInterval)
-    : m_progressInterval(progressInterval) {}
+    : m_progressInterval(progressInterval)
+{}
 
-QCoro::Task<std::optional<QJsonObject>> IPATool::runJSON(QStringList words, bool allowFailure) {
+QCoro::Task<std::optional<QJsonObject>> IPATool::runJSON(QStringList words, bool allowFailure)
+{
     const std::optional<QString> tool = Tools::ipatool();
     if (!tool)
         throw IPAToolError(IPAToolError::Kind::notInstalled);
@@ -81,7 +88,8 @@ QCoro::Task<std::optional<QJsonObject>> IPATool::runJSON(QStringList words, bool
     co_return judge(output, pickAnswer(output.lines()), allowFailure);
 }
 
-std::optional<QJsonObject> IPATool::pickAnswer(const QStringList& lines) {
+std::optional<QJsonObject> IPATool::pickAnswer(const QStringList& lines)
+{
     static const QLatin1String answerKeys[] = {errorKey, successKey, appsKey, versionsKey, outputKey};
     std::optional<QJsonObject> latest;
     for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
@@ -101,7 +109,8 @@ std::optional<QJsonObject> IPATool::pickAnswer(const QStringList& lines) {
 }
 
 std::optional<QJsonObject> IPATool::judge(const ProcessOutput& output, std::optional<QJsonObject> answer,
-                                          bool allowFailure) {
+                                          bool allowFailure)
+{
     if (allowFailure)
         return answer;
     if (const auto text = errorText(answer))
@@ -115,7 +124,8 @@ std::optional<QJsonObject> IPATool::judge(const ProcessOutput& output, std::opti
     return answer;
 }
 
-std::optional<IPATool::Account> IPATool::accountFrom(const std::optional<QJsonObject>& answer) {
+std::optional<IPATool::Account> IPATool::accountFrom(const std::optional<QJsonObject>& answer)
+{
     if (!answer || JsonRead::boolean(*answer, successKey) != true)
         return std::nullopt;
     const auto email = JsonRead::string(*answer, QLatin1String("email"));
@@ -124,7 +134,8 @@ std::optional<IPATool::Account> IPATool::accountFrom(const std::optional<QJsonOb
     return Account{JsonRead::string(*answer, QLatin1String("name")).value_or(*email), *email};
 }
 
-void IPATool::checkLogin(const std::optional<QJsonObject>& answer) {
+void IPATool::checkLogin(const std::optional<QJsonObject>& answer)
+{
     if (const auto text = errorText(answer)) {
         if (asksForSecondFactor(*text))
             throw IPAToolError(IPAToolError::Kind::needsTwoFactor);
@@ -137,7 +148,8 @@ void IPATool::checkLogin(const std::optional<QJsonObject>& answer) {
     }
 }
 
-IPATool::PurchasesPage IPATool::purchasesFrom(const QJsonObject& answer) {
+IPATool::PurchasesPage IPATool::purchasesFrom(const QJsonObject& answer)
+{
     PurchasesPage page;
     page.totalCount = JsonRead::integer(answer, QLatin1String("totalCount")).value_or(0);
     const QJsonValue apps = answer.value(appsKey);
@@ -165,7 +177,8 @@ IPATool::PurchasesPage IPATool::purchasesFrom(const QJsonObject& answer) {
     return page;
 }
 
-void IPATool::throwDownloadError(const QString& text) {
+void IPATool::throwDownloadError(const QString& text)
+{
     const QString lower = text.toLower();
     if (lower.contains(QLatin1String("license is required")))
         throw IPAToolError(IPAToolError::Kind::licenseRequired);
@@ -176,7 +189,8 @@ void IPATool::throwDownloadError(const QString& text) {
     throw messageError(text);
 }
 
-std::optional<QDateTime> IPATool::parseDate(const QString& text) {
+std::optional<QDateTime> IPATool::parseDate(const QString& text)
+{
     // The internet date-time form only: Qt's own ISO reader also takes dates without a zone.
     static const QRegularExpression form(
         QStringLiteral(R"(^(\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(\.\d+)?(Z|[+-]\d{2}:\d{2})$)"));
@@ -207,7 +221,8 @@ std::optional<QDateTime> IPATool::parseDate(const QString& text) {
     return local.toUTC();
 }
 
-qint64 IPATool::measureDownload(const QString& destination) {
+qint64 IPATool::measureDownload(const QString& destination)
+{
     const QFileInfo target(destination);
     if (target.isFile() && target.size() > 0)
         return target.size();
@@ -222,13 +237,15 @@ qint64 IPATool::measureDownload(const QString& destination) {
     return largest;
 }
 
-QCoro::Task<std::optional<IPATool::Account>> IPATool::accountInfo() {
+QCoro::Task<std::optional<IPATool::Account>> IPATool::accountInfo()
+{
     // Named lists throughout: g++ 12 miscompiles braced lists inside a co_await expression.
     const QStringList words{QStringLiteral("auth"), QStringLiteral("info")};
     co_return accountFrom(co_await runJSON(words, true));
 }
 
-QCoro::Task<IPATool::Account> IPATool::login(QString email, QString password, QString code) {
+QCoro::Task<IPATool::Account> IPATool::login(QString email, QString password, QString code)
+{
     QStringList words{
         QStringLiteral("auth"), QStringLiteral("login"), QStringLiteral("-e"), email, QStringLiteral("-p"), password};
     if (!code.isEmpty())
@@ -240,12 +257,14 @@ QCoro::Task<IPATool::Account> IPATool::login(QString email, QString password, QS
     co_return *account;
 }
 
-QCoro::Task<> IPATool::logout() {
+QCoro::Task<> IPATool::logout()
+{
     const QStringList words{QStringLiteral("auth"), QStringLiteral("revoke")};
     co_await runJSON(words, true);
 }
 
-QCoro::Task<IPATool::PurchasesPage> IPATool::purchases(int page, int limit) {
+QCoro::Task<IPATool::PurchasesPage> IPATool::purchases(int page, int limit)
+{
     const QStringList words{QStringLiteral("list-purchases"), QStringLiteral("-p"), QString::number(page),
                             QStringLiteral("-l"), QString::number(limit)};
     const auto answer = co_await runJSON(words, false);
@@ -254,7 +273,8 @@ QCoro::Task<IPATool::PurchasesPage> IPATool::purchases(int page, int limit) {
     co_return purchasesFrom(*answer);
 }
 
-QCoro::Task<QStringList> IPATool::versions(qint64 appID) {
+QCoro::Task<QStringList> IPATool::versions(qint64 appID)
+{
     const QStringList words{QStringLiteral("list-versions"), QStringLiteral("-i"), QString::number(appID)};
     const auto answer = co_await runJSON(words, false);
     QStringList ids;
@@ -271,7 +291,8 @@ QCoro::Task<QStringList> IPATool::versions(qint64 appID) {
     co_return ids;
 }
 
-QCoro::Task<AppVersion> IPATool::versionMetadata(qint64 appID, QString externalVersionID) {
+QCoro::Task<AppVersion> IPATool::versionMetadata(qint64 appID, QString externalVersionID)
+{
     const QStringList words{QStringLiteral("get-version-metadata"), QStringLiteral("-i"), QString::number(appID),
                             QStringLiteral("--external-version-id"), externalVersionID};
     const auto answer = co_await runJSON(words, true);
@@ -285,7 +306,8 @@ QCoro::Task<AppVersion> IPATool::versionMetadata(qint64 appID, QString externalV
 }
 
 QCoro::Task<QString> IPATool::download(qint64 appID, std::optional<QString> externalVersionID, QString destination,
-                                       bool purchaseIfNeeded, ByteHandler onBytes) {
+                                       bool purchaseIfNeeded, ByteHandler onBytes)
+{
     QStringList words{QStringLiteral("download"), QStringLiteral("-i"), QString::number(appID), QStringLiteral("-o"),
                       destination};
     if (externalVersionID)

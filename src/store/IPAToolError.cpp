@@ -3,8 +3,7 @@
 IPAToolError::IPAToolError(Kind kind, QString text)
     : m_kind(kind)
     , m_text(std::move(text))
-{
-}
+{}
 
 QString IPAToolError::description() const
 {

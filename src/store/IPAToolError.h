@@ -5,8 +5,15 @@
 /// What went wrong talking to the App Store through ipatool.
 class IPAToolError : public AppError {
 public:
-    enum class Kind { badCredentials, message, notInstalled, needsTwoFactor, notAuthenticated, licenseRequired,
-                      appNotFound };
+    enum class Kind {
+        badCredentials,
+        message,
+        notInstalled,
+        needsTwoFactor,
+        notAuthenticated,
+        licenseRequired,
+        appNotFound
+    };
 
     explicit IPAToolError(Kind kind, QString text = {});
 

@@ -16,12 +16,15 @@ const QLatin1String artworkURLKey("artworkURL");
 const QLatin1String sellerNameKey("sellerName");
 const QLatin1String artworkFetchedKey("artworkFetched");
 
-template <typename T> size_t hashOptional(const std::optional<T>& value, size_t seed) {
+template <typename T>
+size_t hashOptional(const std::optional<T>& value, size_t seed)
+{
     return value ? qHashMulti(seed, true, *value) : qHash(false, seed);
 }
 } // namespace
 
-QJsonObject PurchasedApp::toJson() const {
+QJsonObject PurchasedApp::toJson() const
+{
     QJsonObject object{{idKey, id},           {bundleIDKey, bundleID}, {nameKey, name},
                        {versionKey, version}, {priceKey, price},       {artworkFetchedKey, artworkFetched}};
     if (purchaseDate)
@@ -33,7 +36,8 @@ QJsonObject PurchasedApp::toJson() const {
     return object;
 }
 
-std::optional<PurchasedApp> PurchasedApp::fromJson(const QJsonObject& object) {
+std::optional<PurchasedApp> PurchasedApp::fromJson(const QJsonObject& object)
+{
     const auto id = JsonRead::integer(object, idKey);
     const auto bundleID = JsonRead::string(object, bundleIDKey);
     const auto name = JsonRead::string(object, nameKey);
@@ -46,9 +50,9 @@ std::optional<PurchasedApp> PurchasedApp::fromJson(const QJsonObject& object) {
     std::optional<double> seconds;
     std::optional<QString> url;
     std::optional<QString> seller;
-    if (!JsonRead::optionalNumber(object, purchaseDateKey, seconds) ||
-        !JsonRead::optionalString(object, artworkURLKey, url) ||
-        !JsonRead::optionalString(object, sellerNameKey, seller))
+    if (!JsonRead::optionalNumber(object, purchaseDateKey, seconds)
+        || !JsonRead::optionalString(object, artworkURLKey, url)
+        || !JsonRead::optionalString(object, sellerNameKey, seller))
         return std::nullopt;
 
     PurchasedApp app{*id, *bundleID, *name, *version, *price, std::nullopt, std::nullopt, seller, *fetched};
@@ -67,7 +71,8 @@ std::optional<PurchasedApp> PurchasedApp::fromJson(const QJsonObject& object) {
     return app;
 }
 
-size_t qHash(const PurchasedApp& app, size_t seed) {
+size_t qHash(const PurchasedApp& app, size_t seed)
+{
     seed = qHashMulti(seed, app.id, app.bundleID, app.name, app.version, app.price, app.artworkFetched);
     seed = hashOptional(app.purchaseDate, seed);
     seed = hashOptional(app.artworkURL, seed);

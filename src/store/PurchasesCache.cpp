@@ -16,11 +16,13 @@ const QLatin1String updatedAtKey("updatedAt");
 const QLatin1String accountKey("account");
 } // namespace
 
-QString filePath() {
+QString filePath()
+{
     return QDir(Tools::cacheDirectory()).filePath(QStringLiteral("purchases.json"));
 }
 
-std::optional<Payload> load(const QString& account) {
+std::optional<Payload> load(const QString& account)
+{
     const auto content = AtomicFile::read(filePath());
     if (!content)
         return std::nullopt;
@@ -30,15 +32,18 @@ std::optional<Payload> load(const QString& account) {
     return payload;
 }
 
-void save(const QList<PurchasedApp>& apps, const QString& account) {
+void save(const QList<PurchasedApp>& apps, const QString& account)
+{
     AtomicFile::write(filePath(), encode(Payload{apps, QDateTime::currentDateTimeUtc(), account}));
 }
 
-void clear() {
+void clear()
+{
     AtomicFile::remove(filePath());
 }
 
-QByteArray encode(const Payload& payload) {
+QByteArray encode(const Payload& payload)
+{
     // Keys in the order QJsonDocument wrote them, so files stay comparable across versions.
     JsonWriter json(payload.apps.size() * 320 + 128);
     json.beginObject();
@@ -67,7 +72,8 @@ QByteArray encode(const Payload& payload) {
     return json.take();
 }
 
-std::optional<Payload> decode(const QByteArray& json) {
+std::optional<Payload> decode(const QByteArray& json)
+{
     const auto root = JsonRead::object(json);
     if (!root)
         return std::nullopt;

@@ -11,7 +11,10 @@ LogListModel::LogListModel(AppModel* model, QObject* parent)
     connect(model, &AppModel::logChanged, this, &LogListModel::sync);
 }
 
-int LogListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(m_entries.size()); }
+int LogListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_entries.size());
+}
 
 QVariant LogListModel::data(const QModelIndex& index, int role) const
 {

@@ -19,7 +19,8 @@ protected:
     {
         QStyledItemDelegate::initStyleOption(option, index);
         const QDateTime date = index.data(LogListModel::DateRole).toDateTime();
-        option->text = QLocale().toString(date.time(), QStringLiteral("HH:mm:ss")) + QStringLiteral("   ") + option->text;
+        option->text =
+            QLocale().toString(date.time(), QStringLiteral("HH:mm:ss")) + QStringLiteral("   ") + option->text;
     }
 };
 

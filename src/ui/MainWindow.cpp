@@ -85,7 +85,8 @@ void MainWindow::presentAlert()
     m_alertBox->setWindowTitle(QStringLiteral("Quorrel"));
     m_alertBox->setText(*alert);
     m_alertBox->setIcon(QMessageBox::Warning);
-    m_alertBox->addButton(QStringLiteral("Ясно"), QMessageBox::RejectRole)->setObjectName(QStringLiteral("alertDismiss"));
+    m_alertBox->addButton(QStringLiteral("Ясно"), QMessageBox::RejectRole)
+        ->setObjectName(QStringLiteral("alertDismiss"));
     m_alertBox->setWindowModality(Qt::WindowModal);
     connect(m_alertBox, &QMessageBox::finished, this, [this] {
         // Finishing only hides the box; a later alert gets a fresh one.

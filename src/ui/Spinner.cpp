@@ -27,6 +27,12 @@ void Spinner::paintEvent(QPaintEvent*)
     painter.drawArc(circle, -m_angle * 16, 100 * 16);
 }
 
-void Spinner::showEvent(QShowEvent*) { m_timer.start(); }
+void Spinner::showEvent(QShowEvent*)
+{
+    m_timer.start();
+}
 
-void Spinner::hideEvent(QHideEvent*) { m_timer.stop(); }
+void Spinner::hideEvent(QHideEvent*)
+{
+    m_timer.stop();
+}

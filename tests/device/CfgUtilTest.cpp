@@ -14,7 +14,8 @@ using namespace DeviceTest;
 
 namespace {
 
-ProcessOutput output(int status, const QByteArray& out, const QByteArray& err = {}) {
+ProcessOutput output(int status, const QByteArray& out, const QByteArray& err = {})
+{
     return ProcessOutput(status, {}, {out}, {err});
 }
 
@@ -30,7 +31,8 @@ const char* const getAnswer =
 
 } // namespace
 
-TEST(CfgUtilProgress, ParsesPercentAndStep) {
+TEST(CfgUtilProgress, ParsesPercentAndStep)
+{
     auto progress = CfgUtil::parseProgress("[ 45%] Copying 12 files");
     ASSERT_TRUE(progress);
     EXPECT_DOUBLE_EQ(progress->fraction, 0.45);
@@ -55,7 +57,8 @@ TEST(CfgUtilProgress, ParsesPercentAndStep) {
     EXPECT_DOUBLE_EQ(CfgUtil::parseProgress("0%")->fraction, 0.0);
 }
 
-TEST(CfgUtilFailure, TranslatesInTableOrderElsePassesTextOrStatus) {
+TEST(CfgUtilFailure, TranslatesInTableOrderElsePassesTextOrStatus)
+{
     EXPECT_EQ(CfgUtil::humanReadableFailure(output(1, "", "Device not found")), "iPhone не найден — проверь кабель");
     EXPECT_EQ(CfgUtil::humanReadableFailure(output(1, "device not found: it is locked with a passcode")),
               "Устройство заблокировано — разблокируй экран и повтори");
@@ -71,7 +74,8 @@ TEST(CfgUtilFailure, TranslatesInTableOrderElsePassesTextOrStatus) {
     EXPECT_EQ(CfgUtil::humanReadableFailure(output(3, " \n", "\r\n")), "cfgutil завершился с кодом 3");
 }
 
-TEST(CfgUtilJSON, AnswerShapes) {
+TEST(CfgUtilJSON, AnswerShapes)
+{
     EXPECT_EQ(failureOf([] { CfgUtil::interpretJSON(output(0, R"({"Type":"Error"})")); }), "cfgutil вернул ошибку");
     EXPECT_EQ(failureOf([] { CfgUtil::interpretJSON(output(0, R"({"Type":"Error","Message":"Busy"})")); }), "Busy");
     EXPECT_EQ(CfgUtil::interpretJSON(output(1, R"({"Devices":[]})")).value("Devices").toArray().size(), 0);
@@ -82,7 +86,8 @@ TEST(CfgUtilJSON, AnswerShapes) {
               "Устройство заблокировано — разблокируй экран и повтори");
 }
 
-TEST(CfgUtilJSON, EcidsAndPerDeviceProperties) {
+TEST(CfgUtilJSON, EcidsAndPerDeviceProperties)
+{
     const QJsonObject list = QJsonDocument::fromJson(listAnswer).object();
     EXPECT_EQ(CfgUtil::ecids(list), (QStringList{"0x970E80428AC26", "0x1A2B3C"}));
     const QJsonObject numbers = QJsonDocument::fromJson(R"({"Devices":[2666432795388454, "x", null, {}]})").object();
@@ -103,7 +108,8 @@ TEST(CfgUtilJSON, EcidsAndPerDeviceProperties) {
     EXPECT_EQ(odd, (Device{"0x1", std::nullopt, "iPhone", std::nullopt, std::nullopt, Device::Link::usb, true}));
 }
 
-TEST(CfgUtil, ListsDevicesWithDefaultsWhenPropertiesFail) {
+TEST(CfgUtil, ListsDevicesWithDefaultsWhenPropertiesFail)
+{
     TempHome home;
     StandinTools tools(home.resourceDirectory());
     tools.setScenario(scenario({
@@ -127,7 +133,8 @@ TEST(CfgUtil, ListsDevicesWithDefaultsWhenPropertiesFail) {
     EXPECT_EQ(tools.calls("cfgutil").size(), 4); // the empty list asked for no properties
 }
 
-TEST(CfgUtil, InstallReportsProgressAndTranslatesFailure) {
+TEST(CfgUtil, InstallReportsProgressAndTranslatesFailure)
+{
     TempHome home;
     StandinTools tools(home.resourceDirectory());
     tools.setScenario(scenario({
@@ -146,7 +153,8 @@ TEST(CfgUtil, InstallReportsProgressAndTranslatesFailure) {
               "Устройство заблокировано — разблокируй экран и повтори");
 }
 
-TEST(CfgUtil, MissingToolFailsEveryOperation) {
+TEST(CfgUtil, MissingToolFailsEveryOperation)
+{
     TempHome home;
     for (const auto& operation : std::initializer_list<std::function<void()>>{
              [] { AsyncTest::await(CfgUtil().devices()); },

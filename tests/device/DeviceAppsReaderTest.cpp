@@ -19,11 +19,13 @@ using namespace DeviceTest;
 
 namespace {
 
-QString parseFailure(const QByteArray& document) {
+QString parseFailure(const QByteArray& document)
+{
     return failureOf([&] { DeviceAppsReader::parseAppList(document); });
 }
 
-QStringList names(const QList<InstalledApp>& apps) {
+QStringList names(const QList<InstalledApp>& apps)
+{
     QStringList result;
     for (const InstalledApp& app : apps)
         result.append(app.name);
@@ -32,7 +34,8 @@ QStringList names(const QList<InstalledApp>& apps) {
 
 } // namespace
 
-TEST(DeviceAppsReaderParse, ReadsTheOldToolsFullAnswerAndTheBinaryForm) {
+TEST(DeviceAppsReaderParse, ReadsTheOldToolsFullAnswerAndTheBinaryForm)
+{
     for (const char* name : {"apps-legacy.xml", "apps.bplist"}) {
         const QList<InstalledApp> apps = DeviceAppsReader::parseAppList(fixture(name));
         ASSERT_EQ(apps.size(), 4) << name;
@@ -42,7 +45,8 @@ TEST(DeviceAppsReaderParse, ReadsTheOldToolsFullAnswerAndTheBinaryForm) {
     }
 }
 
-TEST(DeviceAppsReaderParse, MetadataInEitherFormAndAnyBadShapeLosesOnlyTheAppID) {
+TEST(DeviceAppsReaderParse, MetadataInEitherFormAndAnyBadShapeLosesOnlyTheAppID)
+{
     EXPECT_EQ(DeviceAppsReader::adamIDFromMetadata(fixture("itunes-metadata.bplist")), 1234567890);
     EXPECT_EQ(DeviceAppsReader::adamIDFromMetadata(fixture("itunes-metadata.xml")), 987654321);
     EXPECT_FALSE(DeviceAppsReader::adamIDFromMetadata(fixture("itunes-metadata-no-itemid.bplist")));
@@ -67,7 +71,8 @@ TEST(DeviceAppsReaderParse, MetadataInEitherFormAndAnyBadShapeLosesOnlyTheAppID)
         EXPECT_FALSE(apps[i].adamID) << apps[i].bundleID.toStdString();
 }
 
-TEST(DeviceAppsReaderParse, EntriesWithoutBundleIdAreSkippedAndNamesFallBack) {
+TEST(DeviceAppsReaderParse, EntriesWithoutBundleIdAreSkippedAndNamesFallBack)
+{
     const QList<InstalledApp> apps = DeviceAppsReader::parseAppList(
         appList({"<dict><key>CFBundleDisplayName</key><string>Ghost</string></dict>",
                  "<dict><key>CFBundleIdentifier</key><integer>7</integer></dict>",
@@ -77,7 +82,8 @@ TEST(DeviceAppsReaderParse, EntriesWithoutBundleIdAreSkippedAndNamesFallBack) {
     EXPECT_EQ(apps[0], (InstalledApp{"com.example.bare", "com.example.bare", std::nullopt, std::nullopt}));
 }
 
-TEST(DeviceAppsReaderParse, DocumentsThatAreNoAppListFail) {
+TEST(DeviceAppsReaderParse, DocumentsThatAreNoAppListFail)
+{
     const QString unreadable = "Ответ ideviceinstaller не читается как property list";
     const QString misshapen = "Не разобрал ответ ideviceinstaller";
     const QByteArray whole = fixture("apps-legacy.xml");
@@ -104,7 +110,8 @@ TEST(DeviceAppsReaderParse, DocumentsThatAreNoAppListFail) {
     EXPECT_EQ(parseFailure(deep).isEmpty(), false);
 }
 
-TEST(DeviceAppsReader, ReadsThroughEitherDialectSortedByName) {
+TEST(DeviceAppsReader, ReadsThroughEitherDialectSortedByName)
+{
     TempHome home;
     StandinTools tools(home.resourceDirectory());
     const QString answer = QString::fromUtf8(fixture("apps-legacy.xml"));
@@ -130,7 +137,8 @@ TEST(DeviceAppsReader, ReadsThroughEitherDialectSortedByName) {
     }
 }
 
-TEST(DeviceAppsReader, ToolFailuresBecomeReadableErrors) {
+TEST(DeviceAppsReader, ToolFailuresBecomeReadableErrors)
+{
     TempHome home;
     EXPECT_EQ(failureOf([] { AsyncTest::await(DeviceAppsReader().read("U1")); }),
               "Чтобы узнать App ID приложений с телефона, нужен ideviceinstaller: brew install ideviceinstaller");
@@ -149,7 +157,8 @@ TEST(DeviceAppsReader, ToolFailuresBecomeReadableErrors) {
               "Не разобрал ответ ideviceinstaller");
 }
 
-TEST(DeviceAppsReader, RealToolWithoutPhoneFailsWithTranslatedError) {
+TEST(DeviceAppsReader, RealToolWithoutPhoneFailsWithTranslatedError)
+{
     if (!QFileInfo::exists("/usr/bin/ideviceinstaller"))
         GTEST_SKIP() << "ideviceinstaller is not installed";
     TempHome home;

@@ -17,22 +17,27 @@
 // Scenario pieces for the stand-in tools, and the fixtures of tests/data/device.
 namespace DeviceTest {
 
-inline QJsonObject out(const QString& text, const QString& end = "\n") {
+inline QJsonObject out(const QString& text, const QString& end = "\n")
+{
     return {{"out", text}, {"end", end}};
 }
-inline QJsonObject err(const QString& text, const QString& end = "\n") {
+inline QJsonObject err(const QString& text, const QString& end = "\n")
+{
     return {{"err", text}, {"end", end}};
 }
 
-inline QJsonObject rule(const QString& tool, const QStringList& args, const QJsonArray& steps, int exit = 0) {
+inline QJsonObject rule(const QString& tool, const QStringList& args, const QJsonArray& steps, int exit = 0)
+{
     return {{"tool", tool}, {"args", QJsonArray::fromStringList(args)}, {"steps", steps}, {"exit", exit}};
 }
 
-inline QJsonObject matching(const QString& tool, const QString& pattern, const QJsonArray& steps, int exit = 0) {
+inline QJsonObject matching(const QString& tool, const QString& pattern, const QJsonArray& steps, int exit = 0)
+{
     return {{"tool", tool}, {"match", pattern}, {"steps", steps}, {"exit", exit}};
 }
 
-inline QJsonObject scenario(const QJsonArray& rules) {
+inline QJsonObject scenario(const QJsonArray& rules)
+{
     return {{"rules", rules}};
 }
 
@@ -47,14 +52,16 @@ inline QString failureOf(const std::function<void()>& action)
     return "(no failure)";
 }
 
-inline QByteArray fixture(const QString& name) {
+inline QByteArray fixture(const QString& name)
+{
     QFile file(QString(QUORREL_TEST_DATA_DIR) + "/device/" + name);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
     return file.readAll();
 }
 
 // What `ideviceinstaller --help` prints in 1.1.1 (Debian 12) and from 1.2.0 on, shortened.
-inline QString legacyHelp() {
+inline QString legacyHelp()
+{
     return "Usage: ideviceinstaller OPTIONS\n\nManage apps on iOS devices.\n\nOPTIONS:\n"
            "  -u, --udid UDID\tTarget specific device by UDID.\n"
            "  -l, --list-apps\tList apps, possible options:\n"
@@ -62,7 +69,8 @@ inline QString legacyHelp() {
            "  -i, --install ARCHIVE\tInstall app from package file specified by ARCHIVE.\n";
 }
 
-inline QString modernHelp() {
+inline QString modernHelp()
+{
     return "Usage: ideviceinstaller OPTIONS\n\nManage apps on iOS devices.\n\nCOMMANDS:\n"
            "  list                List installed apps. Options:\n"
            "        --xml           Print output as XML Property List\n"
@@ -72,22 +80,25 @@ inline QString modernHelp() {
 }
 
 // An XML app list as ideviceinstaller prints it, from ready-made <dict> elements.
-inline QString appList(const QStringList& dicts) {
+inline QString appList(const QStringList& dicts)
+{
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
            "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-           "<plist version=\"1.0\">\n<array>\n" +
-           dicts.join("\n") + "\n</array>\n</plist>\n";
+           "<plist version=\"1.0\">\n<array>\n"
+           + dicts.join("\n") + "\n</array>\n</plist>\n";
 }
 
-inline QString appDict(const QString& bundleID, const QString& name = {}, const QString& extra = {}) {
+inline QString appDict(const QString& bundleID, const QString& name = {}, const QString& extra = {})
+{
     QString dict = "<dict><key>CFBundleIdentifier</key><string>" + bundleID + "</string>";
     if (!name.isEmpty())
         dict += "<key>CFBundleDisplayName</key><string>" + name + "</string>";
     return dict + extra + "</dict>";
 }
 
-inline QString metadataData(const QByteArray& bytes) {
+inline QString metadataData(const QByteArray& bytes)
+{
     return "<key>iTunesMetadata</key><data>" + QString::fromLatin1(bytes.toBase64()) + "</data>";
 }
 

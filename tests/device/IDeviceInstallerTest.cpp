@@ -17,7 +17,8 @@ using namespace DeviceTest;
 
 namespace {
 
-QString installFailure(const QString& ipa, const QString& udid) {
+QString installFailure(const QString& ipa, const QString& udid)
+{
     try {
         AsyncTest::await(IDeviceInstaller().install(ipa, udid, {}));
     } catch (const CfgUtilError& error) {
@@ -28,7 +29,8 @@ QString installFailure(const QString& ipa, const QString& udid) {
 
 } // namespace
 
-TEST(IDeviceInstaller, RecognisesBothDialectsFromHelp) {
+TEST(IDeviceInstaller, RecognisesBothDialectsFromHelp)
+{
     EXPECT_EQ(IDeviceInstaller::syntaxFromHelp(legacyHelp()), IDeviceInstaller::Syntax::legacyFlags);
     EXPECT_EQ(IDeviceInstaller::syntaxFromHelp(modernHelp()), IDeviceInstaller::Syntax::subcommands);
     EXPECT_FALSE(IDeviceInstaller::syntaxFromHelp(""));
@@ -38,7 +40,8 @@ TEST(IDeviceInstaller, RecognisesBothDialectsFromHelp) {
               (QStringList{"-u", "U1", "install", "/a b.ipa"}));
 }
 
-TEST(IDeviceInstaller, FailureIsTextOnEitherStreamNotOnlyTheStatus) {
+TEST(IDeviceInstaller, FailureIsTextOnEitherStreamNotOnlyTheStatus)
+{
     const auto failed = [](int status, const QByteArray& out, const QByteArray& err) {
         return IDeviceInstaller::reportsFailure(ProcessOutput(status, {}, {out}, {err}));
     };
@@ -50,7 +53,8 @@ TEST(IDeviceInstaller, FailureIsTextOnEitherStreamNotOnlyTheStatus) {
     EXPECT_TRUE(failed(1, "", ""));
 }
 
-TEST(IDeviceInstaller, InstallsWithTheLocatedToolsDialectAskingOnce) {
+TEST(IDeviceInstaller, InstallsWithTheLocatedToolsDialectAskingOnce)
+{
     TempHome home;
     StandinTools tools(home.resourceDirectory());
     tools.setScenario(scenario({
@@ -69,7 +73,8 @@ TEST(IDeviceInstaller, InstallsWithTheLocatedToolsDialectAskingOnce) {
     EXPECT_EQ(calls.count(QStringList{"--help"}), 1);
 }
 
-TEST(IDeviceInstaller, ErrorOnStandardErrorWithStatusZeroIsAFailure) {
+TEST(IDeviceInstaller, ErrorOnStandardErrorWithStatusZeroIsAFailure)
+{
     TempHome home;
     StandinTools tools(home.resourceDirectory());
     tools.setScenario(scenario({
@@ -86,13 +91,15 @@ TEST(IDeviceInstaller, ErrorOnStandardErrorWithStatusZeroIsAFailure) {
     EXPECT_EQ(installFailure("/ipa/C.ipa", "U2"), "iPhone не найден — проверь кабель");
 }
 
-TEST(IDeviceInstaller, MissingToolIsNotInstalled) {
+TEST(IDeviceInstaller, MissingToolIsNotInstalled)
+{
     TempHome home;
     EXPECT_FALSE(IDeviceInstaller::isAvailable());
     EXPECT_EQ(installFailure("/x.ipa", "U"), "Не найден cfgutil. Поставь Apple Configurator из App Store.");
 }
 
-TEST(IDeviceInstaller, RealToolWithoutPhoneFailsWithTranslatedError) {
+TEST(IDeviceInstaller, RealToolWithoutPhoneFailsWithTranslatedError)
+{
     if (!QFileInfo::exists("/usr/bin/ideviceinstaller"))
         GTEST_SKIP() << "ideviceinstaller is not installed";
     TempHome home;

@@ -19,21 +19,25 @@ const QDateTime first = QDateTime(QDate(2024, 3, 1), QTime(10, 0, 0, 250), Qt::U
 const QDateTime later = QDateTime(QDate(2024, 6, 1), QTime(9, 30), Qt::UTC);
 
 KnownApp app(qint64 adamID, const QString& name, const QString& source = KnownApp::deviceSource(),
-             const QDateTime& seenAt = first) {
+             const QDateTime& seenAt = first)
+{
     return KnownApp{adamID, "com.example." + QString::number(adamID), name, source, seenAt};
 }
 
-QString storePath() {
+QString storePath()
+{
     return QDir(Tools::cacheDirectory()).filePath("known-apps.json");
 }
 
-void writeFile(const QByteArray& content) {
+void writeFile(const QByteArray& content)
+{
     QFile file(storePath());
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(content);
 }
 
-QJsonArray readFile() {
+QJsonArray readFile()
+{
     QFile file(storePath());
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
@@ -43,7 +47,8 @@ QJsonArray readFile() {
 
 } // namespace
 
-TEST(KnownAppsStore, MergeKeepsFirstSightingUnlessTheNameChanged) {
+TEST(KnownAppsStore, MergeKeepsFirstSightingUnlessTheNameChanged)
+{
     TempHome home;
     KnownAppsStore store;
     EXPECT_EQ(store.path(), storePath());
@@ -64,14 +69,16 @@ TEST(KnownAppsStore, MergeKeepsFirstSightingUnlessTheNameChanged) {
     EXPECT_EQ(stored.keys(), (QStringList{"adamID", "bundleID", "name", "seenAt", "source"}));
 }
 
-TEST(KnownAppsStore, SeenAtIsSecondsSince2001) {
+TEST(KnownAppsStore, SeenAtIsSecondsSince2001)
+{
     TempHome home;
     KnownAppsStore store;
     store.merge({app(7, "x", KnownApp::deviceSource(), QDateTime(QDate(2001, 1, 1), QTime(0, 1, 0, 500), Qt::UTC))});
     EXPECT_DOUBLE_EQ(readFile().at(0).toObject().value("seenAt").toDouble(), 60.5);
 }
 
-TEST(KnownAppsStore, EmptyMergeStillWritesAndSortingIgnoresCase) {
+TEST(KnownAppsStore, EmptyMergeStillWritesAndSortingIgnoresCase)
+{
     TempHome home;
     KnownAppsStore store;
     store.merge({});
@@ -83,7 +90,8 @@ TEST(KnownAppsStore, EmptyMergeStillWritesAndSortingIgnoresCase) {
     EXPECT_EQ(names, (QStringList{"A", "b", "C"}));
 }
 
-TEST(KnownAppsStore, BrokenFilesAreAnEmptyStoreAndGetOverwritten) {
+TEST(KnownAppsStore, BrokenFilesAreAnEmptyStoreAndGetOverwritten)
+{
     QRandomGenerator random(7);
     QByteArray noise(10 * 1024 * 1024, Qt::Uninitialized);
     for (char& byte : noise)
@@ -99,7 +107,8 @@ TEST(KnownAppsStore, BrokenFilesAreAnEmptyStoreAndGetOverwritten) {
     }
 }
 
-TEST(KnownAppsStore, HandEditedFileKeepsGoodRecordsAndTheLastOfDuplicates) {
+TEST(KnownAppsStore, HandEditedFileKeepsGoodRecordsAndTheLastOfDuplicates)
+{
     TempHome home;
     const double seconds = ReferenceDate::toSeconds(first);
     QJsonArray records{
@@ -124,7 +133,8 @@ TEST(KnownAppsStore, HandEditedFileKeepsGoodRecordsAndTheLastOfDuplicates) {
     EXPECT_EQ(all[1].seenAt, first);
 }
 
-TEST(KnownAppsStore, FileIsReadOnceAndAFailedWriteIsRetriedByTheNextMerge) {
+TEST(KnownAppsStore, FileIsReadOnceAndAFailedWriteIsRetriedByTheNextMerge)
+{
     TempHome home;
     KnownAppsStore store;
     EXPECT_TRUE(store.all().isEmpty());

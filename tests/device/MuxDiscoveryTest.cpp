@@ -16,7 +16,8 @@
 
 using namespace DeviceTest;
 
-TEST(Device, DerivedIdentityAndSubtitle) {
+TEST(Device, DerivedIdentityAndSubtitle)
+{
     Device cable{"0x970E80428AC26", "00008030-001A", "Анна", "iPhone14,2", "17.1", Device::Link::usb, true};
     EXPECT_EQ(cable.id(), "00008030-001A");
     EXPECT_TRUE(cable.canUseCfgutil());
@@ -42,18 +43,21 @@ TEST(Device, DerivedIdentityAndSubtitle) {
     EXPECT_EQ(qHash(absent), qHash(Device(wifi)));
 }
 
-TEST(MuxDiscovery, ParsesUdidsTrimmingOnlyBlanks) {
+TEST(MuxDiscovery, ParsesUdidsTrimmingOnlyBlanks)
+{
     EXPECT_EQ(MuxDiscovery::parseUdids(" \tA1 \n\n \t \nB2\t\n"), (QStringList{"A1", "B2"}));
     EXPECT_TRUE(MuxDiscovery::parseUdids("").isEmpty());
 }
 
-TEST(MuxDiscovery, NoToolMeansNoDevices) {
+TEST(MuxDiscovery, NoToolMeansNoDevices)
+{
     TempHome home;
     EXPECT_FALSE(MuxDiscovery::isAvailable());
     EXPECT_TRUE(AsyncTest::await(MuxDiscovery().devices()).isEmpty());
 }
 
-TEST(MuxDiscovery, MergesCableAndNetworkAndReadsInfoInStableOrder) {
+TEST(MuxDiscovery, MergesCableAndNetworkAndReadsInfoInStableOrder)
+{
     TempHome home;
     StandinTools tools(home.resourceDirectory());
     tools.setScenario(scenario({
@@ -89,7 +93,8 @@ TEST(MuxDiscovery, MergesCableAndNetworkAndReadsInfoInStableOrder) {
     EXPECT_EQ(ids, (QStringList{"AAA", "BBB", "CCC"}));
 }
 
-TEST(MuxDiscovery, FailingFlagContributesNothingAndMissingInfoToolIsNoError) {
+TEST(MuxDiscovery, FailingFlagContributesNothingAndMissingInfoToolIsNoError)
+{
     TempHome home;
     StandinTools tools(home.resourceDirectory(), {"idevice_id"});
     tools.setScenario(scenario({
@@ -102,7 +107,8 @@ TEST(MuxDiscovery, FailingFlagContributesNothingAndMissingInfoToolIsNoError) {
     EXPECT_EQ(devices[0].link, Device::Link::wifi);
 }
 
-TEST(MuxDiscovery, UnstartableToolFailsWithTheRunnersError) {
+TEST(MuxDiscovery, UnstartableToolFailsWithTheRunnersError)
+{
     TempHome home;
     // Executable for the lookup, but not a program the system can start.
     QFile file(home.resourceDirectory() + "/idevice_id");
@@ -114,7 +120,8 @@ TEST(MuxDiscovery, UnstartableToolFailsWithTheRunnersError) {
     EXPECT_THROW(AsyncTest::await(MuxDiscovery().devices()), ToolError);
 }
 
-TEST(MuxDiscovery, RealToolsWithoutPhoneGiveNoDevices) {
+TEST(MuxDiscovery, RealToolsWithoutPhoneGiveNoDevices)
+{
     if (!QFileInfo::exists("/usr/bin/idevice_id") || !QFileInfo::exists("/usr/bin/ideviceinfo"))
         GTEST_SKIP() << "libimobiledevice tools are not installed";
     TempHome home;

@@ -28,7 +28,8 @@ HttpServer::Response lookupAnswer(const HttpServer::Request& request, const QSet
                                    {"artworkUrl100", QString("https://example.com/" + id + ".png")},
                                    {"sellerName", "Разработчик"}});
     }
-    return HttpServer::Response::json(QJsonDocument(QJsonObject{{"resultCount", int(results.size())}, {"results", results}}).toJson());
+    return HttpServer::Response::json(
+        QJsonDocument(QJsonObject{{"resultCount", int(results.size())}, {"results", results}}).toJson());
 }
 
 struct Fixture {
@@ -39,7 +40,8 @@ struct Fixture {
 
     Fixture()
     {
-        lookup.setHandler("/lookup", [this](const HttpServer::Request& request) { return lookupAnswer(request, gone); });
+        lookup.setHandler("/lookup",
+                          [this](const HttpServer::Request& request) { return lookupAnswer(request, gone); });
     }
     AppModel::Endpoints endpoints() const { return {lookup.url()}; }
 };
@@ -81,8 +83,9 @@ TEST(AppModelStartup, CachedHistoryShowsAtOnceAndFreshCacheIsNotSyncedAgain)
     f.tools.setScenario(scenario(QJsonArray{signedInAs("ivan@example.com")} + historyPages(3),
                                  {{"signedIn", "yes"}, {"email", "ivan@example.com"}}));
     PurchasedApp gone{7, "com.example.gone", "Ушедшее", "1.0", 0, std::nullopt, std::nullopt, std::nullopt, true};
-    PurchasedApp kept{8, "com.example.kept", "Оставшееся", "1.0", 0, std::nullopt, QUrl("https://example.com/8.png"),
-                      std::nullopt, true};
+    PurchasedApp kept{
+        8,   "com.example.kept", "Оставшееся", "1.0", 0, std::nullopt, QUrl("https://example.com/8.png"), std::nullopt,
+        true};
     PurchasesCache::save({gone, kept}, "ivan@example.com");
 
     AppModel model(f.endpoints());
@@ -110,19 +113,19 @@ TEST(AppModelStartup, NoAccountMeansSignedOutWithoutAlertOrSync)
 TEST(AppModelAccount, SignInAsksForTheCodeThenSyncsAndSignOutForgetsEverything)
 {
     Fixture f;
-    const QJsonObject needsCode = rule(
-        "ipatool", "auth login -e ivan@example.com -p secret$",
-        {out(ipatoolLine({{"message", "2FA code is required; run the command again and supply a code using the "
-                                      "`--auth-code` flag"}}))});
+    const QJsonObject needsCode =
+        rule("ipatool", "auth login -e ivan@example.com -p secret$",
+             {out(ipatoolLine({{"message", "2FA code is required; run the command again and supply a code using the "
+                                           "`--auth-code` flag"}}))});
     const QJsonObject withCode =
         withState(rule("ipatool", "auth login -e ivan@example.com -p secret --auth-code 123456$",
                        {out(ipatoolLine({{"email", "ivan@example.com"}, {"success", true}}))}),
                   {}, {{"signedIn", "yes"}, {"email", "ivan@example.com"}});
     const QJsonObject revoke =
         withState(rule("ipatool", "auth revoke$", {out(ipatoolLine({{"success", true}}))}), {}, {{"signedIn", "no"}});
-    f.tools.setScenario(scenario(QJsonArray{needsCode, withCode, revoke, signedInAs("ivan@example.com"),
-                                            signedOutInfo()} + historyPages(2),
-                                 {{"signedIn", "no"}}));
+    f.tools.setScenario(scenario(
+        QJsonArray{needsCode, withCode, revoke, signedInAs("ivan@example.com"), signedOutInfo()} + historyPages(2),
+        {{"signedIn", "no"}}));
     AppModel model(f.endpoints());
     AsyncTest::await(model.bootstrap());
     ASSERT_EQ(model.stage(), AppModel::Stage::signedOut);
@@ -175,10 +178,10 @@ TEST(AppModelSync, DuplicatesKeepTheirFirstOccurrenceAndAMissingTotalReadsOnePag
 {
     Fixture f;
     QJsonArray apps{purchasedApp(1, "Первое"), purchasedApp(2, "Второе"), purchasedApp(1, "Повтор")};
-    f.tools.setScenario(scenario({signedInAs("ivan@example.com"),
-                                  rule("ipatool", "list-purchases -p 1 -l 100$",
-                                       {out(ipatoolLine({{"apps", apps}, {"success", true}}))})},
-                                 {{"signedIn", "yes"}, {"email", "ivan@example.com"}}));
+    f.tools.setScenario(
+        scenario({signedInAs("ivan@example.com"), rule("ipatool", "list-purchases -p 1 -l 100$",
+                                                       {out(ipatoolLine({{"apps", apps}, {"success", true}}))})},
+                 {{"signedIn", "yes"}, {"email", "ivan@example.com"}}));
     AppModel model(f.endpoints());
     QList<std::optional<double>> progress;
     QObject::connect(&model, &AppModel::syncProgressChanged, [&] { progress.append(model.syncProgress()); });
@@ -195,10 +198,12 @@ TEST(AppModelSync, FailedPageKeepsWhatWasShownAndLogsTheError)
     f.tools.setScenario(scenario(
         QJsonArray{signedInAs("ivan@example.com"),
                    rule("ipatool", "list-purchases -p 2 -l 100$",
-                        {out(ipatoolLine({{"error", "failed to get purchases: network is down"}, {"success", false}}))}, 1)}
+                        {out(ipatoolLine({{"error", "failed to get purchases: network is down"}, {"success", false}}))},
+                        1)}
             + historyPages(150),
         {{"signedIn", "yes"}, {"email", "ivan@example.com"}}));
-    const PurchasedApp cached{7, "com.example.cached", "Из кэша", "1.0", 0, std::nullopt, std::nullopt, std::nullopt, false};
+    const PurchasedApp cached{7,    "com.example.cached", "Из кэша", "1.0", 0, std::nullopt, std::nullopt, std::nullopt,
+                              false};
     PurchasesCache::save({cached}, "ivan@example.com");
     QFile cacheFile(PurchasesCache::filePath());
     cacheFile.open(QIODevice::ReadOnly);
@@ -230,10 +235,11 @@ TEST(AppModelSync, SyncFinishingAfterSignOutOrAnotherSignInChangesNothing)
     // Ivan's history is slow; Anna's is one quick page.
     QJsonArray rules{revoke, otherLogin, signedInAs("ivan@example.com"), signedInAs("anna@example.com")};
     rules.append(withState(historyPages(2, 1500).first().toObject(), {{"email", "ivan@example.com"}}));
-    rules.append(withState(rule("ipatool", "list-purchases -p 1 -l 100$",
-                                {out(ipatoolLine({{"apps", QJsonArray{purchasedApp(9, "Анино")}}, {"totalCount", 1},
-                                                  {"success", true}}))}),
-                           {{"email", "anna@example.com"}}));
+    rules.append(withState(
+        rule(
+            "ipatool", "list-purchases -p 1 -l 100$",
+            {out(ipatoolLine({{"apps", QJsonArray{purchasedApp(9, "Анино")}}, {"totalCount", 1}, {"success", true}}))}),
+        {{"email", "anna@example.com"}}));
     f.tools.setScenario(scenario(rules, {{"signedIn", "yes"}, {"email", "ivan@example.com"}}));
 
     AppModel model(f.endpoints());

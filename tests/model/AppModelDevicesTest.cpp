@@ -86,7 +86,8 @@ TEST(AppModelDevices, ReadsThePhonesAppsAndRemembersTheirAppIds)
     f.phones("yes", "no", installerRules());
     AppModel model;
     AsyncTest::await(model.refreshDevices());
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.installedApps().isEmpty() && !model.loadingInstalledApps(); }));
+    ASSERT_TRUE(
+        AsyncTest::waitUntil([&] { return !model.installedApps().isEmpty() && !model.loadingInstalledApps(); }));
 
     ASSERT_EQ(model.installedApps().size(), 2);
     EXPECT_TRUE(logTexts(model).contains("С Кабельный прочитано 2 приложений, из них с App ID — 1"));

@@ -30,9 +30,15 @@ QJsonObject downloadRule(const QString& pattern, const QJsonArray& steps, int ex
     return rule("ipatool", "download -i " + pattern, steps, exit);
 }
 
-QString written() { return ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}); }
+QString written()
+{
+    return ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}});
+}
 
-QString failure(const QString& text) { return ipatoolLine({{"error", text}, {"success", false}}); }
+QString failure(const QString& text)
+{
+    return ipatoolLine({{"error", text}, {"success", false}});
+}
 
 struct Fixture {
     TempHome home;
@@ -62,7 +68,8 @@ TEST(AppModelDownloads, FileNamesFollowBundleAndVersion)
     EXPECT_EQ(name(freeApp, AppVersion{"800", QString("2.1"), std::nullopt}), "com.example.free_2.1.ipa");
     EXPECT_EQ(name(freeApp, AppVersion{"800", std::nullopt, std::nullopt}), "com.example.free_800.ipa");
     EXPECT_EQ(name({564177498, "", "App 564177498", true}, std::nullopt), "app-564177498_latest.ipa");
-    EXPECT_EQ(name(freeApp, AppVersion{"1", QString("1.0 beta 1/2"), std::nullopt}), "com.example.free_1.0_beta_1-2.ipa");
+    EXPECT_EQ(name(freeApp, AppVersion{"1", QString("1.0 beta 1/2"), std::nullopt}),
+              "com.example.free_1.0_beta_1-2.ipa");
     EXPECT_EQ(QFileInfo(AppModel::fileURL(freeApp, std::nullopt)).path(), Tools::downloadsDirectory());
 }
 
@@ -123,7 +130,8 @@ TEST(AppModelDownloads, FreeAppGetsItsLicenceAndPaidAppIsRefused)
 TEST(AppModelDownloads, FailedDownloadLeavesNoFileThatCouldPassForAFinishedOne)
 {
     // Half the file, then the tool gives up.
-    Fixture f({downloadRule(".*", {QJsonObject{writeFile(500000, 5, 20)}, out(failure("connection reset by peer"))}, 1)});
+    Fixture f(
+        {downloadRule(".*", {QJsonObject{writeFile(500000, 5, 20)}, out(failure("connection reset by peer"))}, 1)});
     EXPECT_FALSE(AsyncTest::await(f.model.download(freeApp, std::nullopt)));
     EXPECT_TRUE(f.ipaFiles().isEmpty());
     EXPECT_EQ(f.model.activity(freeApp.adamID), AppActivity::failed("connection reset by peer"));

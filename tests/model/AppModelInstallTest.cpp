@@ -34,7 +34,10 @@ QJsonObject legacyInstall(const QJsonArray& steps, int exit = 0)
     return rule("ideviceinstaller", "^-u \\S+ -i ", steps, exit);
 }
 
-QJsonObject err(const QString& text, const QString& end = "\n") { return {{"err", text}, {"end", end}}; }
+QJsonObject err(const QString& text, const QString& end = "\n")
+{
+    return {{"err", text}, {"end", end}};
+}
 
 struct Fixture {
     TempHome home;
@@ -72,7 +75,8 @@ TEST(AppModelInstall, CablePhoneInstallsThroughCfgutilWithProgress)
             fractions.append(activity.progress);
     }
     EXPECT_EQ(fractions, (QList<double>{0, 0.1, 0.6, 1.0}));
-    EXPECT_EQ(f.seen.at(f.seen.indexOf(AppActivity::installing(0, "Передаю на Кабельный"))).text, "Передаю на Кабельный");
+    EXPECT_EQ(f.seen.at(f.seen.indexOf(AppActivity::installing(0, "Передаю на Кабельный"))).text,
+              "Передаю на Кабельный");
 }
 
 TEST(AppModelInstall, LockedPhoneFallsBackToIdeviceinstaller)

@@ -27,9 +27,9 @@ QJsonArray versionRules(qint64 appID, int count, int metadataDelayMs = 0)
         const QString id = QString::number(800 + i);
         const QString pattern = QString("get-version-metadata -i %1 --external-version-id %2$").arg(appID).arg(id);
         rules.append(rule("ipatool", pattern,
-                          {sleepFor(metadataDelayMs),
-                           out(ipatoolLine({{"displayVersion", QString("1.%1").arg(i)},
-                                            {"releaseDate", "2020-01-02T03:04:05Z"}, {"success", true}}))}));
+                          {sleepFor(metadataDelayMs), out(ipatoolLine({{"displayVersion", QString("1.%1").arg(i)},
+                                                                       {"releaseDate", "2020-01-02T03:04:05Z"},
+                                                                       {"success", true}}))}));
     }
     return rules;
 }
@@ -57,7 +57,8 @@ TEST(AppModelVersions, NewestTwelveGetMetadataAndTheRestOnlyTheirIds)
 
     const QList<AppVersion> few = AsyncTest::await(model.loadVersions(2, "Пять"));
     ASSERT_EQ(few.size(), 5);
-    EXPECT_TRUE(std::all_of(few.cbegin(), few.cend(), [](const AppVersion& v) { return v.displayVersion.has_value(); }));
+    EXPECT_TRUE(
+        std::all_of(few.cbegin(), few.cend(), [](const AppVersion& v) { return v.displayVersion.has_value(); }));
 }
 
 TEST(AppModelVersions, AFailedMetadataRequestGivesAnEmptyListOnceAndForAll)
@@ -115,8 +116,7 @@ TEST(AppModelAppID, RunsTheDownloadForKnownAndUnknownAppIds)
     QSignalSpy finished(&model, &AppModel::appIDFinished);
 
     AsyncTest::await(model.runAppID("не номер", false));
-    EXPECT_EQ(model.appIDError(),
-              "Не разобрал номер. Нужен App ID (например 564177498) или ссылка с id в адресе.");
+    EXPECT_EQ(model.appIDError(), "Не разобрал номер. Нужен App ID (например 564177498) или ссылка с id в адресе.");
     EXPECT_FALSE(model.appIDBusy());
     EXPECT_EQ(finished.count(), 0);
     EXPECT_TRUE(tools.calls("ipatool").isEmpty());
@@ -142,11 +142,12 @@ TEST(AppModelAppID, InstallByStoreLinkGoesToThePhone)
 {
     TempHome home;
     StandinTools tools(home.resourceDirectory());
-    tools.setScenario(scenario(phoneRules() + installerRules()
-                               + QJsonArray{rule("cfgutil", "--progress install-app ", {out("[100%] Done", "\r")}),
-                                            rule("ipatool", "download -i 564177498 ",
-                                                 {QJsonObject{{"write", "{opt:-o}"}, {"bytes", 10}},
-                                                  out(ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}))})}));
+    tools.setScenario(
+        scenario(phoneRules() + installerRules()
+                 + QJsonArray{rule("cfgutil", "--progress install-app ", {out("[100%] Done", "\r")}),
+                              rule("ipatool", "download -i 564177498 ",
+                                   {QJsonObject{{"write", "{opt:-o}"}, {"bytes", 10}},
+                                    out(ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}))})}));
     tools.setState("cable", "yes");
     AppModel model;
     AsyncTest::await(model.refreshDevices());

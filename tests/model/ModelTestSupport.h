@@ -12,8 +12,14 @@
 // Scenario pieces for driving the model through the stand-in tools.
 namespace ModelTest {
 
-inline QJsonObject out(const QString& text, const QString& end = "\n") { return {{"out", text}, {"end", end}}; }
-inline QJsonObject sleepFor(int ms) { return {{"sleep", ms}}; }
+inline QJsonObject out(const QString& text, const QString& end = "\n")
+{
+    return {{"out", text}, {"end", end}};
+}
+inline QJsonObject sleepFor(int ms)
+{
+    return {{"sleep", ms}};
+}
 
 inline QJsonObject rule(const QString& tool, const QString& pattern, const QJsonArray& steps, int exit = 0)
 {
@@ -44,8 +50,9 @@ inline QString ipatoolLine(QJsonObject fields)
 
 inline QJsonObject purchasedApp(qint64 id, const QString& name)
 {
-    return {{"id", id}, {"bundleID", QString("com.example.app%1").arg(id)}, {"name", name}, {"version", "1.0"},
-            {"price", 0}, {"purchaseDate", "2020-01-02T03:04:05Z"}};
+    return {{"id", id},     {"bundleID", QString("com.example.app%1").arg(id)},
+            {"name", name}, {"version", "1.0"},
+            {"price", 0},   {"purchaseDate", "2020-01-02T03:04:05Z"}};
 }
 
 /// The rules that list a history of `total` apps in pages of 100 (App IDs 1000 and up).
@@ -75,10 +82,11 @@ inline QJsonObject signedInAs(const QString& email)
 
 inline QJsonObject signedOutInfo()
 {
-    return rule("ipatool", "auth info$",
-                {out(ipatoolLine({{"error", "failed to get account: the specified item could not be found in the keyring"},
-                                  {"success", false}}))},
-                1);
+    return rule(
+        "ipatool", "auth info$",
+        {out(ipatoolLine({{"error", "failed to get account: the specified item could not be found in the keyring"},
+                          {"success", false}}))},
+        1);
 }
 
 inline QStringList logTexts(const AppModel& model)
@@ -116,16 +124,20 @@ inline QString cfgutilList(const QStringList& ecids)
     QJsonObject output;
     for (const QString& ecid : ecids)
         output.insert(ecid, QJsonObject{{"ECID", ecid}});
-    return compact({{"Command", "list"}, {"Output", output}, {"Type", "CommandOutput"},
+    return compact({{"Command", "list"},
+                    {"Output", output},
+                    {"Type", "CommandOutput"},
                     {"Devices", QJsonArray::fromStringList(ecids)}});
 }
 
 inline QString cfgutilGet(const QString& ecid, const QString& udid, const QString& name)
 {
     const QJsonObject properties{{"name", name}, {"deviceType", "iPhone14,2"}, {"firmwareVersion", "17.1"},
-                                 {"UDID", udid}, {"isPaired", true}, {"activationState", "Activated"}};
-    return compact({{"Command", "get"}, {"Output", QJsonObject{{ecid, properties}, {"Errors", QJsonObject{}}}},
-                    {"Type", "CommandOutput"}, {"Devices", QJsonArray{ecid}}});
+                                 {"UDID", udid}, {"isPaired", true},           {"activationState", "Activated"}};
+    return compact({{"Command", "get"},
+                    {"Output", QJsonObject{{ecid, properties}, {"Errors", QJsonObject{}}}},
+                    {"Type", "CommandOutput"},
+                    {"Devices", QJsonArray{ecid}}});
 }
 
 // The cable phone is on cfgutil and idevice_id; the Wi-Fi phone only on idevice_id -n, while
@@ -133,10 +145,11 @@ inline QString cfgutilGet(const QString& ecid, const QString& udid, const QStrin
 inline QJsonArray phoneRules()
 {
     QJsonArray rules;
-    rules.append(withState(exact("cfgutil", {"--format", "JSON", "list"}, {out(cfgutilList({cableEcid}))}),
-                           {{"cable", "yes"}}));
+    rules.append(
+        withState(exact("cfgutil", {"--format", "JSON", "list"}, {out(cfgutilList({cableEcid}))}), {{"cable", "yes"}}));
     rules.append(exact("cfgutil", {"--format", "JSON", "list"}, {out(cfgutilList({}))}));
-    rules.append(rule("cfgutil", "--ecid " + cableEcid + " get ", {out(cfgutilGet(cableEcid, cableUdid, "Кабельный"))}));
+    rules.append(
+        rule("cfgutil", "--ecid " + cableEcid + " get ", {out(cfgutilGet(cableEcid, cableUdid, "Кабельный"))}));
     rules.append(withState(exact("idevice_id", {"-l"}, {out(cableUdid)}), {{"cable", "yes"}}));
     rules.append(exact("idevice_id", {"-l"}, {}));
     rules.append(withState(exact("idevice_id", {"-n"}, {out("WIFI-1")}), {{"wifi", "yes"}}));
@@ -157,17 +170,20 @@ inline QString appListXml()
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>"
            "<dict><key>CFBundleIdentifier</key><string>com.example.kept</string>"
            "<key>CFBundleDisplayName</key><string>Сохранённое</string>"
-           "<key>iTunesMetadata</key><data>" + metadata + "</data></dict>"
-           "<dict><key>CFBundleIdentifier</key><string>com.example.sideloaded</string>"
-           "<key>CFBundleDisplayName</key><string>Без номера</string></dict>"
-           "</array></plist>";
+           "<key>iTunesMetadata</key><data>"
+           + metadata
+           + "</data></dict>"
+             "<dict><key>CFBundleIdentifier</key><string>com.example.sideloaded</string>"
+             "<key>CFBundleDisplayName</key><string>Без номера</string></dict>"
+             "</array></plist>";
 }
 
 inline QJsonArray installerRules()
 {
     // Debian's 1.1.x dialect.
-    return {exact("ideviceinstaller", {"--help"}, {out("  -l, --list-apps\tList apps"), out("  -i, --install ARCHIVE")}),
-            rule("ideviceinstaller", "-l -o xml$", {out(appListXml())})};
+    return {
+        exact("ideviceinstaller", {"--help"}, {out("  -l, --list-apps\tList apps"), out("  -i, --install ARCHIVE")}),
+        rule("ideviceinstaller", "-l -o xml$", {out(appListXml())})};
 }
 
 } // namespace ModelTest

@@ -17,8 +17,7 @@ namespace {
 ProcessOutput sh(const QString& script, ProcessRunner::LineHandler onLine = {},
                  std::optional<ProcessRunner::Environment> environment = std::nullopt)
 {
-    return AsyncTest::await(
-        ProcessRunner::run("/bin/sh", {"-c", script}, std::move(environment), std::move(onLine)));
+    return AsyncTest::await(ProcessRunner::run("/bin/sh", {"-c", script}, std::move(environment), std::move(onLine)));
 }
 
 } // namespace
@@ -93,8 +92,9 @@ TEST(ProcessRunner, EnvironmentMapReplacesInheritedVariableAndKeepsTheRest)
 {
     qputenv("QUORREL_RUNNER_KEEP", "kept");
     qputenv("QUORREL_RUNNER_SWAP", "old");
-    const ProcessOutput merged = sh("echo \"$QUORREL_RUNNER_KEEP $QUORREL_RUNNER_SWAP $QUORREL_RUNNER_NEW\"", {},
-                                    ProcessRunner::Environment{{"QUORREL_RUNNER_SWAP", "new"}, {"QUORREL_RUNNER_NEW", "x"}});
+    const ProcessOutput merged =
+        sh("echo \"$QUORREL_RUNNER_KEEP $QUORREL_RUNNER_SWAP $QUORREL_RUNNER_NEW\"", {},
+           ProcessRunner::Environment{{"QUORREL_RUNNER_SWAP", "new"}, {"QUORREL_RUNNER_NEW", "x"}});
     EXPECT_EQ(merged.lines(), QStringList{"kept new x"});
     const ProcessOutput inherited = sh("echo \"$QUORREL_RUNNER_SWAP\"");
     EXPECT_EQ(inherited.lines(), QStringList{"old"});

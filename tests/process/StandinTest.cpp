@@ -41,8 +41,7 @@ Result finish(QProcess& process)
     if (process.state() != QProcess::NotRunning) {
         EXPECT_TRUE(process.waitForFinished(10000)) << "the stand-in did not finish";
     }
-    return {process.readAllStandardOutput(), process.readAllStandardError(), process.exitCode(),
-            process.exitStatus()};
+    return {process.readAllStandardOutput(), process.readAllStandardError(), process.exitCode(), process.exitStatus()};
 }
 
 Result run(const StandinTools& tools, const QString& tool, const QStringList& args)

@@ -18,7 +18,8 @@ namespace {
 using namespace std::chrono_literals;
 using Response = HttpServer::Response;
 
-QJsonObject result(qint64 id, const char* country) {
+QJsonObject result(qint64 id, const char* country)
+{
     return {{"trackId", id},
             {"artworkUrl100", QString("https://art.example/%1/%2.jpg").arg(country).arg(id)},
             {"sellerName", QString("Seller %1").arg(id)},
@@ -26,7 +27,8 @@ QJsonObject result(qint64 id, const char* country) {
 }
 
 // Answers every asked App ID found in `known` for that storefront.
-HttpServer::Handler store(QHash<QString, QList<qint64>> known) {
+HttpServer::Handler store(QHash<QString, QList<qint64>> known)
+{
     return [known](const HttpServer::Request& request) {
         const QString country = request.query.queryItemValue("country");
         QJsonArray results;
@@ -39,7 +41,8 @@ HttpServer::Handler store(QHash<QString, QList<qint64>> known) {
     };
 }
 
-QStringList countries(const HttpServer& server) {
+QStringList countries(const HttpServer& server)
+{
     QStringList asked;
     for (const auto& request : server.requests("/lookup"))
         asked.append(request.query.queryItemValue("country"));
@@ -57,7 +60,8 @@ protected:
 
 } // namespace
 
-TEST_F(ArtworkServiceTest, AsksRuThenUsAndMarksWhatNeitherKnowsAsGone) {
+TEST_F(ArtworkServiceTest, AsksRuThenUsAndMarksWhatNeitherKnowsAsGone)
+{
     server.setHandler("/lookup", store({{"ru", {1}}, {"us", {1, 2}}}));
     const auto info = lookup({1, 2, 3});
 
@@ -77,7 +81,8 @@ TEST_F(ArtworkServiceTest, AsksRuThenUsAndMarksWhatNeitherKnowsAsGone) {
     EXPECT_TRUE(server.requests().isEmpty());
 }
 
-TEST_F(ArtworkServiceTest, StopsAfterRuWhenItAnsweredTheWholeBatchAndCutsBatchesOfFifty) {
+TEST_F(ArtworkServiceTest, StopsAfterRuWhenItAnsweredTheWholeBatchAndCutsBatchesOfFifty)
+{
     QList<qint64> ids;
     for (qint64 id = 1; id <= 120; ++id)
         ids.append(id);
@@ -90,7 +95,8 @@ TEST_F(ArtworkServiceTest, StopsAfterRuWhenItAnsweredTheWholeBatchAndCutsBatches
     EXPECT_EQ(countries(server), (QStringList{"ru", "ru", "ru"}));
 }
 
-TEST_F(ArtworkServiceTest, FailedRequestsLeaveTheBatchUnansweredNeverGone) {
+TEST_F(ArtworkServiceTest, FailedRequestsLeaveTheBatchUnansweredNeverGone)
+{
     const QList<std::pair<const char*, Response>> failures{
         {"500 with JSON", Response::json(R"({"results":[]})", 500)},
         {"404", Response::json(R"({"results":[]})", 404)},
@@ -116,7 +122,8 @@ TEST_F(ArtworkServiceTest, FailedRequestsLeaveTheBatchUnansweredNeverGone) {
     EXPECT_TRUE(AsyncTest::await(offline.info({8})).isEmpty());
 }
 
-TEST_F(ArtworkServiceTest, ReadsFallbackFieldsAndStoresAnswersNobodyAskedFor) {
+TEST_F(ArtworkServiceTest, ReadsFallbackFieldsAndStoresAnswersNobodyAskedFor)
+{
     server.setResponse("/lookup", Response::json(R"({"results":[
         {"trackId":5,"artworkUrl60":"https://art.example/60.jpg","artistName":"Artist","fileSizeBytes":1234},
         {"trackId":6,"artworkUrl100":7,"artworkUrl60":"https://art.example/6.jpg","sellerName":"S","fileSizeBytes":"12ab"},
@@ -133,7 +140,8 @@ TEST_F(ArtworkServiceTest, ReadsFallbackFieldsAndStoresAnswersNobodyAskedFor) {
     EXPECT_TRUE(server.requests().isEmpty());
 }
 
-TEST_F(ArtworkServiceTest, AnEmptyObjectIsAnAnswerWithNoResults) {
+TEST_F(ArtworkServiceTest, AnEmptyObjectIsAnAnswerWithNoResults)
+{
     for (const char* body : {"{}", "[]", R"({"results":[1,{"trackId":3}]})"}) {
         ArtworkService fresh(server.url(), 2s);
         AtomicFile::remove(fresh.cachePath());
@@ -142,7 +150,8 @@ TEST_F(ArtworkServiceTest, AnEmptyObjectIsAnAnswerWithNoResults) {
     }
 }
 
-TEST(ArtworkCache, DecodesHandWrittenFilesSkipsBadKeysAndRejectsDamage) {
+TEST(ArtworkCache, DecodesHandWrittenFilesSkipsBadKeysAndRejectsDamage)
+{
     const auto cache = ArtworkService::decode(R"({"564177498":{"artworkURL":"https://a/1.jpg","sellerName":"S",
         "fileSizeBytes":99,"checkedAt":0.25},"abc":{"checkedAt":1},"":{"checkedAt":1},"-3":{"checkedAt":2},
         "12x":{"checkedAt":1},"7":{"checkedAt":3,"sellerName":null}})");
@@ -164,7 +173,8 @@ TEST(ArtworkCache, DecodesHandWrittenFilesSkipsBadKeysAndRejectsDamage) {
     EXPECT_EQ(ArtworkService::encode({{2, original[2]}}), R"({"2":{"checkedAt":0}})");
 }
 
-TEST_F(ArtworkServiceTest, DamagedCacheFileIsEmptyAndTheNextSaveRepairsIt) {
+TEST_F(ArtworkServiceTest, DamagedCacheFileIsEmptyAndTheNextSaveRepairsIt)
+{
     ASSERT_TRUE(AtomicFile::write(service.cachePath(), "{\"1\":{\"checkedAt\":" + QByteArray(100000, '[')));
     server.setHandler("/lookup", store({{"ru", {1}}}));
     EXPECT_EQ(lookup({1})[1].sellerName, "Seller 1");

@@ -14,15 +14,18 @@
 
 namespace {
 
-QJsonObject json(const char* text) {
+QJsonObject json(const char* text)
+{
     return QJsonDocument::fromJson(text).object();
 }
 
-ProcessOutput exited(int status, QStringList lines) {
+ProcessOutput exited(int status, QStringList lines)
+{
     return ProcessOutput(status, std::move(lines), {}, {});
 }
 
-IPAToolError::Kind kindOf(const std::function<void()>& action) {
+IPAToolError::Kind kindOf(const std::function<void()>& action)
+{
     try {
         action();
     } catch (const IPAToolError& error) {
@@ -34,7 +37,8 @@ IPAToolError::Kind kindOf(const std::function<void()>& action) {
 
 } // namespace
 
-TEST(IPAToolAnswer, LatestObjectWithAnAnswerKeyWinsOverEarlierOnesAndLogLines) {
+TEST(IPAToolAnswer, LatestObjectWithAnAnswerKeyWinsOverEarlierOnesAndLogLines)
+{
     EXPECT_EQ(IPATool::pickAnswer({R"({"error":"boom"})", R"({"success":true})", R"({"level":"debug"})", "done"}),
               json(R"({"success":true})"));
     // Without any of the five keys the latest object is the answer.
@@ -45,7 +49,8 @@ TEST(IPAToolAnswer, LatestObjectWithAnAnswerKeyWinsOverEarlierOnesAndLogLines) {
               json(R"({"output":"/a.ipa"})"));
 }
 
-TEST(IPAToolAnswer, StrictAndLenientJudgement) {
+TEST(IPAToolAnswer, StrictAndLenientJudgement)
+{
     const auto error = json(R"({"error":"license is required","success":false})");
     EXPECT_EQ(IPATool::judge(exited(1, {}), error, true), error);
     EXPECT_EQ(IPATool::judge(exited(0, {}), std::nullopt, false), std::nullopt);
@@ -65,7 +70,8 @@ TEST(IPAToolAnswer, StrictAndLenientJudgement) {
     }
 }
 
-TEST(IPAToolAnswer, AccountNeedsSuccessAndAnEmail) {
+TEST(IPAToolAnswer, AccountNeedsSuccessAndAnEmail)
+{
     EXPECT_EQ(IPATool::accountFrom(json(R"({"success":true,"email":"a@b.c","name":"Анна"})")),
               (IPATool::Account{"Анна", "a@b.c"}));
     EXPECT_EQ(IPATool::accountFrom(json(R"({"success":true,"email":"a@b.c","name":7})")),
@@ -75,7 +81,8 @@ TEST(IPAToolAnswer, AccountNeedsSuccessAndAnEmail) {
     EXPECT_EQ(IPATool::accountFrom(std::nullopt), std::nullopt);
 }
 
-TEST(IPAToolAnswer, LoginRefusalsAreTranslated) {
+TEST(IPAToolAnswer, LoginRefusalsAreTranslated)
+{
     for (
         const char* text :
         {R"({"error":"An Auth Code is required"})", R"({"error":"TWO-FACTOR needed"})", R"({"error":"2FA"})",
@@ -95,7 +102,8 @@ TEST(IPAToolAnswer, LoginRefusalsAreTranslated) {
     EXPECT_NO_THROW(IPATool::checkLogin(std::nullopt));
 }
 
-TEST(IPAToolAnswer, DownloadErrorsFirstMatchWins) {
+TEST(IPAToolAnswer, DownloadErrorsFirstMatchWins)
+{
     const auto kind = [](const char* text) { return kindOf([&] { IPATool::throwDownloadError(text); }); };
     EXPECT_EQ(kind("License is required; failed to authenticate"), IPAToolError::Kind::licenseRequired);
     EXPECT_EQ(kind("failed: APP NOT FOUND"), IPAToolError::Kind::appNotFound);
@@ -108,7 +116,8 @@ TEST(IPAToolAnswer, DownloadErrorsFirstMatchWins) {
     }
 }
 
-TEST(IPAToolAnswer, PurchaseRecordsSkipAppsWithoutAnIntegerId) {
+TEST(IPAToolAnswer, PurchaseRecordsSkipAppsWithoutAnIntegerId)
+{
     const IPATool::PurchasesPage page = IPATool::purchasesFrom(json(R"({"totalCount":4.5,"apps":[
         {"name":"no id"}, {"id":"12","name":"text id"}, {"id":1.5}, {"id":9007199254740993,"name":"big"},
         {"id":5,"bundleID":3,"price":"free","purchaseDate":"yesterday"}]})"));
@@ -120,7 +129,8 @@ TEST(IPAToolAnswer, PurchaseRecordsSkipAppsWithoutAnIntegerId) {
     EXPECT_TRUE(IPATool::purchasesFrom(json(R"({"apps":[{"id":1},2]})")).apps.isEmpty());
 }
 
-TEST(IPAToolAnswer, InternetDatesOnly) {
+TEST(IPAToolAnswer, InternetDatesOnly)
+{
     const QDateTime utc(QDate(2020, 2, 29), QTime(23, 59, 58), QTimeZone::utc());
     EXPECT_EQ(IPATool::parseDate("2020-02-29T23:59:58Z"), utc);
     EXPECT_EQ(IPATool::parseDate("2020-03-01T02:59:58+03:00"), utc);
@@ -131,7 +141,8 @@ TEST(IPAToolAnswer, InternetDatesOnly) {
         EXPECT_EQ(IPATool::parseDate(text), std::nullopt) << text;
 }
 
-TEST(IPAToolAnswer, ProgressIsTheFileOrItsLargestNamesake) {
+TEST(IPAToolAnswer, ProgressIsTheFileOrItsLargestNamesake)
+{
     QTemporaryDir dir;
     const auto make = [&](const char* name, int size) {
         QFile file(dir.filePath(name));

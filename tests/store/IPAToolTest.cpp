@@ -16,21 +16,26 @@
 
 namespace {
 
-QJsonObject scenarioFile(const char* name) {
+QJsonObject scenarioFile(const char* name)
+{
     QFile file(QString(QUORREL_TEST_DATA_DIR) + "/ipatool/" + name);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
     return QJsonDocument::fromJson(file.readAll()).object();
 }
 
-QJsonObject rule(const QJsonArray& steps, int exitCode = 0) {
+QJsonObject rule(const QJsonArray& steps, int exitCode = 0)
+{
     return {{"tool", "ipatool"}, {"steps", steps}, {"exit", exitCode}};
 }
 
-QJsonObject out(const QString& text) {
+QJsonObject out(const QString& text)
+{
     return {{"out", text}};
 }
 
-template <typename Task> IPAToolError::Kind failureOf(Task task) {
+template <typename Task>
+IPAToolError::Kind failureOf(Task task)
+{
     try {
         AsyncTest::await(std::move(task));
     } catch (const IPAToolError& error) {
@@ -43,7 +48,8 @@ template <typename Task> IPAToolError::Kind failureOf(Task task) {
 class IPAToolTest : public ::testing::Test {
 protected:
     void use(const char* scenario) { tools.setScenario(scenarioFile(scenario)); }
-    void answer(const QJsonArray& steps, int exitCode = 0) {
+    void answer(const QJsonArray& steps, int exitCode = 0)
+    {
         tools.setScenario({{"rules", QJsonArray{rule(steps, exitCode)}}});
     }
 
@@ -54,14 +60,16 @@ protected:
 
 } // namespace
 
-TEST_F(IPAToolTest, MissingToolFailsEveryOperationBeforeAnythingRuns) {
+TEST_F(IPAToolTest, MissingToolFailsEveryOperationBeforeAnythingRuns)
+{
     QFile::remove(tools.path("ipatool"));
     EXPECT_EQ(failureOf(client.accountInfo()), IPAToolError::Kind::notInstalled);
     EXPECT_EQ(failureOf(client.download(1, std::nullopt, home.filePath("a.ipa"), false, {})),
               IPAToolError::Kind::notInstalled);
 }
 
-TEST_F(IPAToolTest, SignInAsksForTheSecondFactorThenSucceedsWithTheCode) {
+TEST_F(IPAToolTest, SignInAsksForTheSecondFactorThenSucceedsWithTheCode)
+{
     use("account.json");
     EXPECT_EQ(AsyncTest::await(client.accountInfo()), std::nullopt);
 
@@ -84,7 +92,8 @@ TEST_F(IPAToolTest, SignInAsksForTheSecondFactorThenSucceedsWithTheCode) {
     EXPECT_EQ(AsyncTest::await(client.accountInfo()), std::nullopt);
 }
 
-TEST_F(IPAToolTest, WrongPasswordIsBadCredentialsWithTheToolsText) {
+TEST_F(IPAToolTest, WrongPasswordIsBadCredentialsWithTheToolsText)
+{
     use("account.json");
     try {
         AsyncTest::await(client.login("ivan@example.com", "wrong"));
@@ -95,7 +104,8 @@ TEST_F(IPAToolTest, WrongPasswordIsBadCredentialsWithTheToolsText) {
     }
 }
 
-TEST_F(IPAToolTest, SignInWithoutAccountDataIsReportedNotTakenForSuccess) {
+TEST_F(IPAToolTest, SignInWithoutAccountDataIsReportedNotTakenForSuccess)
+{
     answer({out(R"({"level":"info","success":true})")});
     try {
         AsyncTest::await(client.login("a@b.c", "x"));
@@ -105,7 +115,8 @@ TEST_F(IPAToolTest, SignInWithoutAccountDataIsReportedNotTakenForSuccess) {
     }
 }
 
-TEST_F(IPAToolTest, PurchasesPagesVersionsAndMetadata) {
+TEST_F(IPAToolTest, PurchasesPagesVersionsAndMetadata)
+{
     use("catalogue.json");
     const IPATool::PurchasesPage first = AsyncTest::await(client.purchases(0, 2));
     EXPECT_EQ(first.totalCount, 3);
@@ -128,7 +139,8 @@ TEST_F(IPAToolTest, PurchasesPagesVersionsAndMetadata) {
     EXPECT_EQ(AsyncTest::await(client.versionMetadata(1111, "799")), (AppVersion{"799", std::nullopt, std::nullopt}));
 }
 
-TEST_F(IPAToolTest, StrictCommandsFailWithTheToolsErrorText) {
+TEST_F(IPAToolTest, StrictCommandsFailWithTheToolsErrorText)
+{
     use("catalogue.json");
     tools.setState("signedIn", "no");
     try {
@@ -142,7 +154,8 @@ TEST_F(IPAToolTest, StrictCommandsFailWithTheToolsErrorText) {
               IPAToolError::Kind::notAuthenticated);
 }
 
-TEST_F(IPAToolTest, StrictCommandWithoutJsonFailsWithItsLastLine) {
+TEST_F(IPAToolTest, StrictCommandWithoutJsonFailsWithItsLastLine)
+{
     answer({out("Error: unknown flag: --bogus"), out("Run 'ipatool --help' for usage.")}, 1);
     try {
         AsyncTest::await(client.versions(5));
@@ -154,7 +167,8 @@ TEST_F(IPAToolTest, StrictCommandWithoutJsonFailsWithItsLastLine) {
     }
 }
 
-TEST_F(IPAToolTest, FreeAppNeedsALicenceThenDownloadsWithGrowingProgress) {
+TEST_F(IPAToolTest, FreeAppNeedsALicenceThenDownloadsWithGrowingProgress)
+{
     use("catalogue.json");
     const QString destination = home.filePath("com.example.gone_1.0.ipa");
     EXPECT_EQ(failureOf(client.download(1111, std::nullopt, destination, false, {})),
@@ -175,7 +189,8 @@ TEST_F(IPAToolTest, FreeAppNeedsALicenceThenDownloadsWithGrowingProgress) {
     EXPECT_EQ(failureOf(client.download(404, std::nullopt, older, false, {})), IPAToolError::Kind::appNotFound);
 }
 
-TEST_F(IPAToolTest, NoProgressReportAfterTheDownloadReturnedEvenWhenItThrew) {
+TEST_F(IPAToolTest, NoProgressReportAfterTheDownloadReturnedEvenWhenItThrew)
+{
     // Reports pile up for a while, then the tool either answers or dies mid-write.
     const QJsonObject slowWrite{{"write", "{opt:-o}"}, {"bytes", 5000}, {"chunks", 5}, {"interval", 60}};
     for (const bool crashes : {false, true}) {
@@ -209,7 +224,8 @@ TEST_F(IPAToolTest, NoProgressReportAfterTheDownloadReturnedEvenWhenItThrew) {
     }
 }
 
-TEST_F(IPAToolTest, HostileOutputEndsInTheDocumentedErrorNeverACrashOrHang) {
+TEST_F(IPAToolTest, HostileOutputEndsInTheDocumentedErrorNeverACrashOrHang)
+{
     const QString deep = QString("{\"a\":") + QString(100000, '[') + QString(100000, ']') + "}";
     const QJsonArray garbage{out("\x01\x02 not json"),
                              out("[1,2,3]"),

@@ -16,11 +16,13 @@
 
 namespace {
 
-PurchasedApp sparse() {
+PurchasedApp sparse()
+{
     return {42, "com.example.sparse", "Sparse", "2.0", 0, {}, {}, {}, false};
 }
 
-PurchasedApp full() {
+PurchasedApp full()
+{
     return {9007199254740993,
             "com.example.full",
             "Полное",
@@ -32,11 +34,13 @@ PurchasedApp full() {
             true};
 }
 
-void writeFile(const QByteArray& content) {
+void writeFile(const QByteArray& content)
+{
     ASSERT_TRUE(AtomicFile::write(PurchasesCache::filePath(), content));
 }
 
-QJsonObject storedObject() {
+QJsonObject storedObject()
+{
     QFile file(PurchasesCache::filePath());
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     return QJsonDocument::fromJson(file.readAll()).object();
@@ -44,14 +48,16 @@ QJsonObject storedObject() {
 
 } // namespace
 
-TEST(ReferenceDate, CountsSecondsFrom2001AndRejectsImpossibleValues) {
+TEST(ReferenceDate, CountsSecondsFrom2001AndRejectsImpossibleValues)
+{
     EXPECT_EQ(ReferenceDate::toSeconds(QDateTime(QDate(2001, 1, 1), QTime(0, 0, 1, 500), QTimeZone::utc())), 1.5);
     EXPECT_EQ(ReferenceDate::fromSeconds(-86400), QDateTime(QDate(2000, 12, 31), QTime(0, 0), QTimeZone::utc()));
     for (const double bad : {qInf(), -qInf(), qQNaN(), 1e300})
         EXPECT_EQ(ReferenceDate::fromSeconds(bad), std::nullopt);
 }
 
-TEST(JsonRead, IntegersMustBeWholeAndFitSixtyFourBits) {
+TEST(JsonRead, IntegersMustBeWholeAndFitSixtyFourBits)
+{
     const QJsonObject object =
         QJsonDocument::fromJson(
             R"({"big":9223372036854775807,"whole":3.0,"frac":3.5,"huge":1e300,"text":"3","neg":-9223372036854775808})")
@@ -63,7 +69,8 @@ TEST(JsonRead, IntegersMustBeWholeAndFitSixtyFourBits) {
         EXPECT_EQ(JsonRead::integer(object, QLatin1String(key)), std::nullopt) << key;
 }
 
-TEST(PurchasedApp, GoneOnlyWhenTheLookupAnsweredWithoutAnIcon) {
+TEST(PurchasedApp, GoneOnlyWhenTheLookupAnsweredWithoutAnIcon)
+{
     PurchasedApp app = sparse();
     EXPECT_FALSE(app.isGoneFromStore());
     app.artworkFetched = true;
@@ -77,7 +84,8 @@ TEST(PurchasedApp, GoneOnlyWhenTheLookupAnsweredWithoutAnIcon) {
         EXPECT_FALSE((PurchasedApp{1, {}, {}, {}, price, {}, {}, {}, false}).isFree());
 }
 
-TEST(PurchasesCache, RoundTripLeavesAbsentFieldsOutAndKeepsEveryValue) {
+TEST(PurchasesCache, RoundTripLeavesAbsentFieldsOutAndKeepsEveryValue)
+{
     TempHome home;
     const QDateTime before = QDateTime::currentDateTimeUtc().addMSecs(-1);
     PurchasesCache::save({sparse(), full()}, "ivan@example.com");
@@ -106,7 +114,8 @@ TEST(PurchasesCache, RoundTripLeavesAbsentFieldsOutAndKeepsEveryValue) {
     PurchasesCache::clear();
 }
 
-TEST(PurchasesCache, ReadsAFileWrittenByHand) {
+TEST(PurchasesCache, ReadsAFileWrittenByHand)
+{
     TempHome home;
     QFile source(QString(QUORREL_TEST_DATA_DIR) + "/store/purchases-handwritten.json");
     ASSERT_TRUE(source.open(QIODevice::ReadOnly));
@@ -123,7 +132,8 @@ TEST(PurchasesCache, ReadsAFileWrittenByHand) {
                             QUrl("https://is1-ssl.mzstatic.com/image/thumb/a/100x100bb.jpg"), "Example Ltd", true}));
 }
 
-TEST(PurchasesCache, DamagedForeignOrEditedFilesAreNoCacheAndTheNextSaveRepairs) {
+TEST(PurchasesCache, DamagedForeignOrEditedFilesAreNoCacheAndTheNextSaveRepairs)
+{
     TempHome home;
     PurchasesCache::save({full()}, "a@b.c");
     QFile file(PurchasesCache::filePath());
@@ -187,7 +197,8 @@ TEST(PurchasesCache, DamagedForeignOrEditedFilesAreNoCacheAndTheNextSaveRepairs)
     EXPECT_EQ(PurchasesCache::load("a@b.c")->apps, QList<PurchasedApp>{sparse()});
 }
 
-TEST(PurchasesCache, OptionalKeysMayBeNullAndUnknownKeysAreIgnored) {
+TEST(PurchasesCache, OptionalKeysMayBeNullAndUnknownKeysAreIgnored)
+{
     TempHome home;
     writeFile(R"({"account":"x","updatedAt":0,"future":1,"apps":[{"id":42,"bundleID":"com.example.sparse",
         "name":"Sparse","version":"2.0","price":0,"artworkFetched":false,"sellerName":null,"extra":[1]}]})");

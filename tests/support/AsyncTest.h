@@ -16,7 +16,9 @@
 namespace AsyncTest {
 
 struct Timeout : std::runtime_error {
-    Timeout() : std::runtime_error("the task did not finish before its deadline") {}
+    Timeout()
+        : std::runtime_error("the task did not finish before its deadline")
+    {}
 };
 
 namespace detail {

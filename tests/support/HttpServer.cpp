@@ -6,7 +6,8 @@
 
 namespace {
 
-QByteArray reason(int status) {
+QByteArray reason(int status)
+{
     switch (status) {
     case 200:
         return "OK";
@@ -34,7 +35,8 @@ QByteArray reason(int status) {
 }
 
 // Whether `buffer` holds a whole request; fills `request` when it does.
-bool parse(const QByteArray& buffer, HttpServer::Request& request) {
+bool parse(const QByteArray& buffer, HttpServer::Request& request)
+{
     const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
     if (headerEnd < 0)
         return false;
@@ -58,11 +60,13 @@ bool parse(const QByteArray& buffer, HttpServer::Request& request) {
 
 } // namespace
 
-HttpServer::Response HttpServer::Response::json(QByteArray body, int status) {
+HttpServer::Response HttpServer::Response::json(QByteArray body, int status)
+{
     return text(std::move(body), "application/json", status);
 }
 
-HttpServer::Response HttpServer::Response::text(QByteArray body, QByteArray contentType, int status) {
+HttpServer::Response HttpServer::Response::text(QByteArray body, QByteArray contentType, int status)
+{
     Response response;
     response.status = status;
     response.headers.append({"Content-Type", std::move(contentType)});
@@ -70,27 +74,31 @@ HttpServer::Response HttpServer::Response::text(QByteArray body, QByteArray cont
     return response;
 }
 
-HttpServer::Response HttpServer::Response::file(const QString& path, QByteArray contentType) {
+HttpServer::Response HttpServer::Response::file(const QString& path, QByteArray contentType)
+{
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return text("no such file", "text/plain", 404);
     return text(file.readAll(), std::move(contentType));
 }
 
-HttpServer::Response HttpServer::Response::silence() {
+HttpServer::Response HttpServer::Response::silence()
+{
     Response response;
     response.never = true;
     return response;
 }
 
 HttpServer::HttpServer(QObject* parent)
-    : QObject(parent) {
+    : QObject(parent)
+{
     connect(&m_server, &QTcpServer::newConnection, this, &HttpServer::accept);
     if (!m_server.listen(QHostAddress::LocalHost, 0))
         qWarning("HttpServer: cannot listen: %s", qPrintable(m_server.errorString()));
 }
 
-HttpServer::~HttpServer() {
+HttpServer::~HttpServer()
+{
     m_server.close();
     // Before the members go: a socket's last signals must not reach a half-destroyed server.
     const QList<QTcpSocket*> sockets = findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly);
@@ -100,29 +108,35 @@ HttpServer::~HttpServer() {
     }
 }
 
-QUrl HttpServer::url() const {
+QUrl HttpServer::url() const
+{
     return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()));
 }
 
-QUrl HttpServer::url(const QString& path) const {
+QUrl HttpServer::url(const QString& path) const
+{
     QUrl result = url();
     result.setPath(path);
     return result;
 }
 
-void HttpServer::setResponse(const QString& path, Response response) {
+void HttpServer::setResponse(const QString& path, Response response)
+{
     m_handlers.insert(path, [response](const Request&) { return response; });
 }
 
-void HttpServer::setHandler(const QString& path, Handler handler) {
+void HttpServer::setHandler(const QString& path, Handler handler)
+{
     m_handlers.insert(path, std::move(handler));
 }
 
-void HttpServer::setFallback(Handler handler) {
+void HttpServer::setFallback(Handler handler)
+{
     m_fallback = std::move(handler);
 }
 
-QList<HttpServer::Request> HttpServer::requests(const QString& path) const {
+QList<HttpServer::Request> HttpServer::requests(const QString& path) const
+{
     QList<Request> matching;
     for (const Request& request : m_requests) {
         if (request.path == path)
@@ -131,7 +145,8 @@ QList<HttpServer::Request> HttpServer::requests(const QString& path) const {
     return matching;
 }
 
-void HttpServer::accept() {
+void HttpServer::accept()
+{
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         socket->setParent(this);
         m_pending.insert(socket, {});
@@ -144,7 +159,8 @@ void HttpServer::accept() {
     }
 }
 
-void HttpServer::readFrom(QTcpSocket* socket) {
+void HttpServer::readFrom(QTcpSocket* socket)
+{
     auto pending = m_pending.find(socket);
     if (pending == m_pending.end())
         return;
@@ -158,7 +174,8 @@ void HttpServer::readFrom(QTcpSocket* socket) {
     answer(socket, request);
 }
 
-void HttpServer::answer(QTcpSocket* socket, const Request& request) {
+void HttpServer::answer(QTcpSocket* socket, const Request& request)
+{
     const Handler handler = m_handlers.value(request.path, m_fallback);
     const Response response = handler ? handler(request) : Response::text("not found", "text/plain", 404);
     if (response.never)

@@ -6,7 +6,10 @@
 #include <ostream>
 
 // Readable failure messages for Qt values in GoogleTest assertions.
-inline void PrintTo(const QString& value, std::ostream* os) { *os << '"' << value.toStdString() << '"'; }
+inline void PrintTo(const QString& value, std::ostream* os)
+{
+    *os << '"' << value.toStdString() << '"';
+}
 
 inline void PrintTo(const QStringList& value, std::ostream* os)
 {

@@ -47,8 +47,7 @@ StandinTools::StandinTools(QString resourceDir, QStringList toolNames)
             continue;
         if (!QFile::copy(programPath(), target))
             qWarning("StandinTools: cannot install %s as %s", qPrintable(programPath()), qPrintable(target));
-        QFile::setPermissions(target, QFile::permissions(target) | QFile::ExeOwner | QFile::ExeGroup |
-                                          QFile::ExeOther);
+        QFile::setPermissions(target, QFile::permissions(target) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
     }
     QFile::remove(filePath("standin-state.json"));
     QFile::remove(filePath("standin-calls.jsonl"));

@@ -38,8 +38,17 @@ TempHome::~TempHome()
     restore("XDG_CONFIG_HOME", m_oldConfigHome);
 }
 
-QString TempHome::supportDirectory() const { return filePath(QStringLiteral("support/Quorrel")); }
+QString TempHome::supportDirectory() const
+{
+    return filePath(QStringLiteral("support/Quorrel"));
+}
 
-QString TempHome::resourceDirectory() const { return filePath(QStringLiteral("resources")); }
+QString TempHome::resourceDirectory() const
+{
+    return filePath(QStringLiteral("resources"));
+}
 
-QString TempHome::filePath(const QString& relative) const { return QDir(m_dir.path()).filePath(relative); }
+QString TempHome::filePath(const QString& relative) const
+{
+    return QDir(m_dir.path()).filePath(relative);
+}

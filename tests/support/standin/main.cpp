@@ -78,8 +78,8 @@ QJsonObject readObject(const QString& path)
 
 QByteArray decodeBase64(const QJsonValue& value)
 {
-    const auto decoded = QByteArray::fromBase64Encoding(value.toString().toLatin1(),
-                                                        QByteArray::AbortOnBase64DecodingErrors);
+    const auto decoded =
+        QByteArray::fromBase64Encoding(value.toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
         throw scenarioError(QStringLiteral("invalid base64 in a step"));
     return *decoded;
@@ -265,8 +265,8 @@ private:
             if (!rule.contains(QLatin1String("times")) && changes.isEmpty())
                 return rule;
             QSaveFile state(filePath("standin-state.json"));
-            if (!state.open(QIODevice::WriteOnly) || state.write(QJsonDocument(m_state).toJson()) < 0 ||
-                !state.commit())
+            if (!state.open(QIODevice::WriteOnly) || state.write(QJsonDocument(m_state).toJson()) < 0
+                || !state.commit())
                 throw scenarioError(QStringLiteral("cannot write %1").arg(state.fileName()));
             return rule;
         }
@@ -289,8 +289,8 @@ private:
         const auto at = [&](const char* key) { return step.value(QLatin1String(key)); };
         if (has("out") || has("err")) {
             const QJsonValue end = at("end");
-            const QString text = expand((has("out") ? at("out") : at("err")).toString(), iteration) +
-                                 (end.isString() ? end.toString() : QStringLiteral("\n"));
+            const QString text = expand((has("out") ? at("out") : at("err")).toString(), iteration)
+                                 + (end.isString() ? end.toString() : QStringLiteral("\n"));
             emitBytes(has("out") ? stdout : stderr, text.toUtf8());
         } else if (has("outRaw")) {
             emitBytes(stdout, decodeBase64(at("outRaw")));
