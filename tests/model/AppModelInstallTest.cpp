@@ -130,6 +130,17 @@ TEST(AppModelInstall, WifiPhoneAndIdeviceIdOnlyPhoneGoStraightToIdeviceinstaller
     EXPECT_EQ(logTexts(f.model).last(), "Приложение установлено на Кабельный (ideviceinstaller, кабель)");
 }
 
+TEST(AppModelInstall, WifiPhoneWithoutIdeviceinstallerExplainsWhatIsMissing)
+{
+    Fixture f({}, "no", "yes");
+    f.findPhones();
+    QFile::remove(f.tools.path("ideviceinstaller"));
+    AsyncTest::await(f.model.installOnDevice(app, std::nullopt));
+    EXPECT_EQ(f.model.activity(app.adamID),
+              AppActivity::failed(
+                  "Телефон виден только по Wi-Fi. Подключи кабелем или поставь: brew install ideviceinstaller"));
+}
+
 TEST(AppModelInstall, WithoutAPhoneOnlyTheAlertAppears)
 {
     Fixture f({}, "no", "no");
