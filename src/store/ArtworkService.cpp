@@ -7,14 +7,14 @@
 #include "common/ReferenceDate.h"
 #include "process/Tools.h"
 
+#include <QCoroNetworkReply>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSet>
 #include <QUrlQuery>
-
-#include <QCoroNetworkReply>
 
 #include <algorithm>
 #include <memory>
@@ -66,9 +66,12 @@ QCoro::Task<QHash<qint64, ArtworkService::Info>> ArtworkService::info(QList<qint
 {
     loadCacheIfNeeded();
     QList<qint64> missing;
+    QSet<qint64> queued; // keeps the asking order while dropping repeats in linear time
     for (const qint64 id : std::as_const(appIDs)) {
-        if (!m_cache.contains(id) && !missing.contains(id))
+        if (!m_cache.contains(id) && !queued.contains(id)) {
+            queued.insert(id);
             missing.append(id);
+        }
     }
     for (qsizetype start = 0; start < missing.size(); start += batchSize)
         co_await fetch(missing.mid(start, batchSize));
