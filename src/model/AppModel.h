@@ -1,14 +1,5 @@
 #pragma once
 
-#include <QDateTime>
-#include <QList>
-#include <QObject>
-#include <QPointer>
-#include <QSet>
-#include <QString>
-#include <QTimer>
-#include <QUuid>
-
 #include "device/CfgUtil.h"
 #include "device/Device.h"
 #include "device/DeviceAppsReader.h"
@@ -24,7 +15,15 @@
 #include "store/IPATool.h"
 #include "store/PurchasedApp.h"
 
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QTimer>
 #include <QUrl>
+#include <QUuid>
 
 #include <QCoroTask>
 
