@@ -14,6 +14,19 @@
 
 namespace {
 
+// Serialises `root` with `write` (plist_to_bin or plist_to_xml) and frees it.
+template <typename Writer>
+QByteArray consumed(plist_t root, Writer write)
+{
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    write(root, &bytes, &length);
+    const QByteArray result(bytes, static_cast<qsizetype>(length));
+    std::free(bytes);
+    plist_free(root);
+    return result;
+}
+
 plist_t strings(std::initializer_list<const char*> values)
 {
     plist_t array = plist_new_array();
@@ -60,13 +73,7 @@ QByteArray metadata(int index)
     plist_dict_set_item(download, "purchaseDate", plist_new_string("2015-02-01T10:11:12Z"));
     plist_dict_set_item(dict, "com.apple.iTunesStore.downloadInfo", download);
 
-    char* bytes = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(dict, &bytes, &length);
-    const QByteArray result(bytes, static_cast<qsizetype>(length));
-    std::free(bytes);
-    plist_free(dict);
-    return result;
+    return consumed(dict, plist_to_bin);
 }
 
 QByteArray appList(int count)
@@ -101,13 +108,7 @@ QByteArray appList(int count)
                             plist_new_data(meta.constData(), static_cast<uint64_t>(meta.size())));
         plist_array_append_item(apps, app);
     }
-    char* xml = nullptr;
-    uint32_t length = 0;
-    plist_to_xml(apps, &xml, &length);
-    const QByteArray result(xml, static_cast<qsizetype>(length));
-    std::free(xml);
-    plist_free(apps);
-    return result;
+    return consumed(apps, plist_to_xml);
 }
 
 void ParseAndSortPhoneApps(benchmark::State& state)

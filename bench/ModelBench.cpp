@@ -236,24 +236,32 @@ qsizetype callCount(const StandinTools& tools)
     return count;
 }
 
-// Once the phone is known and its apps are read, every pass finds nothing new.
-bool settle(AppModel& model)
-{
-    AsyncTest::await(model.refreshDevices());
-    return model.devices().size() == 1
-           && AsyncTest::waitUntil([&] { return !model.loadingInstalledApps() && !model.installedApps().isEmpty(); });
-}
+// One phone, already known and its apps read, so every pass finds nothing new.
+struct IdlePhone {
+    TempHome home;
+    StandinTools tools{home.resourceDirectory()};
+    AppModel model;
+    bool settled = false;
+
+    IdlePhone()
+    {
+        tools.setScenario(onePhone());
+        AsyncTest::await(model.refreshDevices());
+        settled = model.devices().size() == 1 && AsyncTest::waitUntil([&] {
+                      return !model.loadingInstalledApps() && !model.installedApps().isEmpty();
+                  });
+    }
+};
 
 void IdleWatchPass(benchmark::State& state)
 {
-    TempHome home;
-    StandinTools tools(home.resourceDirectory());
-    tools.setScenario(onePhone());
-    AppModel model;
-    if (!settle(model)) {
+    IdlePhone phone;
+    if (!phone.settled) {
         state.SkipWithError("the phone was not found");
         return;
     }
+    StandinTools& tools = phone.tools;
+    AppModel& model = phone.model;
     double threadCpu = 0;
     double processCpu = 0;
     qsizetype children = 0;
@@ -283,14 +291,13 @@ int idleSeconds()
 
 void IdleWatchShare(benchmark::State& state)
 {
-    TempHome home;
-    StandinTools tools(home.resourceDirectory());
-    tools.setScenario(onePhone());
-    AppModel model;
-    if (!settle(model)) {
+    IdlePhone phone;
+    if (!phone.settled) {
         state.SkipWithError("the phone was not found");
         return;
     }
+    StandinTools& tools = phone.tools;
+    AppModel& model = phone.model;
     const int seconds = idleSeconds();
     for (auto _ : state) {
         const qsizetype callsBefore = callCount(tools);

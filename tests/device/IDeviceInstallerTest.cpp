@@ -53,7 +53,7 @@ TEST(IDeviceInstaller, FailureIsTextOnEitherStreamNotOnlyTheStatus)
     EXPECT_TRUE(failed(1, "", ""));
 }
 
-TEST(IDeviceInstaller, InstallsWithTheLocatedToolsDialectAskingOnce)
+TEST(IDeviceInstaller, InstallsWithTheLocatedDialectAskingOnceAndReadsFailuresFromEitherStream)
 {
     TempHome home;
     StandinTools tools(home.resourceDirectory());
@@ -62,6 +62,11 @@ TEST(IDeviceInstaller, InstallsWithTheLocatedToolsDialectAskingOnce)
         rule("ideviceinstaller", {"-u", "U1", "-i", "/ipa/App 1.ipa"},
              {out("Uploading App 1.ipa package contents... DONE."), out("Install: CreatingStagingDirectory (5%)", "\r"),
               out("Install: InstallingApplication (60%)", "\r"), out("Install: Complete", "\n")}),
+        rule("ideviceinstaller", {"-u", "U2", "-i", "/ipa/B.ipa"},
+             {out("Install: VerifyingApplication (40%)", "\r"),
+              err("ERROR: Install failed. Got error \"ApplicationVerificationFailed\" with code 0xe8008015: "
+                  "A valid provisioning profile for this executable was not found.")}),
+        rule("ideviceinstaller", {"-u", "U2", "-i", "/ipa/C.ipa"}, {err("No device found.")}),
     }));
     QList<std::pair<double, QString>> seen;
     const auto record = [&](double fraction, const QString& step) { seen.append({fraction, step}); };
@@ -69,26 +74,13 @@ TEST(IDeviceInstaller, InstallsWithTheLocatedToolsDialectAskingOnce)
     AsyncTest::await(IDeviceInstaller().install("/ipa/App 1.ipa", "U1", record));
     EXPECT_EQ(seen.size(), 4);
     EXPECT_EQ(seen.first(), std::make_pair(0.05, QString("Install: CreatingStagingDirectory")));
-    const QList<QStringList> calls = tools.calls("ideviceinstaller");
-    EXPECT_EQ(calls.count(QStringList{"--help"}), 1);
-}
 
-TEST(IDeviceInstaller, ErrorOnStandardErrorWithStatusZeroIsAFailure)
-{
-    TempHome home;
-    StandinTools tools(home.resourceDirectory());
-    tools.setScenario(scenario({
-        rule("ideviceinstaller", {"--help"}, {out(modernHelp())}),
-        rule("ideviceinstaller", {"-u", "U2", "install", "/ipa/B.ipa"},
-             {out("Install: VerifyingApplication (40%)", "\r"),
-              err("ERROR: Install failed. Got error \"ApplicationVerificationFailed\" with code 0xe8008015: "
-                  "A valid provisioning profile for this executable was not found.")}),
-        rule("ideviceinstaller", {"-u", "U2", "install", "/ipa/C.ipa"}, {err("No device found.")}),
-    }));
+    // Exit status 0 both times: the text on standard error is what fails them.
     EXPECT_EQ(installFailure("/ipa/B.ipa", "U2"),
               "ERROR: Install failed. Got error \"ApplicationVerificationFailed\" with code 0xe8008015: A valid "
               "provisioning profile for this executable was not found.\n\nInstall: VerifyingApplication (40%)");
     EXPECT_EQ(installFailure("/ipa/C.ipa", "U2"), "iPhone не найден — проверь кабель");
+    EXPECT_EQ(tools.calls("ideviceinstaller").count(QStringList{"--help"}), 1);
 }
 
 TEST(IDeviceInstaller, MissingToolIsNotInstalled)

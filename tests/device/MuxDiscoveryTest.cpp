@@ -33,14 +33,6 @@ TEST(Device, DerivedIdentityAndSubtitle)
     EXPECT_FALSE(cable.canUseCfgutil());
     cable.ecid.reset();
     EXPECT_EQ(cable.id(), "Анна");
-
-    // An empty model is a known value, unlike an absent one; equality and hashing agree.
-    Device absent = wifi;
-    Device empty = wifi;
-    empty.model = QString();
-    EXPECT_NE(absent, empty);
-    EXPECT_NE(qHash(absent), qHash(empty));
-    EXPECT_EQ(qHash(absent), qHash(Device(wifi)));
 }
 
 TEST(MuxDiscovery, ParsesUdidsTrimmingOnlyBlanks)

@@ -83,26 +83,6 @@ TEST(Standin, ChoosesExactArgumentsThenPatternThenDefaultRule)
     EXPECT_EQ(tools.calls(QStringLiteral("ideviceinfo")), QList<QStringList>{words("-u abc")});
 }
 
-TEST(Standin, KeepsStreamsLineEndingsAndRawBytesApart)
-{
-    QTemporaryDir dir;
-    StandinTools tools(dir.path());
-    tools.setScenario(scenario(R"({"rules": [{"tool": "ideviceinstaller", "exit": 3, "steps": [
-        {"out": "first"},
-        {"err": "50%", "end": "\r"},
-        {"outRaw": "/wA="},
-        {"err": "done", "end": "\r\n"},
-        {"out": "no ending", "end": ""},
-        {"repeat": 3, "steps": [{"err": "{i}"}]}
-    ]}]})"));
-
-    const Result result = run(tools, QStringLiteral("ideviceinstaller"), {});
-    EXPECT_EQ(result.out, QByteArray("first\n\xff\x00no ending", 17));
-    EXPECT_EQ(result.err, "50%\rdone\r\n0\n1\n2\n");
-    EXPECT_EQ(result.exitCode, 3);
-    EXPECT_EQ(result.exitStatus, QProcess::NormalExit);
-}
-
 TEST(Standin, RulesFollowAndChangeState)
 {
     QTemporaryDir dir;
@@ -134,27 +114,6 @@ TEST(Standin, RulesFollowAndChangeState)
     EXPECT_EQ(ipatool("purchase").exitCode, 127);
 }
 
-TEST(Standin, ConcurrentCallsShareOneUseOfALimitedRule)
-{
-    QTemporaryDir dir;
-    StandinTools tools(dir.path());
-    tools.setScenario(scenario(R"({"rules": [
-        {"tool": "idevice_id", "times": 1, "steps": [{"out": "first"}]},
-        {"tool": "idevice_id", "steps": [{"out": "later"}]}
-    ]})"));
-
-    std::vector<std::unique_ptr<QProcess>> processes;
-    for (int i = 0; i < 6; ++i) {
-        processes.push_back(std::make_unique<QProcess>());
-        startClean(*processes.back(), tools.path(QStringLiteral("idevice_id")), {QString::number(i)});
-    }
-    int firsts = 0;
-    for (const auto& process : processes)
-        firsts += finish(*process).out == "first\n" ? 1 : 0;
-    EXPECT_EQ(firsts, 1);
-    EXPECT_EQ(tools.calls(QStringLiteral("idevice_id")).size(), 6);
-}
-
 TEST(Standin, WritesFileGraduallyWhilePrintingAsItGoes)
 {
     QTemporaryDir dir;
@@ -183,37 +142,6 @@ TEST(Standin, WritesFileGraduallyWhilePrintingAsItGoes)
     EXPECT_GE(partialSizes.size(), 3);
     EXPECT_EQ(QFileInfo(target).size(), 100000);
     EXPECT_EQ(result.out, QStringLiteral("saved ||{arg:x}|{nope}|{i}|%1\n").arg(tools.resourceDir()).toUtf8());
-}
-
-TEST(Standin, WritingIntoMissingFolderFailsLikeARealTool)
-{
-    QTemporaryDir dir;
-    StandinTools tools(dir.path());
-    tools.setScenario(scenario(R"({"rules": [{"tool": "ipatool", "steps": [
-        {"write": "{arg:0}", "bytes": 10}, {"out": "unreachable"}
-    ]}]})"));
-    const QString target = dir.filePath(QStringLiteral("missing/app.ipa"));
-
-    const Result result = run(tools, QStringLiteral("ipatool"), {target});
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, QStringLiteral("open failed: %1\n").arg(target).toUtf8());
-    EXPECT_TRUE(result.out.isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("missing"))));
-}
-
-TEST(Standin, SignalStepCrashesTheProcess)
-{
-    QTemporaryDir dir;
-    StandinTools tools(dir.path());
-    tools.setScenario(scenario(R"({"rules": [
-        {"tool": "cfgutil", "args": ["kill"], "steps": [{"out": "before"}, {"signal": "KILL"}]},
-        {"tool": "cfgutil", "args": ["segv"], "steps": [{"signal": "SEGV"}]}
-    ]})"));
-
-    const Result killed = run(tools, QStringLiteral("cfgutil"), {QStringLiteral("kill")});
-    EXPECT_EQ(killed.exitStatus, QProcess::CrashExit);
-    EXPECT_EQ(killed.out, "before\n");
-    EXPECT_EQ(run(tools, QStringLiteral("cfgutil"), {QStringLiteral("segv")}).exitStatus, QProcess::CrashExit);
 }
 
 TEST(Standin, BrokenScenarioIsReportedNotCrashedOn)
