@@ -1,0 +1,195 @@
+#include "ui/RowDelegate.h"
+
+#include "ui/RowPaint.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QHelpEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionButton>
+#include <QToolTip>
+
+namespace {
+
+constexpr int buttonHeight = 26;
+constexpr int rowMargin = 10;
+
+} // namespace
+
+RowDelegate::RowDelegate(QAbstractItemView* view)
+    : QStyledItemDelegate(view)
+    , m_view(view)
+{
+    view->setMouseTracking(true);
+    view->viewport()->setAttribute(Qt::WA_Hover);
+    m_animation.setInterval(50);
+    connect(&m_animation, &QTimer::timeout, this, [this] {
+        m_phase = (m_phase + 18) % 360;
+        m_view->viewport()->update();
+    });
+}
+
+void RowDelegate::setAnimating(bool animating)
+{
+    if (animating && !m_animation.isActive())
+        m_animation.start();
+    else if (!animating)
+        m_animation.stop();
+}
+
+QSize RowDelegate::buttonSize(const QString& text, bool borderless)
+{
+    if (borderless || text.isEmpty())
+        return {buttonHeight, buttonHeight};
+    return {QFontMetrics(RowPaint::font(0.95)).horizontalAdvance(text) + 24, buttonHeight};
+}
+
+QRect RowDelegate::contentRect(const QStyleOptionViewItem& option)
+{
+    return option.rect.adjusted(rowMargin, 0, -rowMargin, 0);
+}
+
+void RowDelegate::paintBackground(QPainter* painter, const QStyleOptionViewItem& option) const
+{
+    // Selection is not a thing in these lists; a faint hover keeps the row under the pointer easy to follow.
+    if (option.state & QStyle::State_MouseOver) {
+        QColor hover = option.palette.color(QPalette::Text);
+        hover.setAlphaF(0.04);
+        painter->fillRect(option.rect, hover);
+    }
+    QColor line = option.palette.color(QPalette::Text);
+    line.setAlphaF(0.08);
+    painter->fillRect(
+        QRect(option.rect.left() + rowMargin, option.rect.bottom(), option.rect.width() - 2 * rowMargin, 1), line);
+}
+
+void RowDelegate::paintControls(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    for (const Control& control : controls(option.rect, index)) {
+        const bool hovered = m_hoverIndex == index && m_hoverID == control.id;
+        const bool pressed = hovered && m_pressedIndex == index && m_pressedID == control.id;
+        if (control.borderless) {
+            if (hovered && control.enabled) {
+                painter->save();
+                painter->setRenderHint(QPainter::Antialiasing);
+                QColor hover = option.palette.color(QPalette::Text);
+                hover.setAlphaF(pressed ? 0.16 : 0.08);
+                painter->setPen(Qt::NoPen);
+                painter->setBrush(hover);
+                painter->drawRoundedRect(control.rect, 6, 6);
+                painter->restore();
+            }
+            const int side = 18;
+            const QRect iconRect(control.rect.center().x() - side / 2 + 1, control.rect.center().y() - side / 2 + 1,
+                                 side, side);
+            control.icon.paint(painter, iconRect, Qt::AlignCenter, control.enabled ? QIcon::Normal : QIcon::Disabled);
+            continue;
+        }
+        QStyleOptionButton button;
+        button.initFrom(widget);
+        button.rect = control.rect;
+        button.text = control.text;
+        button.icon = control.icon;
+        button.iconSize = QSize(14, 14);
+        button.fontMetrics = QFontMetrics(RowPaint::font(0.95));
+        button.state = QStyle::State_Raised;
+        if (control.enabled)
+            button.state |= QStyle::State_Enabled;
+        else
+            button.state &= ~QStyle::State_Enabled;
+        if (hovered && control.enabled)
+            button.state |= QStyle::State_MouseOver;
+        if (pressed && control.enabled)
+            button.state |= QStyle::State_Sunken;
+        if (control.prominent && control.enabled) {
+            button.palette.setColor(QPalette::Button, option.palette.color(QPalette::Highlight));
+            button.palette.setColor(QPalette::ButtonText, option.palette.color(QPalette::HighlightedText));
+        }
+        painter->save();
+        painter->setFont(RowPaint::font(0.95));
+        style->drawControl(QStyle::CE_PushButton, &button, painter, widget);
+        painter->restore();
+    }
+}
+
+std::optional<RowDelegate::Control> RowDelegate::controlAt(const QModelIndex& index, const QPoint& pos) const
+{
+    const QRect rowRect = m_view->visualRect(index);
+    for (const Control& control : controls(rowRect, index)) {
+        if (control.rect.contains(pos))
+            return control;
+    }
+    return std::nullopt;
+}
+
+QRect RowDelegate::controlRect(const QModelIndex& index, const QString& id) const
+{
+    for (const Control& control : controls(m_view->visualRect(index), index)) {
+        if (control.id == id)
+            return control.rect;
+    }
+    return {};
+}
+
+bool RowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                              const QModelIndex& index)
+{
+    switch (event->type()) {
+    case QEvent::MouseMove: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const std::optional<Control> control = controlAt(index, mouse->position().toPoint());
+        const QString id = control ? control->id : QString();
+        if (m_hoverIndex != index || m_hoverID != id) {
+            m_hoverIndex = index;
+            m_hoverID = id;
+            m_view->viewport()->update();
+        }
+        break;
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const std::optional<Control> control = controlAt(index, mouse->position().toPoint());
+        if (mouse->button() != Qt::LeftButton || !control || !control->enabled)
+            break;
+        m_pressedIndex = index;
+        m_pressedID = control->id;
+        m_hoverIndex = index;
+        m_hoverID = control->id;
+        m_view->viewport()->update(option.rect);
+        return true;
+    }
+    case QEvent::MouseButtonRelease: {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const std::optional<Control> control = controlAt(index, mouse->position().toPoint());
+        const bool hit = control && control->enabled && m_pressedIndex == index && m_pressedID == control->id;
+        m_pressedIndex = QPersistentModelIndex();
+        m_pressedID.clear();
+        m_view->viewport()->update(option.rect);
+        if (!hit)
+            break;
+        const QRect anchor(m_view->viewport()->mapToGlobal(control->rect.topLeft()), control->rect.size());
+        Q_EMIT controlClicked(index, control->id, anchor);
+        return true;
+    }
+    default:
+        break;
+    }
+    return QStyledItemDelegate::editorEvent(event, model, option, index);
+}
+
+bool RowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                            const QModelIndex& index)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const std::optional<Control> control = controlAt(index, event->pos());
+        if (control && !control->toolTip.isEmpty()) {
+            QToolTip::showText(event->globalPos(), control->toolTip, view, control->rect);
+            return true;
+        }
+    }
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
+}

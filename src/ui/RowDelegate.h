@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QIcon>
+#include <QList>
+#include <QPersistentModelIndex>
+#include <QRect>
+#include <QStyledItemDelegate>
+#include <QTimer>
+
+class QAbstractItemView;
+
+/// A list row with buttons drawn into it: the row's own painting comes from the subclass, the
+/// buttons' painting, pressing, hovering and tooltips from here. No widget per row, so a list of
+/// ten thousand stays cheap.
+class RowDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    struct Control {
+        QString id;
+        QRect rect;
+        QString text;
+        QIcon icon;
+        QString toolTip;
+        bool enabled = true;
+        bool prominent = false;
+        bool borderless = false; // an icon that opens a menu
+    };
+
+    explicit RowDelegate(QAbstractItemView* view);
+
+    /// Repaints the view a few times a second while some row shows a spinner.
+    void setAnimating(bool animating);
+    int phase() const { return m_phase; }
+
+    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) override;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+
+    /// The controls of the row at `index` laid out in `rowRect`, right to left from its right edge.
+    virtual QList<Control> controls(const QRect& rowRect, const QModelIndex& index) const = 0;
+    /// Where a control of that row is, in view coordinates (tests press them there).
+    QRect controlRect(const QModelIndex& index, const QString& id) const;
+
+    /// A small button's size for `text` (or an icon alone when empty).
+    static QSize buttonSize(const QString& text, bool borderless);
+
+Q_SIGNALS:
+    /// `anchor` is the control's rectangle in global coordinates, for a menu to open under it.
+    void controlClicked(const QModelIndex& index, const QString& id, const QRect& anchor);
+
+protected:
+    void paintControls(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const;
+    /// The row's area inside its margins.
+    static QRect contentRect(const QStyleOptionViewItem& option);
+    void paintBackground(QPainter* painter, const QStyleOptionViewItem& option) const;
+
+    QAbstractItemView* m_view;
+
+private:
+    std::optional<Control> controlAt(const QModelIndex& index, const QPoint& pos) const;
+
+    QTimer m_animation;
+    int m_phase = 0;
+    QPersistentModelIndex m_pressedIndex;
+    QString m_pressedID;
+    QPersistentModelIndex m_hoverIndex;
+    QString m_hoverID;
+};
