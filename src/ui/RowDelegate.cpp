@@ -45,9 +45,9 @@ QSize RowDelegate::buttonSize(const QString& text, bool borderless)
     return {QFontMetrics(RowPaint::font(0.95)).horizontalAdvance(text) + 24, buttonHeight};
 }
 
-QRect RowDelegate::contentRect(const QStyleOptionViewItem& option)
+QRect RowDelegate::contentRect(const QRect& rowRect)
 {
-    return option.rect.adjusted(rowMargin, 0, -rowMargin, 0);
+    return rowRect.adjusted(rowMargin, 0, -rowMargin, 0);
 }
 
 void RowDelegate::paintBackground(QPainter* painter, const QStyleOptionViewItem& option) const

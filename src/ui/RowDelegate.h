@@ -52,7 +52,8 @@ Q_SIGNALS:
 protected:
     void paintControls(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const;
     /// The row's area inside its margins.
-    static QRect contentRect(const QStyleOptionViewItem& option);
+    static QRect contentRect(const QStyleOptionViewItem& option) { return contentRect(option.rect); }
+    static QRect contentRect(const QRect& rowRect);
     void paintBackground(QPainter* painter, const QStyleOptionViewItem& option) const;
 
     QAbstractItemView* m_view;

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "ui/RowDelegate.h"
+
+class ArtworkCache;
+class LibraryListModel;
+struct PurchasedApp;
+
+/// One app of the library: icon, name with the "not in the store" badge, subtitle and downloaded
+/// mark, the live activity, the install button and the row menu.
+class AppRowDelegate : public RowDelegate {
+    Q_OBJECT
+public:
+    AppRowDelegate(QAbstractItemView* view, LibraryListModel* rows, ArtworkCache* artwork);
+
+    static inline const QString installID = QStringLiteral("install");
+    static inline const QString menuID = QStringLiteral("menu");
+    static constexpr int rowHeight = 54;
+    static constexpr int iconSide = 40;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QList<Control> controls(const QRect& rowRect, const QModelIndex& index) const override;
+
+    /// The line under the name: bundle id, version and purchase date.
+    static QString subtitle(const PurchasedApp& app);
+
+private:
+    LibraryListModel* m_rows;
+    ArtworkCache* m_artwork;
+};

@@ -1,0 +1,86 @@
+#include "ui/ArtworkCache.h"
+
+#include <QImage>
+#include <QNetworkReply>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace {
+
+constexpr int cornerRadius = 9;
+constexpr int timeoutMs = 15000;
+
+QPixmap rounded(const QImage& image, QSize pixels, qreal ratio)
+{
+    QPixmap result(pixels);
+    result.fill(Qt::transparent);
+    QPainter painter(&result);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    QPainterPath clip;
+    clip.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(pixels)), cornerRadius * ratio, cornerRadius * ratio);
+    painter.setClipPath(clip);
+    const QImage scaled = image.scaled(pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    painter.drawImage(QPoint((pixels.width() - scaled.width()) / 2, (pixels.height() - scaled.height()) / 2), scaled);
+    painter.end();
+    result.setDevicePixelRatio(ratio);
+    return result;
+}
+
+} // namespace
+
+ArtworkCache::ArtworkCache(QObject* parent)
+    : QObject(parent)
+    // Pixmap cost is in kilobytes: room for a few thousand icons of a list row.
+    , m_icons(64 * 1024)
+{
+    m_network.setTransferTimeout(timeoutMs);
+    connect(&m_network, &QNetworkAccessManager::finished, this, &ArtworkCache::finished);
+}
+
+const QPixmap* ArtworkCache::icon(const QUrl& url, int side, qreal devicePixelRatio)
+{
+    if (const QPixmap* cached = m_icons.object(url))
+        return cached;
+    if (m_failed.contains(url) || !url.isValid())
+        return nullptr;
+    m_requests.insert(url, {side, devicePixelRatio});
+    if (m_queued.contains(url))
+        m_queue.removeOne(url);
+    m_queued.insert(url);
+    m_queue.append(url);
+    pump();
+    return nullptr;
+}
+
+void ArtworkCache::pump()
+{
+    while (m_running < maxConcurrent && !m_queue.isEmpty()) {
+        const QUrl url = m_queue.takeLast();
+        ++m_running;
+        QNetworkRequest request(url);
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+        m_network.get(request);
+    }
+}
+
+void ArtworkCache::finished(QNetworkReply* reply)
+{
+    reply->deleteLater();
+    --m_running;
+    const QUrl url = reply->request().url();
+    m_queued.remove(url);
+    QImage image;
+    if (reply->error() == QNetworkReply::NoError)
+        image.loadFromData(reply->readAll());
+    const Request wanted = m_requests.take(url);
+    const QSize pixels = QSize(wanted.side, wanted.side) * wanted.ratio;
+    if (image.isNull() || pixels.isEmpty()) {
+        m_failed.insert(url);
+    } else {
+        auto* pixmap = new QPixmap(rounded(image, pixels, wanted.ratio));
+        m_icons.insert(url, pixmap, qMax(1, pixels.width() * pixels.height() * 4 / 1024));
+        Q_EMIT loaded(url);
+    }
+    pump();
+}

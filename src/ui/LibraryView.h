@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QWidget>
+
+class AppModel;
+class AppRowDelegate;
+class ArtworkCache;
+class LibraryListModel;
+class Navigation;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+
+/// The purchase history, all of it or only the apps gone from the store: search, the first
+/// fetch's progress, the rows, or why there is nothing to show.
+class LibraryView : public QWidget {
+    Q_OBJECT
+public:
+    LibraryView(AppModel* model, Navigation* navigation, bool onlyGone, ArtworkCache* artwork,
+                QWidget* parent = nullptr);
+
+    QListView* list() const { return m_list; }
+    LibraryListModel* rows() const { return m_rows; }
+    AppRowDelegate* delegate() const { return m_delegate; }
+
+private:
+    void showState();
+    void updateAnimation();
+    void controlClicked(const QModelIndex& index, const QString& id, const QRect& anchor);
+    void openMenu(int row, const QRect& anchor);
+
+    AppModel* m_model;
+    Navigation* m_navigation;
+    bool m_onlyGone;
+    QLineEdit* m_search;
+    QPushButton* m_refresh;
+    QStackedWidget* m_states;
+    QWidget* m_loading;
+    QProgressBar* m_progress;
+    QLabel* m_status;
+    QListView* m_list;
+    QWidget* m_empty;
+    LibraryListModel* m_rows;
+    AppRowDelegate* m_delegate;
+};
