@@ -9,6 +9,12 @@
 #include <QPixmapCache>
 #include <QSvgRenderer>
 
+// The pictures live in the interface library, which is static: its resources must be pulled in by hand.
+static void loadIconResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace {
 
 const QHash<QString, QString>& files()
@@ -39,6 +45,8 @@ const QHash<QString, QString>& files()
 
 QString resourcePath(const QString& symbol)
 {
+    static const bool loaded = (loadIconResources(), true);
+    Q_UNUSED(loaded);
     const QString file = files().value(symbol);
     return file.isEmpty() ? QString() : QStringLiteral(":/icons/") + file + QStringLiteral(".svg");
 }

@@ -100,6 +100,7 @@ LibraryView::LibraryView(AppModel* model, Navigation* navigation, bool onlyGone,
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_empty->setObjectName(prefix + QStringLiteral("Empty"));
+    m_loading->setObjectName(prefix + QStringLiteral("Loading"));
 
     m_states->addWidget(m_loading);
     m_states->addWidget(m_list);

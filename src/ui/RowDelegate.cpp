@@ -96,10 +96,12 @@ void RowDelegate::paintControls(QPainter* painter, const QStyleOptionViewItem& o
         button.iconSize = QSize(14, 14);
         button.fontMetrics = QFontMetrics(RowPaint::font(0.95));
         button.state = QStyle::State_Raised;
-        if (control.enabled)
+        if (control.enabled) {
             button.state |= QStyle::State_Enabled;
-        else
+        } else {
             button.state &= ~QStyle::State_Enabled;
+            button.palette.setCurrentColorGroup(QPalette::Disabled);
+        }
         if (hovered && control.enabled)
             button.state |= QStyle::State_MouseOver;
         if (pressed && control.enabled)

@@ -1,0 +1,144 @@
+#include "ui/AccountFooter.h"
+
+#include "BuildConfig.h"
+#include "model/AppModel.h"
+#include "process/Tools.h"
+#include "ui/Icons.h"
+#include "ui/RowPaint.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QProgressBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* makeLabel(const QString& name, const QFont& font, const QColor& color, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    return label;
+}
+
+QString versionText()
+{
+    return QStringLiteral("версия ") + QString::fromUtf8(BuildConfig::version) + QStringLiteral(" (")
+           + QString::fromUtf8(BuildConfig::buildNumber) + QStringLiteral(")");
+}
+
+} // namespace
+
+AccountFooter::AccountFooter(AppModel* model, QWidget* parent)
+    : QWidget(parent)
+    , m_model(model)
+    , m_accountRow(new QWidget(this))
+    , m_name(makeLabel(QStringLiteral("accountName"), RowPaint::font(0.95), palette().color(QPalette::WindowText),
+                       m_accountRow))
+    , m_email(makeLabel(QStringLiteral("accountEmail"), RowPaint::captionFont(), RowPaint::secondary(palette()),
+                        m_accountRow))
+    , m_menuButton(new QToolButton(m_accountRow))
+    , m_progress(new QProgressBar(this))
+    , m_status(
+          makeLabel(QStringLiteral("footerSyncStatus"), RowPaint::captionFont(), RowPaint::secondary(palette()), this))
+    , m_versionLine(
+          makeLabel(QStringLiteral("footerVersion"), RowPaint::font(0.8), RowPaint::tertiary(palette()), this))
+{
+    setObjectName(QStringLiteral("accountFooter"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(10, 0, 10, 10);
+    layout->setSpacing(6);
+    auto* divider = new QFrame(this);
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Plain);
+    divider->setForegroundRole(QPalette::Mid);
+    layout->addWidget(divider);
+
+    auto* row = new QHBoxLayout(m_accountRow);
+    row->setContentsMargins(0, 4, 0, 0);
+    row->setSpacing(8);
+    auto* person = new QLabel(m_accountRow);
+    person->setPixmap(
+        Icons::pixmap(QStringLiteral("person.crop.circle"), 24, RowPaint::secondary(palette()), devicePixelRatioF()));
+    row->addWidget(person);
+    auto* names = new QVBoxLayout;
+    names->setSpacing(1);
+    names->addWidget(m_name);
+    names->addWidget(m_email);
+    row->addLayout(names, 1);
+    m_menuButton->setObjectName(QStringLiteral("accountMenuButton"));
+    m_menuButton->setIcon(Icons::icon(QStringLiteral("ellipsis.circle")));
+    m_menuButton->setIconSize(QSize(18, 18));
+    m_menuButton->setAutoRaise(true);
+    m_menuButton->setPopupMode(QToolButton::InstantPopup);
+    m_menuButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+    row->addWidget(m_menuButton);
+    layout->addWidget(m_accountRow);
+
+    auto* menu = new QMenu(m_menuButton);
+    menu->setObjectName(QStringLiteral("accountMenu"));
+    menu->addAction(QStringLiteral("Обновить историю"), model, [model] { model->syncPurchases(true); });
+    menu->addAction(QStringLiteral("Открыть папку с IPA"), model,
+                    [model] { model->revealInFinder(Tools::downloadsDirectory()); });
+    menu->addSeparator();
+    QAction* signOut = menu->addAction(QStringLiteral("Выйти"), model, [model] { model->signOut(); });
+    signOut->setObjectName(QStringLiteral("signOutAction"));
+    m_menuButton->setMenu(menu);
+
+    m_progress->setObjectName(QStringLiteral("footerSyncProgress"));
+    m_progress->setRange(0, 1000);
+    m_progress->setTextVisible(false);
+    m_progress->setMaximumHeight(6);
+    layout->addWidget(m_progress);
+    m_status->setWordWrap(true);
+    layout->addWidget(m_status);
+    m_versionLine->setWordWrap(true);
+    layout->addWidget(m_versionLine);
+
+    connect(model, &AppModel::accountChanged, this, &AccountFooter::showAccount);
+    connect(model, &AppModel::syncProgressChanged, this, &AccountFooter::showSync);
+    connect(model, &AppModel::syncStatusChanged, this, &AccountFooter::showSync);
+    connect(model, &AppModel::lastSyncChanged, this, &AccountFooter::showSync);
+    showAccount();
+    showSync();
+}
+
+void AccountFooter::showAccount()
+{
+    const std::optional<IPATool::Account>& account = m_model->account();
+    m_accountRow->setVisible(account.has_value());
+    if (!account)
+        return;
+    m_name->setText(account->name);
+    m_email->setText(account->email);
+}
+
+void AccountFooter::showSync()
+{
+    const std::optional<double> progress = m_model->syncProgress();
+    m_progress->setVisible(progress.has_value());
+    m_status->setVisible(progress.has_value());
+    m_versionLine->setVisible(!progress);
+    if (progress) {
+        m_progress->setValue(qRound(*progress * 1000));
+        m_status->setText(m_model->syncStatus());
+        return;
+    }
+    const QString version = versionText();
+    if (const std::optional<QDateTime> last = m_model->lastSync()) {
+        const QLocale locale;
+        const QDateTime local = last->toLocalTime();
+        m_versionLine->setText(QStringLiteral("Обновлено ")
+                               + locale.toString(local.date(), QStringLiteral("d MMM yyyy")) + QStringLiteral(", ")
+                               + locale.toString(local.time(), QLocale::ShortFormat) + QStringLiteral(" · ") + version);
+    } else {
+        m_versionLine->setText(version);
+    }
+}
