@@ -1,0 +1,144 @@
+#include "ui/SignInView.h"
+
+#include "model/AppModel.h"
+#include "model/ModelTestSupport.h"
+#include "support/AsyncTest.h"
+#include "support/HttpServer.h"
+#include "support/QtPrinters.h"
+#include "support/StandinTools.h"
+#include "support/TempHome.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace ModelTest;
+
+namespace {
+
+const QString codeHint = "Apple прислал код на доверенное устройство — введи его.";
+
+struct SignInFixture {
+    TempHome home;
+    StandinTools tools{home.resourceDirectory(), {"ipatool"}};
+    HttpServer lookup;
+    AppModel model{AppModel::Endpoints{lookup.url()}};
+    QPointer<SignInView> view = new SignInView(&model);
+
+    SignInFixture()
+    {
+        lookup.setHandler("/lookup", [](const HttpServer::Request&) {
+            return HttpServer::Response::json(R"({"resultCount":0,"results":[]})");
+        });
+        view->show();
+    }
+    ~SignInFixture()
+    {
+        delete view;
+        model.stopDeviceWatch();
+    }
+
+    QLineEdit* field(const char* name) const { return view->findChild<QLineEdit*>(name); }
+    QPushButton* button() const { return view->findChild<QPushButton*>("signInButton"); }
+    QLabel* error() const { return view->findChild<QLabel*>("signInError"); }
+    bool idle() const { return field("signInEmail")->isEnabled(); }
+};
+
+QJsonObject loginAnswer(const QString& args, const QString& answer, int exit = 0)
+{
+    return rule("ipatool", "auth login " + QRegularExpression::escape(args) + "$", {out(answer)}, exit);
+}
+
+} // namespace
+
+TEST(SignInView, ButtonNeedsEmailAndPasswordAndAPlainFailureShowsItsText)
+{
+    SignInFixture f;
+    QFile::remove(f.tools.path("ipatool"));
+    EXPECT_FALSE(f.button()->isEnabled());
+    EXPECT_FALSE(f.field("signInCode")->isVisibleTo(f.view));
+    EXPECT_FALSE(f.error()->isVisibleTo(f.view));
+
+    QTest::keyClicks(f.field("signInPassword"), "secret");
+    EXPECT_FALSE(f.button()->isEnabled()) << "no e-mail";
+    QTest::keyClicks(f.field("signInEmail"), "ivan@example.com");
+    EXPECT_TRUE(f.button()->isEnabled());
+    f.field("signInPassword")->clear();
+    EXPECT_FALSE(f.button()->isEnabled()) << "empty password, whatever the e-mail";
+    QTest::keyClick(f.field("signInEmail"), Qt::Key_Return);
+    EXPECT_TRUE(f.idle()) << "Return does nothing while the button is disabled";
+
+    QTest::keyClicks(f.field("signInPassword"), "secret");
+    QTest::keyClick(f.field("signInPassword"), Qt::Key_Return);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.idle(); }));
+    EXPECT_EQ(f.error()->text(), "Не найден ipatool. Поставь его: brew install ipatool");
+    EXPECT_TRUE(f.error()->isVisibleTo(f.view));
+    EXPECT_FALSE(f.field("signInCode")->isVisibleTo(f.view));
+    EXPECT_EQ(f.button()->text(), "Войти");
+    EXPECT_TRUE(f.button()->isEnabled());
+}
+
+TEST(SignInView, TwoFactorStepSendsTheEmailAsTypedAndKeepsTheCodeStateUntilSignedIn)
+{
+    SignInFixture f;
+    const QString email = "ivan@example.com "; // a trailing space, sent as typed
+    const QString askCode =
+        ipatoolLine({{"message", "2FA code is required; run the command again and supply a code using the "
+                                 "`--auth-code` flag"}});
+    const QString wrongCode =
+        ipatoolLine({{"error", "failed to log in: an invalid 2FA code was supplied"}, {"success", false}});
+    f.tools.setScenario(
+        scenario(QJsonArray{loginAnswer("-e " + email + " -p secret", askCode),
+                            loginAnswer("-e " + email + " -p secret --auth-code 1111", wrongCode, 1),
+                            withState(loginAnswer("-e " + email + " -p secret --auth-code 123456",
+                                                  ipatoolLine({{"email", "ivan@example.com"}, {"success", true}})),
+                                      {}, {{"signedIn", "yes"}, {"email", "ivan@example.com"}}),
+                            signedInAs("ivan@example.com")}
+                     + historyPages(1),
+                 {{"signedIn", "no"}}));
+
+    QTest::keyClicks(f.field("signInEmail"), email);
+    QTest::keyClicks(f.field("signInPassword"), "secret");
+    QTest::mouseClick(f.button(), Qt::LeftButton);
+    EXPECT_FALSE(f.idle()) << "the fields are locked while signing in";
+    EXPECT_FALSE(f.button()->isEnabled());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.idle(); }));
+    EXPECT_TRUE(f.field("signInCode")->isVisibleTo(f.view));
+    EXPECT_EQ(f.error()->text(), codeHint);
+    EXPECT_EQ(f.button()->text(), "Подтвердить код");
+    EXPECT_EQ(f.field("signInEmail")->text(), email);
+    EXPECT_EQ(f.field("signInPassword")->text(), "secret");
+
+    QTest::keyClicks(f.field("signInCode"), "111");
+    EXPECT_FALSE(f.button()->isEnabled()) << "three characters are not enough";
+    QTest::keyClicks(f.field("signInCode"), "1");
+    ASSERT_TRUE(f.button()->isEnabled());
+    QTest::keyClick(f.field("signInCode"), Qt::Key_Return);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.idle(); }));
+    EXPECT_TRUE(f.field("signInCode")->isVisibleTo(f.view)) << "a wrong code keeps the code step";
+    EXPECT_EQ(f.error()->text(), codeHint);
+    EXPECT_EQ(f.button()->text(), "Подтвердить код");
+    EXPECT_NE(f.model.stage(), AppModel::Stage::signedIn);
+
+    f.field("signInCode")->setText("123456");
+    QTest::mouseClick(f.button(), Qt::LeftButton);
+    // The window drops the view once signed in, while the attempt has yet to report back.
+    delete f.view;
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.model.stage() == AppModel::Stage::signedIn; }));
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !f.model.syncProgress() && f.model.apps().size() == 1; }));
+
+    QList<QStringList> logins;
+    for (const QStringList& call : f.tools.calls("ipatool")) {
+        const qsizetype command = call.indexOf("login");
+        if (command > 0 && call.at(command - 1) == "auth")
+            logins.append(call.mid(command + 1));
+    }
+    ASSERT_EQ(logins.size(), 3);
+    for (const QStringList& call : logins)
+        EXPECT_EQ(call.value(1), email);
+    EXPECT_FALSE(logins[0].contains("--auth-code"));
+}
