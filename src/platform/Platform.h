@@ -16,6 +16,15 @@ constexpr bool isLinux()
 #endif
 }
 
+constexpr bool isMacOS()
+{
+#if defined(Q_OS_MACOS)
+    return true;
+#else
+    return false;
+#endif
+}
+
 /// The per-user folder under which the application keeps its own support folder.
 QString applicationSupportBase();
 

@@ -1,7 +1,8 @@
 #include "ui/LogListModel.h"
 
+#include "ui/RowPaint.h"
+
 #include <QBrush>
-#include <QColor>
 
 LogListModel::LogListModel(AppModel* model, QObject* parent)
     : QAbstractListModel(parent)
@@ -27,7 +28,7 @@ QVariant LogListModel::data(const QModelIndex& index, int role) const
     case Qt::ToolTipRole:
         return entry.text;
     case Qt::ForegroundRole:
-        return entry.isError ? QVariant(QBrush(QColor(0xd7, 0x37, 0x2d))) : QVariant();
+        return entry.isError ? QVariant(QBrush(RowPaint::red())) : QVariant();
     case IsErrorRole:
         return entry.isError;
     case DateRole:

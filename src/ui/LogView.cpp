@@ -1,30 +1,99 @@
 #include "ui/LogView.h"
 
 #include "ui/LogListModel.h"
+#include "ui/RowPaint.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QDateTime>
+#include <QGuiApplication>
 #include <QListView>
 #include <QLocale>
+#include <QPainter>
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
 namespace {
 
+constexpr int margin = 12;
+constexpr int padding = 4;
+constexpr int spacing = 8;
+
 class LogEntryDelegate : public QStyledItemDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    explicit LogEntryDelegate(QListView* view)
+        : QStyledItemDelegate(view)
+        , m_view(view)
+    {}
 
-protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
-        QStyledItemDelegate::initStyleOption(option, index);
-        const QDateTime date = index.data(LogListModel::DateRole).toDateTime();
-        option->text =
-            QLocale().toString(date.time(), QStringLiteral("HH:mm:ss")) + QStringLiteral("   ") + option->text;
+        painter->save();
+        if (option.state & QStyle::State_Selected) {
+            QColor selection = option.palette.color(QPalette::Highlight);
+            selection.setAlphaF(0.22);
+            painter->fillRect(option.rect, selection);
+        }
+        const QFont timeFont = RowPaint::captionFont();
+        const QFont textFont = RowPaint::font(0.95);
+        const QFontMetrics timeMetrics(timeFont);
+        const QFontMetrics textMetrics(textFont);
+        const QRect content = option.rect.adjusted(margin, padding, -margin, -padding);
+        // Both columns share the first line's baseline.
+        const int baseline = content.top() + textMetrics.ascent();
+        painter->setFont(timeFont);
+        painter->setPen(RowPaint::tertiary(option.palette));
+        painter->drawText(QPoint(content.left(), baseline),
+                          LogView::timeText(index.data(LogListModel::DateRole).toDateTime()));
+
+        const QRect text = textRect(content);
+        painter->setFont(textFont);
+        painter->setPen(index.data(LogListModel::IsErrorRole).toBool() ? RowPaint::red()
+                                                                       : option.palette.color(QPalette::Text));
+        painter->drawText(text, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+                          index.data(Qt::DisplayRole).toString());
+        painter->restore();
     }
+
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const override
+    {
+        const QRect content(0, 0, qMax(200, m_view->viewport()->width()) - 2 * margin, 10000);
+        const QRect text = QFontMetrics(RowPaint::font(0.95))
+                               .boundingRect(textRect(content), Qt::AlignLeft | Qt::TextWordWrap,
+                                             index.data(Qt::DisplayRole).toString());
+        return {content.width(), qMax(text.height(), QFontMetrics(RowPaint::captionFont()).height()) + 2 * padding};
+    }
+
+private:
+    static int timeWidth()
+    {
+        // Wide enough for any time of day, so the texts line up.
+        const QFontMetrics metrics(RowPaint::captionFont());
+        return qMax(metrics.horizontalAdvance(LogView::timeText(QDateTime(QDate(2000, 1, 1), QTime(23, 58, 58)))),
+                    metrics.horizontalAdvance(LogView::timeText(QDateTime(QDate(2000, 1, 1), QTime(8, 58, 58)))));
+    }
+    static QRect textRect(const QRect& content) { return content.adjusted(timeWidth() + spacing, 0, 0, 0); }
+
+    QListView* m_view;
 };
 
 } // namespace
+
+QString LogView::timeText(const QDateTime& date)
+{
+    const QLocale locale;
+    QString format = locale.timeFormat(QLocale::LongFormat);
+    // The long style is the locale's one with seconds; its zone name is noise in a log.
+    QString withoutZone;
+    bool quoted = false;
+    for (const QChar c : std::as_const(format)) {
+        if (c == QLatin1Char('\''))
+            quoted = !quoted;
+        if (quoted || c != QLatin1Char('t'))
+            withoutZone.append(c);
+    }
+    return locale.toString(date.time(), withoutZone.trimmed());
+}
 
 LogView::LogView(AppModel* model, QWidget* parent)
     : QWidget(parent)
@@ -36,14 +105,33 @@ LogView::LogView(AppModel* model, QWidget* parent)
     m_list->setModel(m_entries);
     m_list->setItemDelegate(new LogEntryDelegate(m_list));
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_list->setUniformItemSizes(true);
-    m_list->setWordWrap(false);
-    m_list->setTextElideMode(Qt::ElideRight);
-    m_list->setFont(QFont(QStringLiteral("monospace")));
+    m_list->setResizeMode(QListView::Adjust);
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    auto* copy = new QAction(QStringLiteral("Скопировать"), m_list);
+    copy->setObjectName(QStringLiteral("copyLogAction"));
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(copy, &QAction::triggered, this, &LogView::copySelection);
+    m_list->addAction(copy);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_list);
 
     connect(m_entries, &LogListModel::entriesAppended, m_list, &QListView::scrollToBottom);
+}
+
+void LogView::copySelection()
+{
+    QModelIndexList rows = m_list->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QStringList lines;
+    for (const QModelIndex& row : std::as_const(rows))
+        lines.append(timeText(row.data(LogListModel::DateRole).toDateTime()) + QLatin1Char(' ')
+                     + row.data(Qt::DisplayRole).toString());
+    if (!lines.isEmpty())
+        QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
 }

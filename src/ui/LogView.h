@@ -3,10 +3,11 @@
 #include <QWidget>
 
 class AppModel;
+class QDateTime;
 class QListView;
 class LogListModel;
 
-/// The run's log, oldest first, following each new entry.
+/// The run's log, oldest first, following each new entry; entries can be selected and copied.
 class LogView : public QWidget {
     Q_OBJECT
 public:
@@ -14,7 +15,12 @@ public:
 
     QListView* list() const { return m_list; }
 
+    /// The time of day with seconds in the locale's own style, without its time zone.
+    static QString timeText(const QDateTime& date);
+
 private:
+    void copySelection();
+
     QListView* m_list;
     LogListModel* m_entries;
 };

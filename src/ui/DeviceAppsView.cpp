@@ -1,0 +1,235 @@
+#include "ui/DeviceAppsView.h"
+
+#include "model/AppModel.h"
+#include "ui/DeviceAppRowDelegate.h"
+#include "ui/DeviceAppsFilter.h"
+#include "ui/DeviceAppsListModel.h"
+#include "ui/Icons.h"
+#include "ui/Navigation.h"
+#include "ui/RowPaint.h"
+#include "ui/Spinner.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* secondaryLabel(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, RowPaint::secondary(palette));
+    label->setPalette(palette);
+    return label;
+}
+
+} // namespace
+
+DeviceAppsView::DeviceAppsView(AppModel* model, Navigation* navigation, QWidget* parent)
+    : QWidget(parent)
+    , m_model(model)
+    , m_navigation(navigation)
+    , m_filter(new DeviceAppsFilter(this))
+    , m_rows(new DeviceAppsListModel(model, m_filter, this))
+{
+    setObjectName(QStringLiteral("deviceAppsView"));
+
+    m_list = new QListView(this);
+    m_list->setObjectName(QStringLiteral("deviceAppsList"));
+    m_list->setModel(m_rows);
+    m_delegate = new DeviceAppRowDelegate(m_list);
+    m_list->setItemDelegate(m_delegate);
+    m_list->setSelectionMode(QAbstractItemView::NoSelection);
+    m_list->setUniformItemSizes(true);
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setFrameShape(QFrame::NoFrame);
+
+    m_pages = new QStackedWidget(this);
+    m_pages->setObjectName(QStringLiteral("deviceAppsPages"));
+    m_loadingPage = makeLoadingPage();
+    m_emptyPage = makeEmptyPage();
+    m_pages->addWidget(m_loadingPage);
+    m_pages->addWidget(m_list);
+    m_pages->addWidget(m_emptyPage);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(makeHeader());
+    layout->addWidget(m_pages, 1);
+
+    connect(m_delegate, &RowDelegate::controlClicked, this, &DeviceAppsView::controlClicked);
+    connect(model, &AppModel::loadingInstalledAppsChanged, this, &DeviceAppsView::updateState);
+    connect(model, &AppModel::installedAppsChanged, this, &DeviceAppsView::updateState);
+    connect(model, &AppModel::devicesChanged, this, &DeviceAppsView::updateState);
+    connect(model, &AppModel::installedAppsErrorChanged, this, &DeviceAppsView::updateState);
+    const auto animate = [this] { m_delegate->setAnimating(m_rows->hasSpinningRow()); };
+    connect(model, &AppModel::activitiesChanged, this, animate);
+    connect(m_rows, &QAbstractItemModel::modelReset, this, animate);
+    updateState();
+    animate();
+}
+
+QWidget* DeviceAppsView::makeHeader()
+{
+    auto* header = new QWidget(this);
+    header->setObjectName(QStringLiteral("deviceAppsHeader"));
+    auto* layout = new QHBoxLayout(header);
+    layout->setContentsMargins(12, 8, 12, 8);
+    layout->setSpacing(8);
+
+    m_search = new QLineEdit(header);
+    m_search->setObjectName(QStringLiteral("deviceSearch"));
+    m_search->setPlaceholderText(QStringLiteral("Поиск по названию, bundle id или App ID"));
+    m_search->setClearButtonEnabled(true);
+    m_search->addAction(Icons::icon(QStringLiteral("magnifyingglass")), QLineEdit::LeadingPosition);
+    connect(m_search, &QLineEdit::textChanged, m_filter, &DeviceAppsFilter::setQuery);
+    layout->addWidget(m_search, 1);
+
+    m_readButton =
+        new QPushButton(Icons::icon(QStringLiteral("arrow.clockwise")), QStringLiteral("Прочитать телефон"), header);
+    m_readButton->setObjectName(QStringLiteral("readPhoneButton"));
+    connect(m_readButton, &QPushButton::clicked, m_model, [model = m_model] { model->loadInstalledApps(); });
+    layout->addWidget(m_readButton);
+
+    m_unknownToggle = new QPushButton(Icons::icon(QStringLiteral("questionmark.circle")),
+                                      QStringLiteral("Только те, чего нет в истории"), header);
+    m_unknownToggle->setObjectName(QStringLiteral("unknownOnlyToggle"));
+    m_unknownToggle->setCheckable(true);
+    m_unknownToggle->setToolTip(QStringLiteral("Приложения, которых нет в истории загрузок аккаунта"));
+    connect(m_unknownToggle, &QPushButton::toggled, m_filter, &DeviceAppsFilter::setOnlyUnknownToStore);
+    layout->addWidget(m_unknownToggle);
+    return header;
+}
+
+QWidget* DeviceAppsView::makeLoadingPage()
+{
+    auto* page = new QWidget(this);
+    page->setObjectName(QStringLiteral("deviceAppsLoading"));
+    auto* layout = new QVBoxLayout(page);
+    layout->setSpacing(12);
+    layout->addStretch();
+    layout->addWidget(new Spinner(page), 0, Qt::AlignHCenter);
+    layout->addWidget(secondaryLabel(QStringLiteral("Спрашиваю телефон…"), page), 0, Qt::AlignHCenter);
+    layout->addStretch();
+    return page;
+}
+
+QWidget* DeviceAppsView::makeEmptyPage()
+{
+    auto* page = new QWidget(this);
+    page->setObjectName(QStringLiteral("deviceAppsEmpty"));
+    auto* layout = new QVBoxLayout(page);
+    layout->setSpacing(10);
+    layout->setContentsMargins(40, 20, 40, 20);
+    layout->addStretch();
+
+    auto* icon = new QLabel(page);
+    icon->setPixmap(
+        Icons::pixmap(QStringLiteral("iphone.gen3"), 44, RowPaint::tertiary(palette()), devicePixelRatioF()));
+    layout->addWidget(icon, 0, Qt::AlignHCenter);
+
+    m_emptyTitle = new QLabel(page);
+    m_emptyTitle->setObjectName(QStringLiteral("deviceEmptyTitle"));
+    m_emptyTitle->setFont(RowPaint::font(1.15, QFont::DemiBold));
+    layout->addWidget(m_emptyTitle, 0, Qt::AlignHCenter);
+
+    auto* explanation = secondaryLabel(
+        QStringLiteral("Телефон помнит App ID каждого своего приложения — даже тех, что Apple убрала из App Store. "
+                       "Именно этот номер нужен, чтобы скачать приложение заново и поставить на другой iPhone."),
+        page);
+    explanation->setWordWrap(true);
+    explanation->setAlignment(Qt::AlignHCenter);
+    explanation->setMaximumWidth(460);
+    layout->addWidget(explanation, 0, Qt::AlignHCenter);
+
+    m_emptyError = new QLabel(page);
+    m_emptyError->setObjectName(QStringLiteral("deviceAppsError"));
+    m_emptyError->setFont(RowPaint::font(0.95));
+    m_emptyError->setWordWrap(true);
+    m_emptyError->setAlignment(Qt::AlignHCenter);
+    m_emptyError->setMaximumWidth(460);
+    m_emptyError->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(m_emptyError, 0, Qt::AlignHCenter);
+
+    m_emptyReadButton = new QPushButton(QStringLiteral("Прочитать телефон"), page);
+    m_emptyReadButton->setObjectName(QStringLiteral("readPhoneEmptyButton"));
+    m_emptyReadButton->setDefault(true);
+    m_emptyReadButton->setMinimumHeight(30);
+    connect(m_emptyReadButton, &QPushButton::clicked, m_model, [model = m_model] { model->loadInstalledApps(); });
+    layout->addSpacing(4);
+    layout->addWidget(m_emptyReadButton, 0, Qt::AlignHCenter);
+    layout->addStretch();
+    return page;
+}
+
+void DeviceAppsView::updateState()
+{
+    const bool hasDevice = !m_model->devices().isEmpty();
+    const bool loading = m_model->loadingInstalledApps();
+    m_readButton->setEnabled(hasDevice && !loading);
+    m_emptyReadButton->setEnabled(hasDevice);
+    m_emptyTitle->setText(hasDevice ? QStringLiteral("Список ещё не прочитан") : QStringLiteral("Подключи iPhone"));
+    const std::optional<QString> error = m_model->installedAppsError();
+    m_emptyError->setText(error.value_or(QString()));
+    m_emptyError->setVisible(error.has_value());
+
+    if (loading)
+        m_pages->setCurrentWidget(m_loadingPage);
+    else if (!m_model->installedApps().isEmpty())
+        m_pages->setCurrentWidget(m_list);
+    else
+        m_pages->setCurrentWidget(m_emptyPage);
+}
+
+void DeviceAppsView::controlClicked(const QModelIndex& index, const QString& id, const QRect& anchor)
+{
+    if (!index.isValid())
+        return;
+    const InstalledApp& app = m_rows->app(index.row());
+    if (!app.adamID)
+        return;
+    if (id == DeviceAppRowDelegate::downloadControl)
+        m_model->download(DeviceAppsListModel::target(app), std::nullopt); // runs on by itself
+    else if (id == DeviceAppRowDelegate::menuControl)
+        showMenu(index.row(), anchor);
+}
+
+void DeviceAppsView::showMenu(int row, const QRect& anchor)
+{
+    const InstalledApp app = m_rows->app(row);
+    const AppModel::Target target = DeviceAppsListModel::target(app);
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("deviceAppMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+
+    QAction* install = menu->addAction(QStringLiteral("Скачать и поставить на выбранный iPhone"), m_model,
+                                       [model = m_model, target] { model->installOnDevice(target, std::nullopt); });
+    install->setObjectName(QStringLiteral("installAction"));
+    install->setEnabled(!m_model->devices().isEmpty());
+
+    QAction* versions =
+        menu->addAction(QStringLiteral("Выбрать версию…"), m_navigation, [navigation = m_navigation, target] {
+            navigation->setVersionRequest(AppModel::VersionRequest{target});
+        });
+    versions->setObjectName(QStringLiteral("versionsAction"));
+    menu->addSeparator();
+
+    const QString appID = QString::number(target.adamID);
+    QAction* copyID = menu->addAction(QStringLiteral("Скопировать App ID"), menu,
+                                      [appID] { QGuiApplication::clipboard()->setText(appID); });
+    copyID->setObjectName(QStringLiteral("copyAppIDAction"));
+    QAction* copyBundle = menu->addAction(QStringLiteral("Скопировать bundle id"), menu, [bundleID = app.bundleID] {
+        QGuiApplication::clipboard()->setText(bundleID);
+    });
+    copyBundle->setObjectName(QStringLiteral("copyBundleIDAction"));
+    menu->popup(anchor.bottomLeft());
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "ui/RowDelegate.h"
+
+#include <functional>
+
+/// A downloaded file's row: its name, size and date, the install button and the row menu.
+class FileRowDelegate : public RowDelegate {
+    Q_OBJECT
+public:
+    static inline const QString installControl = QStringLiteral("install");
+    static inline const QString menuControl = QStringLiteral("menu");
+
+    /// `canInstall` says whether a phone is there to install onto; asked at every paint and click.
+    FileRowDelegate(QAbstractItemView* view, std::function<bool()> canInstall);
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QList<Control> controls(const QRect& rowRect, const QModelIndex& index) const override;
+
+    /// "12,5 МБ · 3 янв. 2025 г. 14:05" in the user's locale.
+    static QString details(qint64 size, const QDateTime& created);
+
+private:
+    std::function<bool()> m_canInstall;
+};

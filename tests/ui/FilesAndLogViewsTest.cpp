@@ -1,0 +1,161 @@
+#include "model/AppModel.h"
+#include "model/ModelTestSupport.h"
+#include "process/Tools.h"
+#include "support/QtPrinters.h"
+#include "support/StandinTools.h"
+#include "support/TempHome.h"
+#include "ui/FileRowDelegate.h"
+#include "ui/FilesView.h"
+#include "ui/LogView.h"
+#include "ui/RowPaint.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace ModelTest;
+
+namespace {
+
+QString makeIpa(const QString& name)
+{
+    const QString path = QDir(Tools::downloadsDirectory()).filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(QByteArray(2048, 'x'));
+    return path;
+}
+
+QWidget* currentPage(const QWidget& view)
+{
+    return view.findChild<QStackedWidget*>("filesPages")->currentWidget();
+}
+
+} // namespace
+
+TEST(FilesView, WithoutAPhoneInstallingIsOffButTheMenuDeletesAndTheEmptyStateFollowsAtOnce)
+{
+    TempHome home;
+    const QString path = makeIpa("com.example.only_1.0.ipa");
+    AppModel model;
+    FilesView view(&model);
+    view.resize(800, 400);
+    view.show();
+    auto* list = view.list();
+    ASSERT_EQ(currentPage(view), list);
+    ASSERT_EQ(list->model()->rowCount(), 1);
+    EXPECT_EQ(list->model()->index(0, 0).data().toString(), "com.example.only_1.0");
+
+    EXPECT_FALSE(view.findChild<QPushButton*>("installFromDiskButton")->isEnabled());
+    const QModelIndex row = list->model()->index(0, 0);
+    const QList<RowDelegate::Control> controls = view.delegate()->controls(list->visualRect(row), row);
+    ASSERT_EQ(controls.size(), 2);
+    EXPECT_EQ(controls[0].id, FileRowDelegate::installControl);
+    EXPECT_FALSE(controls[0].enabled);
+    EXPECT_TRUE(controls[1].enabled);
+
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      view.delegate()->controlRect(row, FileRowDelegate::menuControl).center());
+    auto* menu = view.findChild<QMenu*>("fileMenu");
+    ASSERT_NE(menu, nullptr);
+    EXPECT_TRUE(menu->findChild<QAction*>("revealAction")->isEnabled());
+    menu->findChild<QAction*>("deleteAction")->trigger();
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_EQ(currentPage(view)->objectName(), "filesEmpty");
+    EXPECT_EQ(view.findChild<QLabel*>("filesEmptyFolder")->text(),
+              "Файлы лежат в ~" + Tools::downloadsDirectory().mid(QDir::homePath().size()));
+}
+
+TEST(FilesView, ACancelledChooserDoesNothingAndAPickedFileIsInstalledWithoutRelisting)
+{
+    TempHome home;
+    StandinTools tools(home.resourceDirectory());
+    tools.setScenario(scenario(phoneRules()));
+    tools.setState("cable", "yes");
+    makeIpa("com.example.kept_1.0.ipa");
+    AppModel model;
+    AsyncTest::await(model.refreshDevices());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.loadingInstalledApps(); }));
+    FilesView view(&model);
+    view.show();
+    ASSERT_EQ(view.list()->model()->rowCount(), 1);
+
+    std::optional<QString> answer;
+    int asked = 0;
+    view.setFileChooser([&](QWidget*) {
+        ++asked;
+        EXPECT_TRUE(view.isImporting());
+        return answer;
+    });
+    auto* button = view.findChild<QPushButton*>("installFromDiskButton");
+    ASSERT_TRUE(button->isEnabled());
+    const qsizetype logged = model.log().size();
+    const qsizetype cfgutilCalls = tools.calls("cfgutil").size();
+    button->click();
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(view.isImporting());
+    QTest::qWait(50);
+    EXPECT_EQ(model.log().size(), logged);
+    EXPECT_EQ(tools.calls("cfgutil").size(), cfgutilCalls);
+    EXPECT_EQ(model.alert(), std::nullopt);
+
+    const QString elsewhere = home.filePath("picked.ipa");
+    QFile(elsewhere).open(QIODevice::WriteOnly);
+    answer = elsewhere;
+    makeIpa("com.example.new_2.0.ipa");
+    button->click();
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.log().size() > logged; }));
+    EXPECT_EQ(model.log()[logged].text, "Ставлю picked.ipa на Кабельный…");
+    EXPECT_EQ(view.list()->model()->rowCount(), 1) << "installing leaves the snapshot alone";
+    view.findChild<QPushButton*>("refreshFilesButton")->click();
+    EXPECT_EQ(view.list()->model()->rowCount(), 2);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.log().last().text.startsWith("picked.ipa: "); }));
+}
+
+TEST(LogView, FollowsNewEntriesButNotOnOpenAndPaintsErrorsRed)
+{
+    TempHome home;
+    AppModel model;
+    for (int i = 0; i < 60; ++i)
+        model.note(QString("Строка %1").arg(i));
+    LogView view(&model);
+    view.resize(500, 200);
+    view.show();
+    QScrollBar* scroll = view.list()->verticalScrollBar();
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return scroll->maximum() > 0; }));
+    EXPECT_EQ(scroll->value(), 0) << "opening does not scroll";
+
+    model.fail("Сбой загрузки");
+    EXPECT_EQ(scroll->value(), scroll->maximum());
+    const QModelIndex last = view.list()->model()->index(view.list()->model()->rowCount() - 1, 0);
+    const QRect rect = view.list()->visualRect(last);
+    ASSERT_TRUE(view.list()->viewport()->rect().contains(rect));
+
+    const QImage image = view.list()->viewport()->grab(rect).toImage();
+    int red = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            red += pixel.red() > 150 && pixel.green() < 110 && pixel.blue() < 110;
+        }
+    }
+    EXPECT_GT(red, 20) << "the error's text is drawn red";
+
+    // Times carry seconds in the locale's own style, without a zone.
+    const QLocale previous;
+    const QDateTime date(QDate(2025, 3, 4), QTime(14, 3, 5));
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    EXPECT_EQ(LogView::timeText(date), "14:03:05");
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const QString american = LogView::timeText(date);
+    EXPECT_TRUE(american.startsWith("2:03:05") && american.endsWith("PM")) << american.toStdString();
+    QLocale::setDefault(previous);
+}

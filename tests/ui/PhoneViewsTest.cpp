@@ -1,0 +1,224 @@
+#include "model/AppModel.h"
+#include "model/ModelTestSupport.h"
+#include "support/QtPrinters.h"
+#include "support/StandinTools.h"
+#include "support/TempHome.h"
+#include "ui/DeviceAppRowDelegate.h"
+#include "ui/DeviceAppsFilter.h"
+#include "ui/DeviceAppsView.h"
+#include "ui/DeviceBar.h"
+#include "ui/Navigation.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace ModelTest;
+
+namespace {
+
+InstalledApp installed(const QString& bundleID, const QString& name, std::optional<qint64> adamID)
+{
+    return {bundleID, name, QString("1.0"), adamID};
+}
+
+QString appEntry(const QString& bundleID, const QString& name, std::optional<qint64> adamID)
+{
+    QString entry = "<dict><key>CFBundleIdentifier</key><string>" + bundleID
+                    + "</string><key>CFBundleDisplayName</key><string>" + name
+                    + "</string><key>CFBundleShortVersionString</key><string>2.0</string>";
+    if (adamID) {
+        const QByteArray metadata = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+                                    "<key>itemId</key><integer>"
+                                    + QByteArray::number(*adamID) + "</integer></dict></plist>";
+        entry += "<key>iTunesMetadata</key><data>" + QString::fromLatin1(metadata.toBase64()) + "</data>";
+    }
+    return entry + "</dict>";
+}
+
+// Two phones (the Wi-Fi one while "wifi" is "yes"), three apps on each: two with App IDs, one without.
+// A download of App ID 111 takes a while, so its row stays busy long enough to look at.
+struct PhoneFixture {
+    TempHome home;
+    StandinTools tools{home.resourceDirectory()};
+    std::unique_ptr<AppModel> model;
+
+    explicit PhoneFixture(const QString& wifi = "no")
+    {
+        const QString list = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>"
+                             + appEntry("com.example.alpha", "Альфа", 111) + appEntry("com.example.beta", "Бета", 222)
+                             + appEntry("com.example.sideloaded", "Без номера", std::nullopt) + "</array></plist>";
+        QJsonArray extra{
+            exact("ideviceinstaller", {"--help"},
+                  {out("  -l, --list-apps\tList apps"), out("  -i, --install ARCHIVE")}),
+            rule("ideviceinstaller", "-l -o xml$", {out(list)}),
+            rule("ipatool", "download -i 111 ",
+                 {sleepFor(1500), out(ipatoolLine({{"error", "сеть недоступна"}, {"success", false}}))}, 1),
+        };
+        tools.setScenario(scenario(phoneRules() + extra));
+        tools.setState("cable", "yes");
+        tools.setState("wifi", wifi);
+        model = std::make_unique<AppModel>();
+        AsyncTest::await(model->refreshDevices());
+        EXPECT_TRUE(
+            AsyncTest::waitUntil([&] { return model->installedApps().size() == 3 && !model->loadingInstalledApps(); }));
+    }
+};
+
+QModelIndex rowNamed(QListView* list, const QString& name)
+{
+    for (int row = 0; row < list->model()->rowCount(); ++row) {
+        const QModelIndex index = list->model()->index(row, 0);
+        if (index.data().toString() == name)
+            return index;
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(DeviceAppsFilter, MatchesTrimmedLoweredTextAndAppIdDigitsAndDropsAppsKnownToTheHistory)
+{
+    const QList<InstalledApp> apps{installed("com.example.Alpha", "Альфа", 564177498),
+                                   installed("org.beta.app", "Бета", 1234),
+                                   installed("net.sideloaded", "Без номера", std::nullopt)};
+    const auto names = [](const QList<InstalledApp>& list) {
+        QStringList result;
+        for (const InstalledApp& app : list)
+            result.append(app.name);
+        return result;
+    };
+    const auto filter = [&](const QString& query, bool only, const QList<PurchasedApp>& history = {}) {
+        return names(DeviceAppsFilter::filter(apps, history, query, only));
+    };
+
+    EXPECT_EQ(filter("", false), QStringList({"Альфа", "Бета", "Без номера"}));
+    EXPECT_EQ(filter(" \tАЛЬ\t ", false), QStringList{"Альфа"});
+    EXPECT_EQ(filter("COM.EXAMPLE.alpha", false), QStringList{"Альфа"});
+    EXPECT_EQ(filter("4177", false), QStringList{"Альфа"}) << "part of an App ID";
+    EXPECT_EQ(filter("номер", false), QStringList{"Без номера"}) << "found by name without an App ID";
+    EXPECT_EQ(filter("\n", false), QStringList{}) << "only spaces and tabs are trimmed";
+
+    PurchasedApp alpha;
+    alpha.bundleID = "com.example.Alpha";
+    PurchasedApp otherCase;
+    otherCase.bundleID = "ORG.BETA.APP";
+    EXPECT_EQ(filter("", true, {alpha, otherCase}), QStringList({"Бета", "Без номера"}))
+        << "the history is compared exactly";
+    EXPECT_EQ(filter("", true), QStringList({"Альфа", "Бета", "Без номера"})) << "an empty history removes nothing";
+    EXPECT_EQ(filter("бе", true, {alpha}), QStringList({"Бета", "Без номера"}));
+
+    // The view's header drives the same rule.
+    PhoneFixture f;
+    Navigation navigation;
+    DeviceAppsView view(f.model.get(), &navigation);
+    auto* list = view.findChild<QListView*>("deviceAppsList");
+    EXPECT_EQ(view.findChild<QStackedWidget*>("deviceAppsPages")->currentWidget(), list);
+    EXPECT_EQ(list->model()->rowCount(), 3);
+    view.findChild<QLineEdit*>("deviceSearch")->setText("  22 ");
+    EXPECT_EQ(list->model()->rowCount(), 1);
+    EXPECT_EQ(list->model()->index(0, 0).data().toString(), "Бета");
+    view.findChild<QLineEdit*>("deviceSearch")->clear();
+    view.findChild<QPushButton*>("unknownOnlyToggle")->click();
+    EXPECT_TRUE(view.filter()->onlyUnknownToStore());
+    EXPECT_EQ(list->model()->rowCount(), 3) << "nothing is in the (empty) history";
+}
+
+TEST(DeviceAppsView, RowsWithoutAppIdOfferNothingAndABusyRowDisablesOnlyItself)
+{
+    PhoneFixture f;
+    Navigation navigation;
+    DeviceAppsView view(f.model.get(), &navigation);
+    view.resize(900, 500);
+    view.show();
+    auto* list = view.list();
+    DeviceAppRowDelegate* delegate = view.delegate();
+    const QModelIndex alpha = rowNamed(list, "Альфа");
+    const QModelIndex beta = rowNamed(list, "Бета");
+    const QModelIndex sideloaded = rowNamed(list, "Без номера");
+    ASSERT_TRUE(alpha.isValid() && beta.isValid() && sideloaded.isValid());
+
+    EXPECT_TRUE(delegate->controls(list->visualRect(sideloaded), sideloaded).isEmpty());
+    const auto enabled = [&](const QModelIndex& index) {
+        QList<bool> states;
+        for (const RowDelegate::Control& control : delegate->controls(list->visualRect(index), index))
+            states.append(control.enabled);
+        return states;
+    };
+    EXPECT_EQ(enabled(alpha), QList<bool>({true, true}));
+
+    // Pressing "Скачать IPA" starts the download; only that row waits for it.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      delegate->controlRect(alpha, DeviceAppRowDelegate::downloadControl).center());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.model->activity(111).kind == AppActivity::Kind::downloading; }));
+    EXPECT_EQ(enabled(alpha), QList<bool>({false, false}));
+    EXPECT_EQ(enabled(beta), QList<bool>({true, true}));
+
+    // The other row's menu still opens; its version item hands the app to the version sheet.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      delegate->controlRect(beta, DeviceAppRowDelegate::menuControl).center());
+    auto* menu = view.findChild<QMenu*>("deviceAppMenu");
+    ASSERT_NE(menu, nullptr);
+    EXPECT_TRUE(menu->findChild<QAction*>("installAction")->isEnabled());
+    menu->findChild<QAction*>("versionsAction")->trigger();
+    ASSERT_TRUE(navigation.versionRequest());
+    EXPECT_EQ(navigation.versionRequest()->target, (AppModel::Target{222, "com.example.beta", "Бета", true}));
+    menu->close();
+
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.model->activity(111).isFinal(); }));
+    EXPECT_EQ(enabled(alpha), QList<bool>({true, true}));
+}
+
+TEST(DeviceBar, ShowsThePickerForTwoPhonesTheNameForOneAndWhyForNone)
+{
+    PhoneFixture f("yes");
+    ASSERT_EQ(f.model->devices().size(), 2);
+    DeviceBar bar(f.model.get());
+    bar.show();
+    auto* picker = bar.findChild<QComboBox*>("devicePicker");
+    ASSERT_TRUE(picker->isVisible());
+    ASSERT_EQ(picker->count(), 2);
+    EXPECT_EQ(picker->itemText(1), "Беспроводной · " + f.model->devices()[1].subtitle());
+    picker->setCurrentIndex(1);
+    EXPECT_EQ(f.model->selectedDeviceID(), "WIFI-1");
+    EXPECT_EQ(f.model->selectedDevice()->name, "Беспроводной");
+
+    f.tools.setState("wifi", "no");
+    AsyncTest::await(f.model->refreshDevices());
+    EXPECT_FALSE(picker->isVisible());
+    EXPECT_EQ(bar.findChild<QLabel*>("deviceName")->text(), "Кабельный");
+    EXPECT_TRUE(bar.findChild<QLabel*>("deviceName")->isVisible());
+
+    f.tools.setState("cable", "no");
+    AsyncTest::await(f.model->refreshDevices());
+    auto* error = bar.findChild<QLabel*>("deviceError");
+    EXPECT_TRUE(error->isVisible());
+    EXPECT_EQ(error->text(), "iPhone не подключён");
+    EXPECT_FALSE(bar.findChild<QLabel*>("deviceName")->isVisible());
+
+    // The refresh button asks again, and a phone that came back shows up.
+    f.tools.setState("cable", "yes");
+    bar.findChild<QWidget*>("deviceRefresh")->setFocus();
+    QTest::mouseClick(bar.findChild<QWidget*>("deviceRefresh"), Qt::LeftButton);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.model->devices().size() == 1; }));
+    EXPECT_TRUE(bar.findChild<QLabel*>("deviceName")->isVisible());
+}
+
+TEST(DeviceAppsView, WithoutAPhoneAsksToConnectOneAndCannotRead)
+{
+    TempHome home;
+    AppModel model;
+    Navigation navigation;
+    DeviceAppsView view(&model, &navigation);
+    EXPECT_EQ(view.findChild<QStackedWidget*>("deviceAppsPages")->currentWidget()->objectName(), "deviceAppsEmpty");
+    EXPECT_EQ(view.findChild<QLabel*>("deviceEmptyTitle")->text(), "Подключи iPhone");
+    EXPECT_FALSE(view.findChild<QPushButton*>("readPhoneButton")->isEnabled());
+    EXPECT_FALSE(view.findChild<QPushButton*>("readPhoneEmptyButton")->isEnabled());
+}
