@@ -50,6 +50,13 @@ std::optional<QString> bundleResourceDirectory()
 
 bool moveToTrash(const QString& path)
 {
+#if !defined(Q_OS_MACOS)
+    // Qt will not create the data folder that holds the Trash, and without it moves the file into
+    // "files/" under the current directory instead of failing.
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (data.isEmpty() || !QDir().mkpath(data))
+        return false;
+#endif
     return QFile::moveToTrash(path);
 }
 

@@ -69,6 +69,8 @@ TEST(FilesView, WithoutAPhoneInstallingIsOffButTheMenuDeletesAndTheEmptyStateFol
     EXPECT_TRUE(menu->findChild<QAction*>("revealAction")->isEnabled());
     menu->findChild<QAction*>("deleteAction")->trigger();
     EXPECT_FALSE(QFile::exists(path));
+    EXPECT_TRUE(QFile::exists(home.filePath(".local/share/Trash/files/com.example.only_1.0.ipa")))
+        << "in the Trash, not in a folder of the working directory";
     EXPECT_EQ(currentPage(view)->objectName(), "filesEmpty");
     EXPECT_EQ(view.findChild<QLabel*>("filesEmptyFolder")->text(),
               "Файлы лежат в ~" + Tools::downloadsDirectory().mid(QDir::homePath().size()));
