@@ -31,6 +31,17 @@ QLabel* secondaryLabel(const QString& text, QWidget* parent)
     return label;
 }
 
+// Between stretches rather than by alignment: an aligned item is asked its height for the whole
+// column's width, and a wrapped label then loses its last lines.
+QHBoxLayout* centred(QWidget* widget)
+{
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(widget);
+    row->addStretch();
+    return row;
+}
+
 } // namespace
 
 DeviceAppsView::DeviceAppsView(AppModel* model, Navigation* navigation, QWidget* parent)
@@ -148,17 +159,17 @@ QWidget* DeviceAppsView::makeEmptyPage()
         page);
     explanation->setWordWrap(true);
     explanation->setAlignment(Qt::AlignHCenter);
-    explanation->setMaximumWidth(460);
-    layout->addWidget(explanation, 0, Qt::AlignHCenter);
+    explanation->setFixedWidth(440);
+    layout->addLayout(centred(explanation));
 
     m_emptyError = new QLabel(page);
     m_emptyError->setObjectName(QStringLiteral("deviceAppsError"));
     m_emptyError->setFont(RowPaint::font(0.95));
     m_emptyError->setWordWrap(true);
     m_emptyError->setAlignment(Qt::AlignHCenter);
-    m_emptyError->setMaximumWidth(460);
+    m_emptyError->setFixedWidth(440);
     m_emptyError->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(m_emptyError, 0, Qt::AlignHCenter);
+    layout->addLayout(centred(m_emptyError));
 
     m_emptyReadButton = new QPushButton(QStringLiteral("Прочитать телефон"), page);
     m_emptyReadButton->setObjectName(QStringLiteral("readPhoneEmptyButton"));

@@ -176,7 +176,8 @@ int activityWidth(const AppActivity& activity, int maxWidth)
         return 0;
     if (activity.kind == AppActivity::Kind::fetchingVersions)
         return spinnerSide;
-    const int text = QFontMetrics(captionFont()).horizontalAdvance(statusText(activity));
+    // Two pixels of slack: elidedText cuts a text given exactly its own rounded advance.
+    const int text = QFontMetrics(captionFont()).horizontalAdvance(statusText(activity)) + 2;
     const int lead = activity.kind == AppActivity::Kind::downloading && activity.bytes >= 1 ? 0 : spinnerSide;
     return qMin(maxWidth, lead + statusGap + text);
 }
