@@ -62,6 +62,7 @@ DeviceAppsView::DeviceAppsView(AppModel* model, Navigation* navigation, QWidget*
     m_list->setUniformItemSizes(true);
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     m_pages = new QStackedWidget(this);
     m_pages->setObjectName(QStringLiteral("deviceAppsPages"));
@@ -94,7 +95,7 @@ QWidget* DeviceAppsView::makeHeader()
     auto* header = new QWidget(this);
     header->setObjectName(QStringLiteral("deviceAppsHeader"));
     auto* layout = new QHBoxLayout(header);
-    layout->setContentsMargins(12, 8, 12, 8);
+    layout->setContentsMargins(12, 10, 12, 10);
     layout->setSpacing(8);
 
     m_search = new QLineEdit(header);
@@ -139,7 +140,7 @@ QWidget* DeviceAppsView::makeEmptyPage()
     auto* page = new QWidget(this);
     page->setObjectName(QStringLiteral("deviceAppsEmpty"));
     auto* layout = new QVBoxLayout(page);
-    layout->setSpacing(10);
+    layout->setSpacing(8);
     layout->setContentsMargins(40, 20, 40, 20);
     layout->addStretch();
 
@@ -150,7 +151,7 @@ QWidget* DeviceAppsView::makeEmptyPage()
 
     m_emptyTitle = new QLabel(page);
     m_emptyTitle->setObjectName(QStringLiteral("deviceEmptyTitle"));
-    m_emptyTitle->setFont(RowPaint::font(1.15, QFont::DemiBold));
+    m_emptyTitle->setFont(RowPaint::font(1.1, QFont::DemiBold));
     layout->addWidget(m_emptyTitle, 0, Qt::AlignHCenter);
 
     auto* explanation = secondaryLabel(

@@ -3,10 +3,10 @@
 #include "model/AppModel.h"
 #include "platform/Platform.h"
 #include "process/Tools.h"
+#include "ui/EmptyState.h"
 #include "ui/FileRowDelegate.h"
 #include "ui/FilesListModel.h"
 #include "ui/Icons.h"
-#include "ui/RowPaint.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -50,6 +50,7 @@ FilesView::FilesView(AppModel* model, QWidget* parent)
     m_list->setUniformItemSizes(true);
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     m_pages = new QStackedWidget(this);
     m_pages->setObjectName(QStringLiteral("filesPages"));
@@ -86,7 +87,7 @@ QWidget* FilesView::makeHeader()
     auto* header = new QWidget(this);
     header->setObjectName(QStringLiteral("filesHeader"));
     auto* layout = new QHBoxLayout(header);
-    layout->setContentsMargins(12, 8, 12, 8);
+    layout->setContentsMargins(12, 10, 12, 10);
     layout->setSpacing(8);
 
     m_importButton =
@@ -105,34 +106,11 @@ QWidget* FilesView::makeHeader()
 
 QWidget* FilesView::makeEmptyPage()
 {
-    auto* page = new QWidget(this);
+    QWidget* page =
+        EmptyState::make(QStringLiteral("shippingbox"), QStringLiteral("Скачанных IPA пока нет"), folderText(), this);
     page->setObjectName(QStringLiteral("filesEmpty"));
-    auto* layout = new QVBoxLayout(page);
-    layout->setSpacing(8);
-    layout->setContentsMargins(40, 20, 40, 20);
-    layout->addStretch();
-
-    auto* icon = new QLabel(page);
-    icon->setPixmap(
-        Icons::pixmap(QStringLiteral("shippingbox"), 40, RowPaint::tertiary(palette()), devicePixelRatioF()));
-    layout->addWidget(icon, 0, Qt::AlignHCenter);
-
-    auto* title = new QLabel(QStringLiteral("Скачанных IPA пока нет"), page);
-    title->setObjectName(QStringLiteral("filesEmptyTitle"));
-    title->setFont(RowPaint::font(1.15, QFont::DemiBold));
-    layout->addWidget(title, 0, Qt::AlignHCenter);
-
-    auto* folder = new QLabel(folderText(), page);
-    folder->setObjectName(QStringLiteral("filesEmptyFolder"));
-    folder->setFont(RowPaint::font(0.95));
-    folder->setWordWrap(true);
-    folder->setAlignment(Qt::AlignHCenter);
-    folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QPalette secondary = folder->palette();
-    secondary.setColor(QPalette::WindowText, RowPaint::secondary(secondary));
-    folder->setPalette(secondary);
-    layout->addWidget(folder);
-    layout->addStretch();
+    if (auto* folder = page->findChild<QLabel*>(QStringLiteral("emptyDetail")))
+        folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return page;
 }
 

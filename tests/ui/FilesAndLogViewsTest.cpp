@@ -72,7 +72,7 @@ TEST(FilesView, WithoutAPhoneInstallingIsOffButTheMenuDeletesAndTheEmptyStateFol
     EXPECT_TRUE(QFile::exists(home.filePath(".local/share/Trash/files/com.example.only_1.0.ipa")))
         << "in the Trash, not in a folder of the working directory";
     EXPECT_EQ(currentPage(view)->objectName(), "filesEmpty");
-    EXPECT_EQ(view.findChild<QLabel*>("filesEmptyFolder")->text(),
+    EXPECT_EQ(currentPage(view)->findChild<QLabel*>("emptyDetail")->text(),
               "Файлы лежат в ~" + Tools::downloadsDirectory().mid(QDir::homePath().size()));
 }
 
