@@ -1,13 +1,19 @@
 #include "ui/MainWindow.h"
 
 #include "model/AppModel.h"
-#include "ui/LogView.h"
+#include "ui/Icons.h"
+#include "ui/MainView.h"
+#include "ui/Navigation.h"
+#include "ui/SignInView.h"
 #include "ui/Spinner.h"
 
+#include <QAction>
 #include <QLabel>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QToolBar>
 #include <QVBoxLayout>
 
 namespace {
@@ -36,19 +42,62 @@ MainWindow::MainWindow(AppModel* model, QWidget* parent)
     , m_model(model)
     , m_pages(new QStackedWidget(this))
     , m_checkingPage(makeCheckingPage(m_pages))
-    , m_contentPage(new LogView(model, m_pages))
+    , m_toolBar(new QToolBar(this))
+    , m_appIDAction(new QAction(Icons::icon(QStringLiteral("number")), QStringLiteral("По App ID"), this))
 {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Quorrel"));
     setMinimumSize(880, 560);
     resize(1040, 700);
     m_pages->addWidget(m_checkingPage);
-    m_pages->addWidget(m_contentPage);
     setCentralWidget(m_pages);
+
+    m_toolBar->setObjectName(QStringLiteral("toolBar"));
+    m_toolBar->setMovable(false);
+    m_toolBar->setFloatable(false);
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_toolBar->setIconSize(QSize(16, 16));
+    m_toolBar->toggleViewAction()->setVisible(false);
+    m_appIDAction->setObjectName(QStringLiteral("appIDAction"));
+    m_appIDAction->setToolTip(QStringLiteral("Поставить приложение, зная только его номер в App Store"));
+    connect(m_appIDAction, &QAction::triggered, this, [this] {
+        if (m_mainView)
+            m_mainView->navigation()->setShowAppIDSheet(true);
+    });
+    m_toolBar->addAction(m_appIDAction);
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
+    buildMenus();
 
     connect(model, &AppModel::stageChanged, this, &MainWindow::showStage);
     connect(model, &AppModel::alertChanged, this, &MainWindow::presentAlert);
     showStage();
+}
+
+MainView* MainWindow::mainView() const
+{
+    return m_mainView;
+}
+
+SignInView* MainWindow::signInView() const
+{
+    return m_signInView;
+}
+
+void MainWindow::buildMenus()
+{
+    // No "new window" anywhere: the application is one window over one model.
+    QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
+    QAction* quit = file->addAction(QStringLiteral("Выйти из Quorrel"), this, &QWidget::close);
+    quit->setShortcut(QKeySequence::Quit);
+    quit->setMenuRole(QAction::QuitRole);
+
+    QMenu* view = menuBar()->addMenu(QStringLiteral("Вид"));
+    m_syncAction = view->addAction(QStringLiteral("Обновить историю загрузок"));
+    m_syncAction->setObjectName(QStringLiteral("syncAction"));
+    // Qt reads Ctrl as Command on macOS.
+    m_syncAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    m_syncAction->setShortcutContext(Qt::ApplicationShortcut);
+    connect(m_syncAction, &QAction::triggered, m_model, [model = m_model] { model->syncPurchases(true); });
 }
 
 void MainWindow::showEvent(QShowEvent* event)
@@ -63,8 +112,38 @@ void MainWindow::showEvent(QShowEvent* event)
 
 void MainWindow::showStage()
 {
-    const bool checking = m_model->stage() == AppModel::Stage::checking;
-    m_pages->setCurrentWidget(checking ? m_checkingPage : m_contentPage);
+    const AppModel::Stage stage = m_model->stage();
+    // Each stage gets a fresh view: a new sign-in starts with an empty form, a new session with
+    // the first section and no sheet open.
+    if (stage != AppModel::Stage::signedOut && m_signInView)
+        m_signInView->deleteLater();
+    if (stage != AppModel::Stage::signedIn && m_mainView)
+        m_mainView->deleteLater();
+
+    switch (stage) {
+    case AppModel::Stage::checking:
+        m_pages->setCurrentWidget(m_checkingPage);
+        setWindowTitle(QStringLiteral("Quorrel"));
+        break;
+    case AppModel::Stage::signedOut:
+        if (!m_signInView) {
+            m_signInView = new SignInView(m_model, m_pages);
+            m_pages->addWidget(m_signInView);
+        }
+        m_pages->setCurrentWidget(m_signInView);
+        setWindowTitle(QStringLiteral("Quorrel"));
+        break;
+    case AppModel::Stage::signedIn:
+        if (!m_mainView) {
+            m_mainView = new MainView(m_model, m_pages);
+            m_pages->addWidget(m_mainView);
+            connect(m_mainView, &MainView::titleChanged, this, &QWidget::setWindowTitle);
+            setWindowTitle(Sections::title(m_mainView->navigation()->section()));
+        }
+        m_pages->setCurrentWidget(m_mainView);
+        break;
+    }
+    m_toolBar->setVisible(stage == AppModel::Stage::signedIn);
     presentAlert();
 }
 

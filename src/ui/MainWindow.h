@@ -4,27 +4,41 @@
 #include <QPointer>
 
 class AppModel;
+class MainView;
+class QAction;
 class QMessageBox;
 class QStackedWidget;
+class QToolBar;
+class SignInView;
 
-/// The application's one window: the start-up spinner until the model has decided the stage,
-/// then the run's log; the model's alert is shown as a modal message.
+/// The application's one window: the start-up spinner until the model has decided, then the
+/// sign-in form or the main view by the sign-in stage; the model's alert shows as a modal message.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     explicit MainWindow(AppModel* model, QWidget* parent = nullptr);
 
+    MainView* mainView() const;
+    SignInView* signInView() const;
+    QAction* syncAction() const { return m_syncAction; }
+    QAction* appIDAction() const { return m_appIDAction; }
+
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void buildMenus();
     void showStage();
     void presentAlert();
 
     AppModel* m_model;
     QStackedWidget* m_pages;
     QWidget* m_checkingPage;
-    QWidget* m_contentPage;
+    QPointer<SignInView> m_signInView;
+    QPointer<MainView> m_mainView;
+    QToolBar* m_toolBar;
+    QAction* m_appIDAction;
+    QAction* m_syncAction = nullptr;
     QPointer<QMessageBox> m_alertBox;
     bool m_bootstrapped = false;
 };

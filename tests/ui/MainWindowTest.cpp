@@ -1,46 +1,130 @@
 #include "ui/MainWindow.h"
 
-#include "model/AppModel.h"
-#include "support/AsyncTest.h"
+#include "WindowTestSupport.h"
 #include "support/QtPrinters.h"
-#include "support/TempHome.h"
+#include "ui/MainView.h"
+#include "ui/Navigation.h"
+#include "ui/SidebarListModel.h"
+#include "ui/SignInView.h"
 
 #include <QAbstractButton>
+#include <QDialog>
 #include <QLabel>
 #include <QListView>
 #include <QMessageBox>
 #include <QStackedWidget>
 #include <QTest>
+#include <QToolBar>
 
 #include <gtest/gtest.h>
 
-TEST(MainWindow, ShowsTheSpinnerWhileCheckingThenTheLogAndTheAlert)
+using namespace ModelTest;
+using namespace WindowTest;
+
+TEST(MainWindow, SwitchesBySignInStageAndStartsEachSessionAfresh)
 {
     TempHome home;
-    AppModel model;
+    StandinTools tools{home.resourceDirectory(), {"ipatool"}};
+    const QJsonObject login = withState(rule("ipatool", "auth login -e ivan@example.com -p secret$",
+                                             {out(ipatoolLine({{"email", email}, {"success", true}}))}),
+                                        {}, {{"signedIn", "yes"}, {"email", email}});
+    const QJsonObject revoke =
+        withState(rule("ipatool", "auth revoke$", {out(ipatoolLine({{"success", true}}))}), {}, {{"signedIn", "no"}});
+    tools.setScenario(scenario(QJsonArray{login, revoke, signedInAs(email), signedOutInfo()} + historyPages(3),
+                               {{"signedIn", "no"}}));
+    AppModel model(offline);
     MainWindow window(&model);
     EXPECT_GE(window.minimumWidth(), 880);
     EXPECT_GE(window.minimumHeight(), 560);
-    auto* checking = window.findChild<QWidget*>("checkingPage");
-    ASSERT_NE(checking, nullptr);
-    EXPECT_EQ(window.findChild<QStackedWidget*>()->currentWidget(), checking);
+    auto* pages = window.findChild<QStackedWidget*>();
+    EXPECT_EQ(pages->currentWidget()->objectName(), "checkingPage");
     EXPECT_EQ(window.findChild<QLabel*>("checkingLabel")->text(), "Проверяю аккаунт…");
+    EXPECT_FALSE(window.findChild<QToolBar*>("toolBar")->isVisibleTo(&window));
 
-    window.show(); // starts the start-up sequence; without ipatool it ends signed out with an alert
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return window.findChild<QMessageBox*>("alert") != nullptr; }));
-    EXPECT_NE(window.findChild<QStackedWidget*>()->currentWidget(), checking);
-    EXPECT_EQ(window.findChild<QListView*>("logList")->model()->rowCount(), 2);
+    window.show();
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return window.signInView() != nullptr; }));
+    EXPECT_EQ(pages->currentWidget(), window.signInView());
+    EXPECT_EQ(window.mainView(), nullptr);
 
-    auto* alert = window.findChild<QMessageBox*>("alert");
+    // Signing in elsewhere (the form has its own tests) brings the main view with its toolbar.
+    AsyncTest::await(model.signIn(email, "secret"));
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return window.mainView() && pages->currentWidget() == window.mainView(); }));
+    EXPECT_TRUE(window.findChild<QToolBar*>("toolBar")->isVisibleTo(&window));
+    EXPECT_EQ(window.windowTitle(), "Мои загрузки");
+    window.mainView()->navigation()->setSection(SidebarSection::gone);
+    EXPECT_EQ(window.windowTitle(), "Снятые из App Store");
+    QPointer<MainView> first = window.mainView();
+
+    AsyncTest::await(model.signOut());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return first.isNull(); }));
+    EXPECT_EQ(pages->currentWidget(), window.signInView());
+    EXPECT_FALSE(window.findChild<QToolBar*>("toolBar")->isVisibleTo(&window));
+
+    AsyncTest::await(model.signIn(email, "secret"));
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return window.mainView() != nullptr; }));
+    EXPECT_EQ(window.mainView()->navigation()->section(), SidebarSection::all);
+    settle(model);
+}
+
+TEST(MainWindow, SidebarCountsTheHistoryAndTheGoneApps)
+{
+    SignedIn signedIn(history(12, 3));
+    ASSERT_TRUE(signedIn.ready());
+    SidebarListModel* sections = signedIn.window.mainView()->sections();
+    EXPECT_EQ(sections->index(0).data().toString(), "Библиотека");
+    const QModelIndex all = sections->indexOf(SidebarSection::all);
+    const QModelIndex gone = sections->indexOf(SidebarSection::gone);
+    EXPECT_EQ(all.data().toString(), "Мои загрузки");
+    EXPECT_EQ(all.data(SidebarListModel::BadgeRole).toInt(), 12);
+    EXPECT_EQ(gone.data(SidebarListModel::BadgeRole).toInt(), 3);
+    const QModelIndex log = sections->indexOf(SidebarSection::log);
+    EXPECT_EQ(log.data(SidebarListModel::BadgeRole).toInt(), 0);
+
+    // Clicking a row switches the section.
+    QListView* sidebar = signedIn.window.mainView()->sidebar();
+    QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, sidebar->visualRect(gone).center());
+    EXPECT_EQ(signedIn.window.mainView()->navigation()->section(), SidebarSection::gone);
+    EXPECT_EQ(signedIn.window.mainView()->currentView()->objectName(), "goneView");
+}
+
+TEST(MainWindow, CtrlRStartsAForcedHistorySyncFromAnySection)
+{
+    SignedIn signedIn(history(4), historyPages(4));
+    ASSERT_TRUE(signedIn.ready());
+    signedIn.window.mainView()->navigation()->setSection(SidebarSection::log);
+    signedIn.window.activateWindow();
+    const auto pagesAsked = [&] {
+        int count = 0;
+        for (const QStringList& call : signedIn.tools.calls("ipatool"))
+            count += call.contains("list-purchases") ? 1 : 0;
+        return count;
+    };
+    EXPECT_EQ(pagesAsked(), 0); // the cache is fresh, so start-up did not sync
+    QTest::keyClick(&signedIn.window, Qt::Key_R, Qt::ControlModifier);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return pagesAsked() == 1; }));
+}
+
+TEST(MainWindow, TheAppIdButtonOpensItsSheetAndTheAlertClearsOnDismissal)
+{
+    SignedIn signedIn(history(2));
+    ASSERT_TRUE(signedIn.ready());
+    signedIn.window.appIDAction()->trigger();
+    Navigation* navigation = signedIn.window.mainView()->navigation();
+    EXPECT_TRUE(navigation->showAppIDSheet());
+    auto* sheet = signedIn.window.findChild<QDialog*>("appIdSheet");
+    ASSERT_NE(sheet, nullptr);
+    sheet->reject();
+    EXPECT_FALSE(navigation->showAppIDSheet());
+
+    signedIn.model.setAlert("Что-то пошло не так");
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return signedIn.window.findChild<QMessageBox*>("alert") != nullptr; }));
+    auto* alert = signedIn.window.findChild<QMessageBox*>("alert");
     EXPECT_EQ(alert->windowTitle(), "Quorrel");
-    EXPECT_EQ(alert->text(), "Не найден ipatool. Поставь его: brew install ipatool");
     QTest::mouseClick(alert->findChild<QAbstractButton*>("alertDismiss"), Qt::LeftButton);
-    EXPECT_EQ(model.alert(), std::nullopt);
-
-    // A later alert is shown again.
-    model.setAlert("Ещё одно");
+    EXPECT_EQ(signedIn.model.alert(), std::nullopt);
+    signedIn.model.setAlert("Ещё одно");
     ASSERT_TRUE(AsyncTest::waitUntil([&] {
-        auto* box = window.findChild<QMessageBox*>("alert");
+        auto* box = signedIn.window.findChild<QMessageBox*>("alert");
         return box && box->isVisible() && box->text() == "Ещё одно";
     }));
 }

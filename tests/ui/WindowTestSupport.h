@@ -1,0 +1,75 @@
+#pragma once
+
+#include "model/AppModel.h"
+#include "model/ModelTestSupport.h"
+#include "store/PurchasesCache.h"
+#include "support/AsyncTest.h"
+#include "support/StandinTools.h"
+#include "support/TempHome.h"
+#include "ui/MainWindow.h"
+
+#include <QTest>
+#include <QUrl>
+
+namespace WindowTest {
+
+using ModelTest::operator+;
+
+inline const QString email = "ivan@example.com";
+/// Nothing listens there, so the store lookup fails at once instead of reaching the internet.
+inline const AppModel::Endpoints offline{QUrl("http://127.0.0.1:9/")};
+
+/// `count` apps, the last `gone` of them no longer offered by the store.
+inline QList<PurchasedApp> history(int count, int gone = 0)
+{
+    QList<PurchasedApp> apps;
+    for (int i = 0; i < count; ++i) {
+        PurchasedApp app;
+        app.id = 5000 + i;
+        app.bundleID = QString("com.example.app%1").arg(i);
+        app.name = QString("Приложение %1").arg(i);
+        app.version = "2.1";
+        app.purchaseDate = QDateTime(QDate(2021, 3, 4), QTime(10, 0), Qt::UTC);
+        app.artworkFetched = true;
+        if (i < count - gone)
+            app.artworkURL = QUrl("file:///nonexistent/icon.png");
+        apps.append(app);
+    }
+    return apps;
+}
+
+/// Lets a history sync and its store lookup end before the model goes away with the test, so no
+/// task is left suspended behind it.
+inline void settle(AppModel& model)
+{
+    AsyncTest::waitUntil([&] { return !model.syncProgress(); });
+    QTest::qWait(300);
+    model.stopDeviceWatch();
+    AsyncTest::waitUntil([&] { return !model.hasDeviceWatchLoop(); });
+}
+
+/// A window signed in to an account whose history is already cached, so start-up shows it at once.
+struct SignedIn {
+    TempHome home;
+    StandinTools tools{home.resourceDirectory()};
+    AppModel model{offline};
+    MainWindow window{&model};
+
+    /// `state` may plug in phones (see ModelTest::phoneRules).
+    explicit SignedIn(const QList<PurchasedApp>& apps, QJsonArray extraRules = {}, QJsonObject state = {})
+    {
+        PurchasesCache::save(apps, email);
+        state.insert("signedIn", "yes");
+        state.insert("email", email);
+        tools.setScenario(ModelTest::scenario(QJsonArray{ModelTest::signedInAs(email)} + extraRules, state));
+        window.show();
+    }
+    ~SignedIn() { settle(model); }
+
+    bool ready()
+    {
+        return AsyncTest::waitUntil([&] { return model.stage() == AppModel::Stage::signedIn && window.mainView(); });
+    }
+};
+
+} // namespace WindowTest
