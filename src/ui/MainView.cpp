@@ -4,6 +4,9 @@
 #include "ui/AccountFooter.h"
 #include "ui/AppIdSheet.h"
 #include "ui/ArtworkCache.h"
+#include "ui/DeviceAppsView.h"
+#include "ui/DeviceBar.h"
+#include "ui/FilesView.h"
 #include "ui/LibraryView.h"
 #include "ui/LogView.h"
 #include "ui/Navigation.h"
@@ -37,7 +40,7 @@ QFrame* divider(QWidget* parent)
 
 QList<SidebarSection> MainView::availableSections()
 {
-    return {SidebarSection::all, SidebarSection::gone, SidebarSection::log};
+    return Sections::allCases();
 }
 
 MainView::MainView(AppModel* model, QWidget* parent)
@@ -79,6 +82,7 @@ MainView::MainView(AppModel* model, QWidget* parent)
     detail->setLayout(m_detailLayout);
     m_detailLayout->setContentsMargins(0, 0, 0, 0);
     m_detailLayout->setSpacing(0);
+    m_detailLayout->addWidget(new DeviceBar(model, detail));
     m_detailLayout->addWidget(divider(detail));
     m_detailLayout->addWidget(m_content, 1);
 
@@ -118,11 +122,12 @@ QWidget* MainView::makeView(SidebarSection section)
         return new LibraryView(m_model, m_navigation, false, m_artwork, m_content);
     case SidebarSection::gone:
         return new LibraryView(m_model, m_navigation, true, m_artwork, m_content);
+    case SidebarSection::device:
+        return new DeviceAppsView(m_model, m_navigation, m_content);
+    case SidebarSection::files:
+        return new FilesView(m_model, m_content);
     case SidebarSection::log:
         return new LogView(m_model, m_content);
-    case SidebarSection::device:
-    case SidebarSection::files:
-        break;
     }
     return nullptr;
 }

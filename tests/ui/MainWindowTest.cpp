@@ -66,9 +66,12 @@ TEST(MainWindow, SwitchesBySignInStageAndStartsEachSessionAfresh)
     settle(model);
 }
 
-TEST(MainWindow, SidebarCountsTheHistoryAndTheGoneApps)
+TEST(MainWindow, SidebarCountsTheHistoryTheGoneAppsAndThePhonesApps)
 {
-    SignedIn signedIn(history(12, 3));
+    QList<InstalledApp> onPhone;
+    for (int i = 0; i < 5; ++i)
+        onPhone.append({QString("com.example.phone%1").arg(i), QString("На телефоне %1").arg(i), {}, 7000 + i});
+    SignedIn signedIn(history(12, 3), phoneRules() + phoneApps(onPhone), {{"cable", "yes"}});
     ASSERT_TRUE(signedIn.ready());
     SidebarListModel* sections = signedIn.window.mainView()->sections();
     EXPECT_EQ(sections->index(0).data().toString(), "Библиотека");
@@ -77,8 +80,10 @@ TEST(MainWindow, SidebarCountsTheHistoryAndTheGoneApps)
     EXPECT_EQ(all.data().toString(), "Мои загрузки");
     EXPECT_EQ(all.data(SidebarListModel::BadgeRole).toInt(), 12);
     EXPECT_EQ(gone.data(SidebarListModel::BadgeRole).toInt(), 3);
-    const QModelIndex log = sections->indexOf(SidebarSection::log);
-    EXPECT_EQ(log.data(SidebarListModel::BadgeRole).toInt(), 0);
+    const QModelIndex device = sections->indexOf(SidebarSection::device);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return device.data(SidebarListModel::BadgeRole).toInt() == 5; }));
+    EXPECT_EQ(sections->indexOf(SidebarSection::files).data(SidebarListModel::BadgeRole).toInt(), 0);
+    EXPECT_EQ(sections->indexOf(SidebarSection::log).data(SidebarListModel::BadgeRole).toInt(), 0);
 
     // Clicking a row switches the section.
     QListView* sidebar = signedIn.window.mainView()->sidebar();

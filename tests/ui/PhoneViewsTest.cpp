@@ -1,3 +1,4 @@
+#include "WindowTestSupport.h"
 #include "model/AppModel.h"
 #include "model/ModelTestSupport.h"
 #include "support/QtPrinters.h"
@@ -29,20 +30,6 @@ InstalledApp installed(const QString& bundleID, const QString& name, std::option
     return {bundleID, name, QString("1.0"), adamID};
 }
 
-QString appEntry(const QString& bundleID, const QString& name, std::optional<qint64> adamID)
-{
-    QString entry = "<dict><key>CFBundleIdentifier</key><string>" + bundleID
-                    + "</string><key>CFBundleDisplayName</key><string>" + name
-                    + "</string><key>CFBundleShortVersionString</key><string>2.0</string>";
-    if (adamID) {
-        const QByteArray metadata = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
-                                    "<key>itemId</key><integer>"
-                                    + QByteArray::number(*adamID) + "</integer></dict></plist>";
-        entry += "<key>iTunesMetadata</key><data>" + QString::fromLatin1(metadata.toBase64()) + "</data>";
-    }
-    return entry + "</dict>";
-}
-
 // Two phones (the Wi-Fi one while "wifi" is "yes"), three apps on each: two with App IDs, one without.
 // A download of App ID 111 takes a while, so its row stays busy long enough to look at.
 struct PhoneFixture {
@@ -52,16 +39,13 @@ struct PhoneFixture {
 
     explicit PhoneFixture(const QString& wifi = "no")
     {
-        const QString list = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>"
-                             + appEntry("com.example.alpha", "Альфа", 111) + appEntry("com.example.beta", "Бета", 222)
-                             + appEntry("com.example.sideloaded", "Без номера", std::nullopt) + "</array></plist>";
-        QJsonArray extra{
-            exact("ideviceinstaller", {"--help"},
-                  {out("  -l, --list-apps\tList apps"), out("  -i, --install ARCHIVE")}),
-            rule("ideviceinstaller", "-l -o xml$", {out(list)}),
-            rule("ipatool", "download -i 111 ",
-                 {sleepFor(1500), out(ipatoolLine({{"error", "сеть недоступна"}, {"success", false}}))}, 1),
-        };
+        const QJsonArray extra =
+            WindowTest::phoneApps({installed("com.example.alpha", "Альфа", 111),
+                                   installed("com.example.beta", "Бета", 222),
+                                   installed("com.example.sideloaded", "Без номера", {})})
+            + QJsonArray{rule("ipatool", "download -i 111 ",
+                              {sleepFor(1500), out(ipatoolLine({{"error", "сеть недоступна"}, {"success", false}}))},
+                              1)};
         tools.setScenario(scenario(phoneRules() + extra));
         tools.setState("cable", "yes");
         tools.setState("wifi", wifi);

@@ -38,6 +38,31 @@ inline QList<PurchasedApp> history(int count, int gone = 0)
     return apps;
 }
 
+/// ideviceinstaller's answers (Debian's 1.1.x dialect) for a phone holding `apps`; an app's App ID
+/// is written into its store metadata when it has one.
+inline QJsonArray phoneApps(const QList<InstalledApp>& apps)
+{
+    QString list = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>";
+    for (const InstalledApp& app : apps) {
+        list += "<dict><key>CFBundleIdentifier</key><string>" + app.bundleID.toHtmlEscaped()
+                + "</string><key>CFBundleDisplayName</key><string>" + app.name.toHtmlEscaped() + "</string>";
+        if (app.version)
+            list += "<key>CFBundleShortVersionString</key><string>" + *app.version + "</string>";
+        if (app.adamID) {
+            const QByteArray metadata = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+                                        "<key>itemId</key><integer>"
+                                        + QByteArray::number(*app.adamID) + "</integer></dict></plist>";
+            list += "<key>iTunesMetadata</key><data>" + QString::fromLatin1(metadata.toBase64()) + "</data>";
+        }
+        list += "</dict>";
+    }
+    list += "</array></plist>";
+    using ModelTest::out;
+    return {ModelTest::exact("ideviceinstaller", {"--help"},
+                             {out("  -l, --list-apps\tList apps"), out("  -i, --install ARCHIVE")}),
+            ModelTest::rule("ideviceinstaller", "-l -o xml$", {out(list)})};
+}
+
 /// Lets a history sync and its store lookup end before the model goes away with the test, so no
 /// task is left suspended behind it.
 inline void settle(AppModel& model)
