@@ -4,8 +4,10 @@
 #include "ui/DeviceAppRowDelegate.h"
 #include "ui/DeviceAppsFilter.h"
 #include "ui/DeviceAppsListModel.h"
+#include "ui/EmptyState.h"
 #include "ui/Icons.h"
 #include "ui/Navigation.h"
+#include "ui/ProminentButton.h"
 #include "ui/RowPaint.h"
 #include "ui/Spinner.h"
 
@@ -137,31 +139,14 @@ QWidget* DeviceAppsView::makeLoadingPage()
 
 QWidget* DeviceAppsView::makeEmptyPage()
 {
-    auto* page = new QWidget(this);
-    page->setObjectName(QStringLiteral("deviceAppsEmpty"));
-    auto* layout = new QVBoxLayout(page);
-    layout->setSpacing(8);
-    layout->setContentsMargins(40, 20, 40, 20);
-    layout->addStretch();
-
-    auto* icon = new QLabel(page);
-    icon->setPixmap(
-        Icons::pixmap(QStringLiteral("iphone.gen3"), 44, RowPaint::tertiary(palette()), devicePixelRatioF()));
-    layout->addWidget(icon, 0, Qt::AlignHCenter);
-
-    m_emptyTitle = new QLabel(page);
-    m_emptyTitle->setObjectName(QStringLiteral("deviceEmptyTitle"));
-    m_emptyTitle->setFont(RowPaint::font(1.1, QFont::DemiBold));
-    layout->addWidget(m_emptyTitle, 0, Qt::AlignHCenter);
-
-    auto* explanation = secondaryLabel(
+    QWidget* page = EmptyState::make(
+        QStringLiteral("iphone.gen3"), QStringLiteral("Подключи iPhone"),
         QStringLiteral("Телефон помнит App ID каждого своего приложения — даже тех, что Apple убрала из App Store. "
                        "Именно этот номер нужен, чтобы скачать приложение заново и поставить на другой iPhone."),
-        page);
-    explanation->setWordWrap(true);
-    explanation->setAlignment(Qt::AlignHCenter);
-    explanation->setFixedWidth(440);
-    layout->addLayout(centred(explanation));
+        this);
+    page->setObjectName(QStringLiteral("deviceAppsEmpty"));
+    m_emptyTitle = page->findChild<QLabel*>(QStringLiteral("emptyHeadline"));
+    m_emptyTitle->setObjectName(QStringLiteral("deviceEmptyTitle"));
 
     m_emptyError = new QLabel(page);
     m_emptyError->setObjectName(QStringLiteral("deviceAppsError"));
@@ -170,16 +155,17 @@ QWidget* DeviceAppsView::makeEmptyPage()
     m_emptyError->setAlignment(Qt::AlignHCenter);
     m_emptyError->setFixedWidth(440);
     m_emptyError->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addLayout(centred(m_emptyError));
 
-    m_emptyReadButton = new QPushButton(QStringLiteral("Прочитать телефон"), page);
+    m_emptyReadButton = new ProminentButton(QStringLiteral("Прочитать телефон"), page);
     m_emptyReadButton->setObjectName(QStringLiteral("readPhoneEmptyButton"));
-    m_emptyReadButton->setDefault(true);
-    m_emptyReadButton->setMinimumHeight(30);
     connect(m_emptyReadButton, &QPushButton::clicked, m_model, [model = m_model] { model->loadInstalledApps(); });
-    layout->addSpacing(4);
-    layout->addWidget(m_emptyReadButton, 0, Qt::AlignHCenter);
-    layout->addStretch();
+
+    // Below the explanation, above the closing stretch.
+    auto* layout = static_cast<QVBoxLayout*>(page->layout());
+    const int end = layout->count() - 1;
+    layout->insertLayout(end, centred(m_emptyError));
+    layout->insertSpacing(end + 1, 6);
+    layout->insertWidget(end + 2, m_emptyReadButton, 0, Qt::AlignHCenter);
     return page;
 }
 

@@ -3,11 +3,17 @@
 #include "ui/Icons.h"
 #include "ui/RowPaint.h"
 
+#include <QFontMetrics>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 #include <QWidget>
 
 namespace EmptyState {
+
+namespace {
+constexpr int maxDetailWidth = 460;
+} // namespace
 
 QWidget* make(const QString& symbol, const QString& headline, const QString& detail, QWidget* parent)
 {
@@ -34,7 +40,17 @@ QWidget* make(const QString& symbol, const QString& headline, const QString& det
         QPalette palette = text->palette();
         palette.setColor(QPalette::WindowText, RowPaint::secondary(palette));
         text->setPalette(palette);
-        layout->addWidget(text, 0, Qt::AlignHCenter);
+        // As wide as its longest line allows, and centred between stretches rather than by
+        // alignment: an aligned label is asked its height for the whole column's width and then
+        // loses the lines it wraps onto.
+        const int natural = QFontMetrics(text->font()).boundingRect(QRect(0, 0, 100000, 100000), 0, detail).width();
+        text->setMinimumWidth(qMin(natural + 2, maxDetailWidth));
+        text->setMaximumWidth(maxDetailWidth);
+        auto* row = new QHBoxLayout;
+        row->addStretch();
+        row->addWidget(text);
+        row->addStretch();
+        layout->addLayout(row);
     }
     layout->addStretch();
     return page;
