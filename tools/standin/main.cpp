@@ -320,11 +320,19 @@ private:
     {
         const QString path = expand(step.value(QLatin1String("write")).toString(), iteration);
         QByteArray content;
-        const bool hasContent = step.contains(QLatin1String("text")) || step.contains(QLatin1String("base64"));
-        if (step.contains(QLatin1String("text")))
+        const bool hasContent = step.contains(QLatin1String("text")) || step.contains(QLatin1String("base64"))
+                                || step.contains(QLatin1String("from"));
+        if (step.contains(QLatin1String("text"))) {
             content = expand(step.value(QLatin1String("text")).toString(), iteration).toUtf8();
-        else if (step.contains(QLatin1String("base64")))
+        } else if (step.contains(QLatin1String("base64"))) {
             content = decodeBase64(step.value(QLatin1String("base64")));
+        } else if (step.contains(QLatin1String("from"))) {
+            // Keeps a large file out of the scenario, which every call reads whole.
+            QFile source(expand(step.value(QLatin1String("from")).toString(), iteration));
+            if (!source.open(QIODevice::ReadOnly))
+                throw scenarioError(QStringLiteral("cannot read %1: %2").arg(source.fileName(), source.errorString()));
+            content = source.readAll();
+        }
         const qint64 total =
             hasContent ? content.size() : number(step.value(QLatin1String("bytes")), 0, 0, qint64{1} << 40);
         const qint64 chunks = number(step.value(QLatin1String("chunks")), 1, 1, 1'000'000);
