@@ -1,0 +1,152 @@
+#include "demo/DemoEnvironment.h"
+
+#include "demo/DemoCatalogue.h"
+#include "demo/DemoScenario.h"
+#include "model/AppModel.h"
+#include "process/Tools.h"
+#include "store/IPAToolError.h"
+#include "support/AsyncTest.h"
+#include "support/QtPrinters.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+QStringList filesUnder(const QString& path)
+{
+    QStringList files;
+    for (QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+         it.hasNext();)
+        files.append(it.next());
+    return files;
+}
+
+// Stands for the user's own home for the length of a test.
+struct UserHome {
+    QTemporaryDir dir;
+    QByteArray oldHome = qgetenv("HOME");
+    QByteArray oldData = qgetenv("XDG_DATA_HOME");
+
+    UserHome()
+    {
+        qputenv("HOME", dir.path().toUtf8());
+        qputenv("XDG_DATA_HOME", (dir.path() + "/.local/share").toUtf8());
+    }
+    ~UserHome()
+    {
+        qputenv("HOME", oldHome);
+        oldData.isNull() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", oldData);
+    }
+};
+
+} // namespace
+
+TEST(DemoEnvironment, RunsTheWholeRoadInsideItsOwnFolder)
+{
+    UserHome user;
+    QString root;
+    {
+        DemoEnvironment demo(QString(QUORREL_DEMO_DATA_DIR));
+        ASSERT_TRUE(demo.isReady()) << demo.error()->toStdString();
+        root = demo.rootPath();
+        EXPECT_TRUE(Tools::ipatool()->startsWith(root));
+        EXPECT_TRUE(Tools::supportDirectory().startsWith(root));
+        EXPECT_EQ(qgetenv("HOME"), demo.homePath().toUtf8());
+
+        AppModel model(demo.endpoints());
+        AsyncTest::await(model.bootstrap());
+        ASSERT_EQ(model.stage(), AppModel::Stage::signedOut);
+        EXPECT_EQ(model.alert(), std::nullopt);
+        EXPECT_EQ(model.localFiles().size(), 4) << "files downloaded earlier are waiting";
+
+        const QString email = DemoScenario::accountEmail;
+        try {
+            AsyncTest::await(model.signIn(email, "любой пароль"));
+            ADD_FAILURE() << "the first sign-in did not ask for a code";
+        } catch (const IPAToolError& error) {
+            EXPECT_EQ(error.kind(), IPAToolError::Kind::needsTwoFactor);
+        }
+        AsyncTest::await(model.signIn(email, "любой пароль", "204917"));
+        ASSERT_EQ(model.stage(), AppModel::Stage::signedIn);
+        EXPECT_EQ(model.account()->name, QString::fromUtf8(DemoScenario::accountName));
+        ASSERT_EQ(model.apps().size(), 300);
+        const auto gone = std::count_if(model.apps().cbegin(), model.apps().cend(),
+                                        [](const PurchasedApp& app) { return app.isGoneFromStore(); });
+        EXPECT_EQ(gone, 12);
+        // Every other app has its icon from the shipped set, on disk inside the demo folder.
+        const PurchasedApp& first = model.apps().first();
+        ASSERT_TRUE(first.isGoneFromStore() || first.artworkURL);
+        for (const PurchasedApp& app : model.apps()) {
+            if (app.artworkURL) {
+                ASSERT_TRUE(QFileInfo(app.artworkURL->toLocalFile()).isFile())
+                    << app.artworkURL->toString().toStdString();
+                ASSERT_TRUE(app.artworkURL->toLocalFile().startsWith(root));
+            }
+        }
+
+        AsyncTest::await(model.refreshDevices());
+        ASSERT_EQ(model.devices().size(), 2);
+        EXPECT_EQ(model.devices()[0].name, "iPhone Анны");
+        EXPECT_EQ(model.devices()[0].link, Device::Link::usb);
+        EXPECT_EQ(model.devices()[1].link, Device::Link::wifi);
+        ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.installedApps().isEmpty(); }));
+        const QList<InstalledApp> installed = model.installedApps();
+        EXPECT_GE(installed.size(), 35);
+        QSet<qint64> history;
+        for (const PurchasedApp& app : model.apps())
+            history.insert(app.id);
+        EXPECT_TRUE(
+            std::any_of(installed.cbegin(), installed.cend(), [](const InstalledApp& app) { return !app.adamID; }));
+        EXPECT_TRUE(std::any_of(installed.cbegin(), installed.cend(),
+                                [&](const InstalledApp& app) { return app.adamID && !history.contains(*app.adamID); }));
+
+        const auto broken = std::find_if(model.apps().cbegin(), model.apps().cend(), [](const PurchasedApp& app) {
+            return app.id == DemoCatalogue::brokenDownload().id;
+        });
+        ASSERT_NE(broken, model.apps().cend());
+        EXPECT_FALSE(AsyncTest::await(model.download(*broken, std::nullopt)));
+        EXPECT_TRUE(model.activity(broken->id).text.contains("connection reset by peer"));
+
+        const PurchasedApp target = model.apps().at(broken == model.apps().cbegin() + 20 ? 21 : 20);
+        const auto path = AsyncTest::await(model.download(target, std::nullopt));
+        ASSERT_TRUE(path);
+        QFile ipa(*path);
+        ASSERT_TRUE(ipa.open(QIODevice::ReadOnly));
+        EXPECT_GT(ipa.size(), 1'000'000);
+        EXPECT_TRUE(ipa.read(4) == QByteArray("PK\x03\x04", 4)) << "a zip archive, as an .ipa is";
+        EXPECT_TRUE(path->startsWith(root));
+
+        AsyncTest::await(model.installOnDevice(target, std::nullopt));
+        EXPECT_EQ(model.activity(target.id), AppActivity::done("Установлено"));
+        EXPECT_TRUE(model.log().last().text.endsWith("(cfgutil)")) << model.log().last().text.toStdString();
+
+        AsyncTest::await(model.signOut());
+        EXPECT_EQ(model.stage(), AppModel::Stage::signedOut);
+    }
+    EXPECT_FALSE(QFileInfo::exists(root));
+    EXPECT_EQ(qgetenv("HOME"), user.dir.path().toUtf8());
+    EXPECT_EQ(Tools::resourceDirectory(), std::nullopt);
+    EXPECT_EQ(filesUnder(user.dir.path()), QStringList()) << "nothing of the demo in the user's home";
+}
+
+TEST(DemoEnvironment, MissingProgramOrIconsIsReportedWithoutRedirectingAnything)
+{
+    QTemporaryDir empty;
+    const QByteArray home = qgetenv("HOME");
+    DemoEnvironment demo(empty.path());
+    ASSERT_FALSE(demo.isReady());
+    EXPECT_TRUE(demo.error()->contains("quorrel-standin")) << demo.error()->toStdString();
+    EXPECT_EQ(qgetenv("HOME"), home);
+    EXPECT_EQ(Tools::resourceDirectory(), std::nullopt);
+
+    DemoEnvironment outsideBundle(std::nullopt);
+    EXPECT_FALSE(outsideBundle.isReady());
+}
