@@ -8,7 +8,7 @@ TEST_DIR := build/test
 BENCH_DIR := build/bench
 APP := $(APP_DIR)/Quorrel.app/Contents/MacOS/Quorrel
 
-.PHONY: all deps app run test bench format clean
+.PHONY: all deps app run demo test bench format clean
 
 all: app
 
@@ -21,6 +21,9 @@ app: deps
 
 run: app
 	$(APP)
+
+demo: app
+	$(APP) --demo
 
 test: deps
 	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DQUORREL_SANITIZE=ON -DQUORREL_WERROR=$(WERROR) $(CMAKE_FLAGS)
