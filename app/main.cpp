@@ -6,9 +6,39 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QTranslator>
 
+#include <csignal>
 #include <memory>
+
+#include <unistd.h>
+
+namespace {
+
+int quitPipe[2] = {-1, -1};
+
+void requestQuit(int)
+{
+    const char byte = 0;
+    if (::write(quitPipe[1], &byte, 1) < 0) {
+        // Nothing else is safe to do inside a signal handler.
+    }
+}
+
+// Ctrl+C in the terminal that ran `make demo` must still end in an orderly quit, so the demo's
+// temporary folder is removed.
+void quitOnTerminalSignals(QApplication& app)
+{
+    if (::pipe(quitPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QApplication::quit);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, requestQuit);
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -34,6 +64,7 @@ int main(int argc, char* argv[])
             return 1;
         }
         QApplication::setApplicationDisplayName(QStringLiteral("Quorrel — демо"));
+        quitOnTerminalSignals(app);
     }
 
     AppModel model(demo ? demo->endpoints() : AppModel::Endpoints{});
