@@ -8,7 +8,7 @@ TEST_DIR := build/test
 BENCH_DIR := build/bench
 APP := $(APP_DIR)/Quorrel.app/Contents/MacOS/Quorrel
 
-.PHONY: all deps app run demo test bench format clean
+.PHONY: all deps app run demo screenshots test bench format clean
 
 all: app
 
@@ -24,6 +24,12 @@ run: app
 
 demo: app
 	$(APP) --demo
+
+# Renders the window's states offscreen against the demo; the pictures are committed.
+screenshots: app
+	cmake --build $(APP_DIR) -j $(JOBS) --target quorrel-screenshots
+	rm -f docs/screenshots/*.png
+	$(APP_DIR)/tools/quorrel-screenshots docs/screenshots
 
 test: deps
 	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DQUORREL_SANITIZE=ON -DQUORREL_WERROR=$(WERROR) $(CMAKE_FLAGS)

@@ -166,9 +166,10 @@ QJsonArray versionRules()
     QJsonArray rules;
     for (int digit = 0; digit < DemoCatalogue::ladderCount; ++digit) {
         const QList<DemoCatalogue::Version> versions = DemoCatalogue::ladder(digit);
+        // ipatool lists a ladder oldest first.
         QJsonArray ids;
-        for (const DemoCatalogue::Version& version : versions)
-            ids.append(version.externalID);
+        for (auto version = versions.crbegin(); version != versions.crend(); ++version)
+            ids.append(version->externalID);
         rules.append(rule(QStringLiteral("ipatool"), QStringLiteral("list-versions -i [0-9]*%1$").arg(digit),
                           {pause(500), out(ipatoolLine({{QStringLiteral("externalVersionIdentifiers"), ids},
                                                         {QStringLiteral("success"), true}}))}));

@@ -70,8 +70,10 @@ AccountFooter::AccountFooter(AppModel* model, QWidget* parent)
     row->addWidget(person);
     auto* names = new QVBoxLayout;
     names->setSpacing(1);
-    names->addWidget(m_name);
-    names->addWidget(m_email);
+    for (QLabel* label : {m_name, m_email}) {
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        names->addWidget(label);
+    }
     row->addLayout(names, 1);
     m_menuButton->setObjectName(QStringLiteral("accountMenuButton"));
     m_menuButton->setIcon(Icons::icon(QStringLiteral("ellipsis.circle")));
@@ -116,8 +118,24 @@ void AccountFooter::showAccount()
     m_accountRow->setVisible(account.has_value());
     if (!account)
         return;
-    m_name->setText(account->name);
-    m_email->setText(account->email);
+    m_name->setToolTip(account->name);
+    m_email->setToolTip(account->email);
+    elide();
+}
+
+void AccountFooter::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    elide();
+}
+
+void AccountFooter::elide()
+{
+    // Each line is cut to the sidebar's width; the full text stays in the tooltip.
+    for (QLabel* label : {m_name, m_email}) {
+        const int width = qMax(0, label->width());
+        label->setText(label->fontMetrics().elidedText(label->toolTip(), Qt::ElideRight, width));
+    }
 }
 
 void AccountFooter::showSync()

@@ -16,8 +16,12 @@ public:
 
     QToolButton* menuButton() const { return m_menuButton; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void showAccount();
+    void elide();
     void showSync();
 
     AppModel* m_model;

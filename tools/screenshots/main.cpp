@@ -1,0 +1,253 @@
+// Renders the window in each state worth showing, offscreen, against the demo's stand-in tools:
+//   quorrel-screenshots OUTPUT_DIR
+// Everything on screen comes from the real model driving the demo; nothing is faked for a picture.
+
+#include "demo/DemoCatalogue.h"
+#include "demo/DemoEnvironment.h"
+#include "model/AppModel.h"
+#include "ui/LibraryListModel.h"
+#include "ui/LibraryView.h"
+#include "ui/MainView.h"
+#include "ui/MainWindow.h"
+#include "ui/Navigation.h"
+#include "ui/RowPaint.h"
+#include "ui/SignInView.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QTranslator>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+QString outputDir;
+int failures = 0;
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 20000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+void settle(int ms = 250)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+bool require(bool ok, const char* what)
+{
+    if (!ok) {
+        std::fprintf(stderr, "screenshots: gave up waiting for %s\n", what);
+        ++failures;
+    }
+    return ok;
+}
+
+/// The window with its open sheets and alerts drawn over it, dimmed, as a desktop shows a modal sheet.
+QImage compose(QWidget* window)
+{
+    QImage image = window->grab().toImage();
+    QPainter painter(&image);
+    const QList<QDialog*> dialogs = window->findChildren<QDialog*>();
+    for (QDialog* dialog : dialogs) {
+        if (!dialog->isVisible())
+            continue;
+        painter.fillRect(image.rect(), QColor(0, 0, 0, 60));
+        const QImage sheet = dialog->grab().toImage();
+        const qreal ratio = image.devicePixelRatio();
+        const QPoint at((image.width() / ratio - sheet.width() / ratio) / 2, 60);
+        // A soft shadow under the sheet.
+        for (int i = 1; i <= 6; ++i)
+            painter.fillRect(QRect(at + QPoint(-i, i), QSize(sheet.width() / ratio + 2 * i, sheet.height() / ratio)),
+                             QColor(0, 0, 0, 10));
+        painter.drawImage(at, sheet);
+        QRect frame(at, QSize(sheet.width() / ratio - 1, sheet.height() / ratio - 1));
+        if (qobject_cast<QMessageBox*>(dialog)) {
+            // An alert is a small window with its title, which offscreen rendering has no frame for.
+            const QRect bar(frame.left(), frame.top() - 26, frame.width() + 1, 26);
+            painter.fillRect(bar, dialog->palette().color(QPalette::Window).darker(112));
+            QFont font = dialog->font();
+            font.setBold(true);
+            painter.setFont(font);
+            painter.setPen(dialog->palette().color(QPalette::WindowText));
+            painter.drawText(bar, Qt::AlignCenter, dialog->windowTitle());
+            frame.setTop(bar.top());
+        }
+        painter.setPen(QColor(0, 0, 0, 60));
+        painter.drawRect(frame);
+    }
+    return image;
+}
+
+void shoot(QWidget* window, const QString& name)
+{
+    settle();
+    const QString path = QDir(outputDir).filePath(name + QStringLiteral(".png"));
+    if (!compose(window).save(path))
+        require(false, qPrintable(QStringLiteral("saving ") + path));
+    else
+        std::printf("%s\n", qPrintable(path));
+}
+
+LibraryView* library(MainWindow& window, bool gone = false)
+{
+    return window.mainView()->findChild<LibraryView*>(gone ? QStringLiteral("goneView")
+                                                           : QStringLiteral("libraryView"));
+}
+
+void closeDialogs(MainWindow& window)
+{
+    for (QDialog* dialog : window.findChildren<QDialog*>()) {
+        if (dialog->isVisible())
+            dialog->reject();
+    }
+    settle(100);
+}
+
+void signInShots(MainWindow& window, AppModel& model)
+{
+    SignInView* form = window.signInView();
+    if (!require(form != nullptr, "the sign-in form"))
+        return;
+    shoot(&window, QStringLiteral("sign-in"));
+    form->findChild<QLineEdit*>(QStringLiteral("signInEmail"))->setText(QStringLiteral("anna.demo@example.com"));
+    form->findChild<QLineEdit*>(QStringLiteral("signInPassword"))->setText(QStringLiteral("секрет-пароль"));
+    form->submit();
+    auto* code = form->findChild<QLineEdit*>(QStringLiteral("signInCode"));
+    require(waitUntil([&] { return code->isVisible() && form->canSubmit() == false; }), "the code step");
+    code->setText(QStringLiteral("123456"));
+    shoot(&window, QStringLiteral("sign-in-code"));
+    form->submit();
+    require(waitUntil([&] { return model.stage() == AppModel::Stage::signedIn && window.mainView(); }), "signing in");
+}
+
+void libraryShots(MainWindow& window, AppModel& model)
+{
+    require(waitUntil([&] { return !model.apps().isEmpty() && !model.syncProgress(); }, 60000), "the history");
+    require(waitUntil([&] { return !model.devices().isEmpty(); }), "the phones");
+    LibraryView* view = library(window);
+    QListView* list = view->list();
+    // The failing download and its neighbours: one failed, one done, one installing, one downloading.
+    const qint64 broken = DemoCatalogue::brokenDownload().id;
+    const int brokenRow = view->rows()->rowOf(broken);
+    if (!require(brokenRow >= 0, "the broken app's row"))
+        return;
+    const int first = qMax(0, brokenRow - 2);
+    QList<PurchasedApp> around;
+    for (int row = first; row < qMin(view->rows()->rowCount(), first + 6); ++row) {
+        if (view->rows()->app(row).id != broken)
+            around << view->rows()->app(row);
+    }
+    const PurchasedApp done = around.at(0), installing = around.at(1), downloading = around.at(2);
+    list->scrollTo(view->rows()->index(first), QAbstractItemView::PositionAtTop);
+
+    model.download(done, std::nullopt);
+    model.download(*std::find_if(model.apps().cbegin(), model.apps().cend(),
+                                 [&](const PurchasedApp& app) { return app.id == broken; }),
+                   std::nullopt);
+    require(waitUntil([&] { return model.activity(done.id).isFinal() && model.activity(broken).isFinal(); }),
+            "a finished and a failed download");
+    model.installOnDevice(installing, std::nullopt);
+    require(waitUntil([&] {
+                return model.activity(installing.id).kind == AppActivity::Kind::installing
+                       && model.activity(installing.id).progress > 0.2;
+            }),
+            "an installation under way");
+    model.download(downloading, std::nullopt);
+    require(waitUntil([&] { return model.activity(downloading.id).bytes > 200000; }), "a download under way");
+    shoot(&window, QStringLiteral("library"));
+
+    waitUntil([&] {
+        return !RowPaint::isBusy(model.activity(installing.id)) && !RowPaint::isBusy(model.activity(downloading.id));
+    });
+    window.mainView()->navigation()->setSection(SidebarSection::gone);
+    shoot(&window, QStringLiteral("library-gone"));
+
+    window.mainView()->navigation()->setSection(SidebarSection::all);
+    model.setSearch(QStringLiteral("Несуществующее"));
+    shoot(&window, QStringLiteral("library-empty-search"));
+    model.setSearch({});
+}
+
+void sheetShots(MainWindow& window, AppModel& model)
+{
+    window.appIDAction()->trigger();
+    auto* sheet = window.findChild<QDialog*>(QStringLiteral("appIdSheet"));
+    if (require(sheet != nullptr, "the App ID sheet")) {
+        sheet->findChild<QLineEdit*>(QStringLiteral("appIdText"))->setText(QStringLiteral("apps.apple.com/app/клип"));
+        sheet->findChild<QPushButton*>(QStringLiteral("appIdDownload"))->click();
+        require(waitUntil([&] { return model.appIDError().has_value(); }), "the App ID error");
+        shoot(&window, QStringLiteral("app-id-sheet"));
+    }
+    closeDialogs(window);
+
+    const PurchasedApp app = library(window)->rows()->app(1);
+    window.mainView()->navigation()->setVersionRequest(AppModel::VersionRequest{AppModel::Target::from(app)});
+    require(waitUntil([&] { return model.versionsByApp().contains(app.id); }), "the version list");
+    shoot(&window, QStringLiteral("version-sheet"));
+    closeDialogs(window);
+
+    model.setAlert(
+        QStringLiteral("Установка не удалась: на iPhone не хватает места. Освободи 1,2 ГБ и попробуй ещё раз."));
+    require(waitUntil([&] { return window.findChild<QMessageBox*>(QStringLiteral("alert")) != nullptr; }), "the alert");
+    shoot(&window, QStringLiteral("alert"));
+    model.setAlert(std::nullopt);
+    settle(100);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quorrel"));
+    QApplication::setOrganizationName(QStringLiteral("Quorrel"));
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: quorrel-screenshots OUTPUT_DIR\n");
+        return 2;
+    }
+    outputDir = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(outputDir);
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTranslator);
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+
+    DemoEnvironment demo(QStringLiteral(QUORREL_DEMO_DATA_DIR));
+    if (!demo.isReady()) {
+        std::fprintf(stderr, "screenshots: %s\n", qPrintable(*demo.error()));
+        return 1;
+    }
+    AppModel model(demo.endpoints());
+    MainWindow window(&model);
+    window.resize(1040, 700);
+    window.setAttribute(Qt::WA_DontShowOnScreen);
+    shoot(&window, QStringLiteral("checking"));
+    window.show();
+    require(waitUntil([&] { return model.stage() == AppModel::Stage::signedOut && window.signInView(); }),
+            "the sign-in form");
+    signInShots(window, model);
+    libraryShots(window, model);
+    sheetShots(window, model);
+    return failures == 0 ? 0 : 1;
+}
