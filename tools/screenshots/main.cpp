@@ -5,6 +5,10 @@
 #include "demo/DemoCatalogue.h"
 #include "demo/DemoEnvironment.h"
 #include "model/AppModel.h"
+#include "ui/DeviceAppRowDelegate.h"
+#include "ui/DeviceAppsListModel.h"
+#include "ui/DeviceAppsView.h"
+#include "ui/FilesView.h"
 #include "ui/LibraryListModel.h"
 #include "ui/LibraryView.h"
 #include "ui/MainView.h"
@@ -18,6 +22,7 @@
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QListView>
@@ -213,6 +218,75 @@ void sheetShots(MainWindow& window, AppModel& model)
     settle(100);
 }
 
+/// Takes a tool out of the demo's folder (the model looks for tools afresh each time), or puts it back.
+void setToolPresent(const DemoEnvironment& demo, const QString& tool, bool present)
+{
+    const QDir tools(demo.toolsDirectory());
+    const QString hidden = tool + QStringLiteral(".away");
+    require(present ? QFile::rename(tools.filePath(hidden), tools.filePath(tool))
+                    : QFile::rename(tools.filePath(tool), tools.filePath(hidden)),
+            "moving a stand-in tool");
+}
+
+void deviceShots(MainWindow& window, AppModel& model, const DemoEnvironment& demo)
+{
+    require(waitUntil([&] { return model.devices().size() == 2; }), "both phones");
+    require(waitUntil([&] { return !model.installedApps().isEmpty() && !model.loadingInstalledApps(); }),
+            "the phone's apps");
+    window.mainView()->navigation()->setSection(SidebarSection::device);
+    auto* view = window.mainView()->findChild<DeviceAppsView*>(QStringLiteral("deviceAppsView"));
+    if (!require(view != nullptr, "the phone apps view"))
+        return;
+    // One finished download among the rows, as after a first use.
+    for (const InstalledApp& app : model.installedApps()) {
+        if (app.adamID && *app.adamID != DemoCatalogue::brokenDownload().id) {
+            model.download(DeviceAppsListModel::target(app), std::nullopt);
+            require(waitUntil([&] { return model.activity(*app.adamID).isFinal(); }), "a download from the phone");
+            break;
+        }
+    }
+    shoot(&window, QStringLiteral("device-apps"));
+
+    view->findChild<QPushButton*>(QStringLiteral("unknownOnlyToggle"))->click();
+    shoot(&window, QStringLiteral("device-apps-unknown"));
+    view->findChild<QPushButton*>(QStringLiteral("unknownOnlyToggle"))->click();
+
+    // The Wi-Fi phone is known only to idevice_id, the cable one to cfgutil as well.
+    // A poll still under way would bring back what it saw before the tools went.
+    model.stopDeviceWatch();
+    require(waitUntil([&] { return !model.hasDeviceWatchLoop(); }), "the device watch to stop");
+    setToolPresent(demo, QStringLiteral("idevice_id"), false);
+    model.refreshDevices();
+    require(waitUntil([&] { return model.devices().size() == 1; }), "one phone left");
+    shoot(&window, QStringLiteral("device-bar-one"));
+
+    setToolPresent(demo, QStringLiteral("cfgutil"), false);
+    model.refreshDevices();
+    require(waitUntil([&] { return model.devices().isEmpty() && model.deviceError(); }), "no phone and why");
+    shoot(&window, QStringLiteral("device-bar-none"));
+
+    setToolPresent(demo, QStringLiteral("cfgutil"), true);
+    setToolPresent(demo, QStringLiteral("idevice_id"), true);
+    model.startDeviceWatch();
+    require(waitUntil([&] { return model.devices().size() == 2; }), "the phones back");
+}
+
+void filesAndLogShots(MainWindow& window, AppModel& model)
+{
+    window.mainView()->navigation()->setSection(SidebarSection::files);
+    shoot(&window, QStringLiteral("files"));
+    for (const LocalIPA& file : model.localFiles())
+        model.deleteFile(file.path);
+    auto* view = window.mainView()->findChild<FilesView*>(QStringLiteral("filesView"));
+    if (require(view != nullptr, "the files view"))
+        view->reload();
+    shoot(&window, QStringLiteral("files-empty"));
+
+    // The library's failed download left its error in the log.
+    window.mainView()->navigation()->setSection(SidebarSection::log);
+    shoot(&window, QStringLiteral("log"));
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -249,5 +323,7 @@ int main(int argc, char* argv[])
     signInShots(window, model);
     libraryShots(window, model);
     sheetShots(window, model);
+    deviceShots(window, model, demo);
+    filesAndLogShots(window, model);
     return failures == 0 ? 0 : 1;
 }
