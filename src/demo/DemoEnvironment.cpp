@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 #include <QSettings>
+#include <QThread>
 
 namespace {
 
@@ -76,6 +77,10 @@ DemoEnvironment::~DemoEnvironment()
     const QString settings = configHome.isEmpty() ? QDir::home().filePath(QStringLiteral(".config")) : configHome;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings);
+    // A stand-in still finishing its last call may write into the folder while it goes; try again
+    // briefly rather than leave it behind.
+    for (int attempt = 0; attempt < 20 && QFileInfo::exists(m_root.path()) && !m_root.remove(); ++attempt)
+        QThread::msleep(50);
 }
 
 QString DemoEnvironment::homePath() const

@@ -130,6 +130,9 @@ TEST(DemoEnvironment, RunsTheWholeRoadInsideItsOwnFolder)
 
         AsyncTest::await(model.signOut());
         EXPECT_EQ(model.stage(), AppModel::Stage::signedOut);
+        // A watch pass still running would write into the folder while it is being removed.
+        model.stopDeviceWatch();
+        ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.hasDeviceWatchLoop(); }));
     }
     EXPECT_FALSE(QFileInfo::exists(root));
     EXPECT_EQ(qgetenv("HOME"), user.dir.path().toUtf8());
