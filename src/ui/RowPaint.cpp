@@ -131,32 +131,34 @@ int badge(QPainter* painter, int x, int centreY, const QString& text, const QCol
     return rect.width();
 }
 
-void spinner(QPainter* painter, const QRect& rect, int phase, const QColor& color)
+namespace {
+
+/// A faint full ring with an arc of `color` over it; angles in sixteenths of a degree.
+void ring(QPainter* painter, const QRect& rect, qreal width, const QColor& color, int start, int span,
+          Qt::PenCapStyle cap)
 {
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
     const QRectF circle = QRectF(rect).adjusted(1.5, 1.5, -1.5, -1.5);
     QColor track = color;
     track.setAlphaF(0.18);
-    painter->setPen(QPen(track, 2));
+    painter->setPen(QPen(track, width));
     painter->drawEllipse(circle);
-    painter->setPen(QPen(color, 2, Qt::SolidLine, Qt::RoundCap));
-    painter->drawArc(circle, -(phase % 360) * 16, 100 * 16);
+    painter->setPen(QPen(color, width, Qt::SolidLine, cap));
+    painter->drawArc(circle, start, span);
     painter->restore();
+}
+
+} // namespace
+
+void spinner(QPainter* painter, const QRect& rect, int phase, const QColor& color)
+{
+    ring(painter, rect, 2, color, -(phase % 360) * 16, 100 * 16, Qt::RoundCap);
 }
 
 void ringProgress(QPainter* painter, const QRect& rect, double fraction, const QColor& color)
 {
-    painter->save();
-    painter->setRenderHint(QPainter::Antialiasing);
-    const QRectF circle = QRectF(rect).adjusted(1.5, 1.5, -1.5, -1.5);
-    QColor track = color;
-    track.setAlphaF(0.18);
-    painter->setPen(QPen(track, 2.5));
-    painter->drawEllipse(circle);
-    painter->setPen(QPen(color, 2.5, Qt::SolidLine, Qt::FlatCap));
-    painter->drawArc(circle, 90 * 16, -qRound(qBound(0.0, fraction, 1.0) * 360 * 16));
-    painter->restore();
+    ring(painter, rect, 2.5, color, 90 * 16, -qRound(qBound(0.0, fraction, 1.0) * 360 * 16), Qt::FlatCap);
 }
 
 bool isBusy(const AppActivity& activity)
