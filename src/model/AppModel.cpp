@@ -8,6 +8,7 @@
 AppModel::AppModel(Endpoints endpoints, QObject* parent)
     : QObject(parent)
     , m_artwork(endpoints.lookup)
+    , m_updater(Updater::Options{endpoints.updateManifest, endpoints.updateBundle, {}, {}})
 {
     m_watchTimer.setSingleShot(true);
     m_watchTimer.setInterval(std::chrono::seconds(3));
@@ -173,5 +174,6 @@ QCoro::Task<> AppModel::bootstrap()
     }
 
     startDeviceWatch();
+    checkForUpdates(false);
     co_await syncPurchases(m_apps.isEmpty());
 }

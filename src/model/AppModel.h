@@ -14,6 +14,8 @@
 #include "store/ArtworkService.h"
 #include "store/IPATool.h"
 #include "store/PurchasedApp.h"
+#include "update/UpdateInfo.h"
+#include "update/Updater.h"
 
 #include <QDateTime>
 #include <QList>
@@ -58,6 +60,8 @@ class AppModel : public QObject {
     Q_PROPERTY(QHash<qint64, QList<AppVersion>> versionsByApp READ versionsByApp NOTIFY versionsByAppChanged)
     Q_PROPERTY(bool appIDBusy READ appIDBusy NOTIFY appIDBusyChanged)
     Q_PROPERTY(std::optional<QString> appIDError READ appIDError NOTIFY appIDErrorChanged)
+    Q_PROPERTY(UpdateState updateState READ updateState NOTIFY updateStateChanged)
+    Q_PROPERTY(std::optional<UpdateInfo> updateInfo READ updateInfo NOTIFY updateInfoChanged)
 
 public:
     enum class Stage { checking, signedOut, signedIn };
@@ -99,7 +103,28 @@ public:
 
     struct Endpoints {
         std::optional<QUrl> lookup;
+        std::optional<QUrl> updateManifest;
+        /// The bundle the updater reads its version from and replaces; the running one when absent.
+        std::optional<QString> updateBundle;
     };
+
+    /// What the update banner and sheet show. `progress` belongs to `downloading`, `message` to `failed`.
+    struct UpdateState {
+        enum class Kind { idle, checking, available, downloading, installing, upToDate, failed };
+        Kind kind = Kind::idle;
+        double progress = 0;
+        QString message;
+
+        static UpdateState downloading(double fraction) { return {Kind::downloading, fraction, {}}; }
+        static UpdateState failed(QString description) { return {Kind::failed, 0, std::move(description)}; }
+        friend bool operator==(const UpdateState& a, const UpdateState& b)
+        {
+            return a.kind == b.kind && (a.kind != Kind::downloading || a.progress == b.progress)
+                   && (a.kind != Kind::failed || a.message == b.message);
+        }
+    };
+
+    static constexpr double updateCheckIntervalSeconds = 86400;
 
     explicit AppModel(Endpoints endpoints = {}, QObject* parent = nullptr);
     ~AppModel() override;
@@ -127,6 +152,8 @@ public:
     bool appIDBusy() const { return m_appIDBusy; }
     std::optional<QString> appIDError() const { return m_appIDError; }
     AppActivity activity(qint64 appID) const { return m_activities.value(appID); }
+    const UpdateState& updateState() const { return m_updateState; }
+    const std::optional<UpdateInfo>& updateInfo() const { return m_updateInfo; }
 
     /// What the library shows: `apps` narrowed by `showOnlyGone` and the trimmed, case-blind search.
     QList<PurchasedApp> filteredApps() const;
@@ -196,6 +223,17 @@ public:
     void clearAppIDError();
     Target targetForAppID(qint64 appID) const;
 
+    // Self-update.
+    /// "версия 1.2 (15)" for the running build.
+    QString appVersionText() const;
+    /// Never fails. An automatic check runs at most once a day and reports nothing unless it finds
+    /// a newer build; a manual one always runs and shows its outcome.
+    QCoro::Task<> checkForUpdates(bool manual);
+    /// Never fails; downloads and verifies `updateInfo`, then swaps the bundle and quits.
+    QCoro::Task<> installUpdate();
+    /// Leaves a shown "up to date" or failure for the offer, if any, else for idle.
+    void dismissUpdateResult();
+
 Q_SIGNALS:
     void stageChanged();
     void searchChanged();
@@ -220,6 +258,8 @@ Q_SIGNALS:
     void appIDBusyChanged();
     void appIDErrorChanged();
     void appIDFinished();
+    void updateStateChanged();
+    void updateInfoChanged();
 
 private:
     template <typename T, typename Signal>
@@ -252,6 +292,8 @@ private:
     void setAppIDBusy(bool busy);
     void setAppIDError(std::optional<QString> error);
     void storeVersions(qint64 adamID, QList<AppVersion> versions);
+    void setUpdateState(UpdateState state);
+    void setUpdateInfo(std::optional<UpdateInfo> info);
 
     QCoro::Task<QString> performDownload(Target target, std::optional<AppVersion> version, QString destination,
                                          bool purchase);
@@ -288,6 +330,10 @@ private:
     QHash<qint64, QList<AppVersion>> m_versionsByApp;
     bool m_appIDBusy = false;
     std::optional<QString> m_appIDError;
+    UpdateState m_updateState;
+    std::optional<UpdateInfo> m_updateInfo;
+    // Bumped when a download ends, so its progress still queued cannot overwrite what followed.
+    quint64 m_updateDownload = 0;
 
     // Bumped by every sign-in and sign-out, so a sync begun for one session never fills another.
     quint64 m_session = 0;
@@ -306,4 +352,5 @@ private:
     IDeviceInstaller m_fallbackInstaller;
     DeviceAppsReader m_deviceApps;
     KnownAppsStore m_knownStore;
+    Updater m_updater;
 };

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -46,6 +47,19 @@ std::optional<QString> bundleResourceDirectory()
     if (!bundle)
         return std::nullopt;
     return QDir(*bundle).filePath(QStringLiteral("Contents/Resources"));
+}
+
+std::unique_ptr<QSettings> preferences()
+{
+    const QString organization = QStringLiteral("Quorrel");
+#if defined(Q_OS_MACOS)
+    return std::make_unique<QSettings>(organization, QStringLiteral("Quorrel"));
+#else
+    // Where QSettings itself would put them for the application's names.
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return std::make_unique<QSettings>(QDir(base).filePath(organization + QStringLiteral("/Quorrel.conf")),
+                                       QSettings::IniFormat);
+#endif
 }
 
 bool moveToTrash(const QString& path)

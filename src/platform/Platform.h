@@ -2,7 +2,10 @@
 
 #include <QString>
 
+#include <memory>
 #include <optional>
+
+class QSettings;
 
 /// The thin layer over the desktop; the only code that asks which platform it runs on.
 namespace Platform {
@@ -32,6 +35,10 @@ QString applicationSupportBase();
 std::optional<QString> bundlePath();
 /// `…/Quorrel.app/Contents/Resources` of the running bundle.
 std::optional<QString> bundleResourceDirectory();
+
+/// The user's preferences for the application. The location is looked up at every call (QSettings
+/// keeps the first one it computed for the whole process), so a test's temporary home is honoured.
+std::unique_ptr<QSettings> preferences();
 
 /// Moves the file to the user's Trash; returns whether it went.
 bool moveToTrash(const QString& path);

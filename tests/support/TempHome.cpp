@@ -1,8 +1,11 @@
 #include "support/TempHome.h"
 
+#include "platform/Platform.h"
 #include "process/Tools.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QSettings>
 
 namespace {
 void restore(const char* name, const QByteArray& value)
@@ -26,6 +29,8 @@ TempHome::TempHome()
     Tools::setSupportDirectory(supportDirectory());
     Tools::setResourceDirectory(resourceDirectory());
     Tools::setSystemToolsSearched(false);
+    // No test reaches the real update server: the day's automatic update check counts as done.
+    Platform::preferences()->setValue("lastUpdateCheck", QDateTime::currentSecsSinceEpoch() + 0.0);
 }
 
 TempHome::~TempHome()

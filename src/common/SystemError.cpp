@@ -1,0 +1,5 @@
+#include "common/SystemError.h"
+
+SystemError::SystemError(QString text)
+    : m_text(std::move(text))
+{}

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "support/TempHome.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+// Bundles, archives and a private temporary folder for the self-update tests.
+namespace UpdateFixture {
+
+inline const QString bundleID = "org.quorrel.Quorrel";
+
+inline QByteArray infoPlist(const std::optional<QString>& identifier, const QString& version, const QString& build)
+{
+    QByteArray text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n";
+    if (identifier)
+        text += "<key>CFBundleIdentifier</key><string>" + identifier->toUtf8() + "</string>\n";
+    text += "<key>CFBundleShortVersionString</key><string>" + version.toUtf8() + "</string>\n";
+    text += "<key>CFBundleVersion</key><string>" + build.toUtf8() + "</string>\n";
+    return text + "</dict>\n</plist>\n";
+}
+
+inline void writeFile(const QString& path, const QByteArray& content, bool executable = false)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(content);
+    file.close();
+    if (executable)
+        file.setPermissions(file.permissions() | QFile::ExeOwner | QFile::ExeUser);
+}
+
+/// A bundle at `path` whose executable is `executable` (a shell script).
+inline void writeBundle(const QString& path, const QByteArray& plist, const QByteArray& executable = "#!/bin/sh\n")
+{
+    writeFile(path + "/Contents/Info.plist", plist);
+    writeFile(path + "/Contents/MacOS/Quorrel", executable, true);
+}
+
+/// A zip of `entries` (relative to `folder`) built by bsdtar; `extra` goes before the entries.
+inline QByteArray zip(const QString& folder, const QStringList& entries, const QStringList& extra = {})
+{
+    const QString out = folder + "/../archive-" + QString::number(QDateTime::currentMSecsSinceEpoch()) + ".zip";
+    QProcess bsdtar;
+    bsdtar.start("bsdtar", QStringList{"-a", "-c", "-f", out, "-C", folder} + extra + entries);
+    bsdtar.waitForFinished(30000);
+    EXPECT_EQ(bsdtar.exitCode(), 0) << bsdtar.readAllStandardError().toStdString();
+    QFile file(out);
+    file.open(QIODevice::ReadOnly);
+    const QByteArray bytes = file.readAll();
+    file.remove();
+    return bytes;
+}
+
+inline QString sha256(const QByteArray& bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+/// Every file under `folder` with its content, to prove a tree unchanged.
+inline QMap<QString, QByteArray> snapshot(const QString& folder)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        files.insert(QDir(folder).relativeFilePath(path), file.open(QIODevice::ReadOnly) ? file.readAll() : "<dir>");
+    }
+    return files;
+}
+
+/// A temporary home whose temporary folder (TMPDIR) is its own, so work folders and swap scripts
+/// of parallel tests never meet.
+class Sandbox {
+public:
+    Sandbox()
+        : m_oldTmp(qgetenv("TMPDIR"))
+    {
+        QDir().mkpath(tmp());
+        qputenv("TMPDIR", tmp().toUtf8());
+    }
+    ~Sandbox()
+    {
+        if (m_oldTmp.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", m_oldTmp);
+    }
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    QString path(const QString& relative) const { return home.filePath(relative); }
+    QString tmp() const { return home.filePath("tmp"); }
+    QStringList tmpEntries(const QString& pattern) const { return QDir(tmp()).entryList({pattern}); }
+
+    TempHome home;
+
+private:
+    QByteArray m_oldTmp;
+};
+
+} // namespace UpdateFixture

@@ -1,0 +1,276 @@
+#include "update/Updater.h"
+
+#include "process/ToolError.h"
+#include "support/AsyncTest.h"
+#include "support/HttpServer.h"
+#include "support/QtPrinters.h"
+#include "support/UpdateFixture.h"
+#include "update/UpdateError.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include <unistd.h>
+
+using namespace UpdateFixture;
+
+namespace {
+
+const QByteArray oldExecutable = "#!/bin/sh\necho old > \"$(dirname \"$0\")/../../../started\"\n";
+const QByteArray newExecutable = "#!/bin/sh\necho new > \"$(dirname \"$0\")/../../../started\"\n";
+
+struct Fixture {
+    Sandbox sandbox;
+    HttpServer server;
+    QString folder; // holds the running bundle
+    QString bundle;
+    QString staging = sandbox.path("staging"); // what the archives are made of
+    bool quitAsked = false;
+
+    explicit Fixture(const QString& folderName = "Applications")
+        : folder(sandbox.path(folderName))
+        , bundle(folder + "/Quorrel.app")
+    {
+        writeBundle(bundle, infoPlist(bundleID, "1.2", "15"), oldExecutable);
+    }
+
+    Updater updater(std::optional<qint64> processID = std::nullopt)
+    {
+        return Updater({server.url("/appcast.json"), bundle, [this] { quitAsked = true; }, processID});
+    }
+
+    /// The record of build 16 whose archive is `bytes`, served at /Quorrel-16.zip.
+    UpdateInfo offer(const QByteArray& bytes, std::optional<QString> checksum = std::nullopt)
+    {
+        server.setResponse("/Quorrel-16.zip", HttpServer::Response::text(bytes, "application/zip"));
+        UpdateInfo info;
+        info.version = "1.3";
+        info.build = 16;
+        info.url = server.url("/Quorrel-16.zip");
+        info.sha256 = checksum.value_or(sha256(bytes));
+        return info;
+    }
+
+    /// An archive of the new build as the maker publishes it.
+    QByteArray goodArchive()
+    {
+        writeBundle(staging + "/Quorrel.app", infoPlist(bundleID, "1.3", "16"), newExecutable);
+        return zip(staging, {"Quorrel.app"});
+    }
+};
+
+QString updateFailure(Updater& updater, const UpdateInfo& info)
+{
+    try {
+        AsyncTest::await(updater.download(info));
+    } catch (const UpdateError& error) {
+        return error.description();
+    }
+    return "no UpdateError";
+}
+
+} // namespace
+
+TEST(UpdateDownload, VerifiesTheArchiveReportingProgressAtEachStage)
+{
+    Fixture f;
+    Updater updater = f.updater();
+    const QByteArray archive = f.goodArchive();
+    // The manifest's upper-case checksum verifies once lower-cased.
+    f.server.setResponse(
+        "/appcast.json",
+        HttpServer::Response::json(QJsonDocument(QJsonObject{{"version", "1.3"},
+                                                             {"build", 16},
+                                                             {"url", f.server.url("/Quorrel-16.zip").toString()},
+                                                             {"sha256", sha256(archive).toUpper()}})
+                                       .toJson()));
+    f.offer(archive);
+    const auto offer = AsyncTest::await(updater.checkForUpdate());
+    ASSERT_TRUE(offer);
+
+    QList<double> progress;
+    const QString app = AsyncTest::await(updater.download(*offer, [&](double p) { progress.append(p); }));
+    EXPECT_EQ(progress, (QList<double>{0.6, 0.75, 0.9, 1.0}));
+    EXPECT_EQ(app, QDir(Updater::workFolder(16)).filePath("unpacked/Quorrel.app"));
+    EXPECT_EQ(Updater::workFolder(16), f.sandbox.tmp() + "/quorrel-update-16");
+    EXPECT_TRUE(QFile::exists(Updater::workFolder(16) + "/update.zip"));
+    EXPECT_TRUE(QFile::exists(app + "/Contents/MacOS/Quorrel"));
+    EXPECT_TRUE(f.sandbox.tmpEntries("quorrel-download-*").isEmpty());
+
+    // Downloading the same build again starts from a clean work folder.
+    writeFile(Updater::workFolder(16) + "/unpacked/Stale.app/Contents/Info.plist", infoPlist(bundleID, "0", "1"));
+    EXPECT_EQ(AsyncTest::await(updater.download(*offer)), app);
+    EXPECT_FALSE(QFile::exists(Updater::workFolder(16) + "/unpacked/Stale.app"));
+}
+
+TEST(UpdateDownload, AFailedCheckUnpacksNothingAndLeavesTheRunningBundleAlone)
+{
+    Fixture f;
+    Updater updater = f.updater();
+    const QByteArray archive = f.goodArchive();
+    const auto before = snapshot(f.folder);
+
+    QList<double> progress;
+    const UpdateInfo blanks = f.offer(archive, " " + sha256(archive) + " ");
+    EXPECT_THROW(AsyncTest::await(updater.download(blanks, [&](double p) { progress.append(p); })), UpdateError);
+    EXPECT_EQ(progress, QList<double>{0.6});
+    EXPECT_EQ(updateFailure(updater, f.offer(archive, QString(64, '0'))),
+              "Контрольная сумма не сошлась — файл скачался повреждённым или подменён. Обновление отменено.");
+    EXPECT_FALSE(QFile::exists(Updater::workFolder(16)));
+
+    UpdateInfo missing = f.offer(archive);
+    missing.url = f.server.url("/gone.zip");
+    EXPECT_EQ(updateFailure(updater, missing), "Сервер обновлений ответил чем-то неожиданным");
+
+    EXPECT_TRUE(f.sandbox.tmpEntries("quorrel-download-*").isEmpty());
+    EXPECT_EQ(snapshot(f.folder), before);
+}
+
+TEST(UpdateDownload, AnArchiveWithoutThisAppAtItsTopLevelIsNotAnApp)
+{
+    Fixture f;
+    Updater updater = f.updater();
+    const auto before = snapshot(f.folder);
+    struct Case {
+        const char* name;
+        std::function<void(const QString&)> build; // fills the staging folder
+        QStringList entries;
+    };
+    const QList<Case> cases{
+        {"in a subfolder",
+         [](const QString& dir) { writeBundle(dir + "/Release/Quorrel.app", infoPlist(bundleID, "1.3", "16")); },
+         {"Release"}},
+        {"another identifier",
+         [](const QString& dir) { writeBundle(dir + "/Quorrel.app", infoPlist("com.example.Other", "1.3", "16")); },
+         {"Quorrel.app"}},
+        {"no identifier",
+         [](const QString& dir) { writeBundle(dir + "/Quorrel.app", infoPlist(std::nullopt, "1.3", "16")); },
+         {"Quorrel.app"}},
+        {"broken Info.plist",
+         [](const QString& dir) { writeBundle(dir + "/Quorrel.app", "<plist><dict><key>CFBundleIdentifier</key>"); },
+         {"Quorrel.app"}},
+        {"Info.plist not a dictionary",
+         [](const QString& dir) { writeBundle(dir + "/Quorrel.app", "<plist><array/></plist>"); },
+         {"Quorrel.app"}},
+        {"upper-case extension",
+         [](const QString& dir) { writeBundle(dir + "/Quorrel.APP", infoPlist(bundleID, "1.3", "16")); },
+         {"Quorrel.APP"}},
+        {"a link to a bundle elsewhere",
+         [&f](const QString& dir) { QFile::link(f.bundle, dir + "/Quorrel.app"); },
+         {"Quorrel.app"}},
+    };
+    for (const Case& c : cases) {
+        QDir(f.staging).removeRecursively();
+        QDir().mkpath(f.staging);
+        c.build(f.staging);
+        EXPECT_EQ(updateFailure(updater, f.offer(zip(f.staging, c.entries))), "В архиве нет приложения «Quorrel»")
+            << c.name;
+    }
+    EXPECT_EQ(snapshot(f.folder), before);
+}
+
+TEST(UpdateDownload, EntriesEscapingTheWorkFolderWriteNothingOutsideIt)
+{
+    Fixture f;
+    Updater updater = f.updater();
+    const QString victim = f.sandbox.path("victim");
+    QDir().mkpath(victim);
+    writeBundle(f.staging + "/Quorrel.app", infoPlist(bundleID, "1.3", "16"), newExecutable);
+    writeFile(f.staging + "/payload", "#!/bin/sh\necho owned\n", true);
+    QFile::link(victim, f.staging + "/link");
+    const auto before = snapshot(f.folder);
+
+    const QString upward = "../../../victim/evil"; // from <work>/unpacked up to the sandbox
+    const QByteArray dotDot = zip(f.staging, {"Quorrel.app", "payload"}, {"-s", ",^payload$," + upward + ","});
+    try {
+        AsyncTest::await(updater.download(f.offer(dotDot)));
+        ADD_FAILURE() << "an archive with a '..' entry was accepted";
+    } catch (const ToolError& error) {
+        EXPECT_EQ(error.tool(), "bsdtar");
+        EXPECT_NE(error.status(), 0);
+        EXPECT_TRUE(error.message().contains("..")) << error.message().toStdString();
+    }
+
+    const QByteArray absolute =
+        zip(f.staging, {"Quorrel.app", "payload"}, {"-P", "-s", ",^payload$," + victim + "/abs,"});
+    AsyncTest::await(updater.download(f.offer(absolute))); // the leading "/" is dropped: it lands inside
+
+    const QByteArray throughLink = zip(f.staging, {"Quorrel.app", "link", "payload"}, {"-s", ",^payload$,link/evil,"});
+    EXPECT_THROW(AsyncTest::await(updater.download(f.offer(throughLink))), ToolError);
+
+    EXPECT_EQ(QDir(victim).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_EQ(snapshot(f.folder), before);
+}
+
+TEST(UpdateInstall, AFolderTheUserCannotWriteIsReportedBeforeAnyScript)
+{
+    // Root writes anywhere, so it gets a folder that is not there at all.
+    Fixture f(::geteuid() == 0 ? "missing" : "ReadOnly");
+    Updater updater = f.updater();
+    if (::geteuid() == 0)
+        QDir(f.folder).removeRecursively();
+    else
+        QFile::setPermissions(f.folder, QFile::ReadOwner | QFile::ExeOwner);
+    try {
+        updater.installAndRestart(f.sandbox.path("new/Quorrel.app"));
+        ADD_FAILURE() << "no error";
+    } catch (const UpdateError& error) {
+        EXPECT_EQ(error.description(),
+                  "Не удалось заменить " + f.bundle + ". Перетащи новую версию в Программы вручную.");
+    }
+    QFile::setPermissions(f.folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_TRUE(f.sandbox.tmpEntries("quorrel-swap-*").isEmpty());
+    EXPECT_FALSE(f.quitAsked);
+}
+
+TEST(UpdateInstall, TheSwapScriptReplacesTheBundleOnceTheOldProcessHasGoneAndStartsTheNewOne)
+{
+    // Every character the shell treats specially inside double quotes, plus a blank and a quote.
+    Fixture f("Apps \"q\" $HOME `id` 'x'");
+    Updater updater = f.updater();
+    const UpdateInfo offer = f.offer(f.goodArchive());
+    const QString app = AsyncTest::await(updater.download(offer));
+
+    QProcess oldProcess; // stands in for the running application
+    oldProcess.start("sleep", {"1"});
+    ASSERT_TRUE(oldProcess.waitForStarted());
+    Updater installer = f.updater(oldProcess.processId());
+    installer.installAndRestart(app);
+    EXPECT_TRUE(f.quitAsked);
+
+    const QStringList scripts = f.sandbox.tmpEntries("quorrel-swap-*.sh");
+    ASSERT_EQ(scripts.size(), 1);
+    EXPECT_EQ(scripts[0].size(), QString("quorrel-swap-.sh").size() + 36);
+    EXPECT_EQ(scripts[0], scripts[0].toUpper().replace("QUORREL-SWAP-", "quorrel-swap-").replace(".SH", ".sh"));
+    const QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                    | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther
+                                    | QFile::ExeOther;
+    EXPECT_EQ(QFileInfo(f.sandbox.tmp() + "/" + scripts[0]).permissions() & mode,
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+                  | QFile::ReadOther | QFile::ExeOther);
+
+    // Nothing moves while the old process still runs.
+    QThread::msleep(400);
+    EXPECT_EQ(snapshot(f.bundle)["Contents/MacOS/Quorrel"], oldExecutable);
+    ASSERT_TRUE(oldProcess.waitForFinished());
+
+    const QString marker = f.folder + "/started";
+    ASSERT_TRUE(
+        AsyncTest::waitUntil([&] { return QFile::exists(marker) && f.sandbox.tmpEntries("quorrel-swap-*").isEmpty(); },
+                             std::chrono::seconds(20)));
+    QFile started(marker);
+    ASSERT_TRUE(started.open(QIODevice::ReadOnly));
+    EXPECT_EQ(started.readAll(), "new\n");
+    EXPECT_EQ(snapshot(f.bundle)["Contents/MacOS/Quorrel"], newExecutable);
+    EXPECT_EQ(Updater(Updater::Options{std::nullopt, f.bundle, {}, {}}).currentBuild(), 16);
+    EXPECT_FALSE(QFile::exists(f.bundle + ".old"));
+    EXPECT_EQ(QDir(f.folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              (QStringList{"Quorrel.app", "started"}));
+}
