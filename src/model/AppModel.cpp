@@ -5,6 +5,10 @@
 
 #include <algorithm>
 
+AppModel::AppModel(QObject* parent)
+    : AppModel(Endpoints{}, parent)
+{}
+
 AppModel::AppModel(Endpoints endpoints, QObject* parent)
     : QObject(parent)
     , m_artwork(endpoints.lookup)

@@ -103,9 +103,9 @@ public:
 
     struct Endpoints {
         std::optional<QUrl> lookup;
-        std::optional<QUrl> updateManifest;
+        std::optional<QUrl> updateManifest = std::nullopt;
         /// The bundle the updater reads its version from and replaces; the running one when absent.
-        std::optional<QString> updateBundle;
+        std::optional<QString> updateBundle = std::nullopt;
     };
 
     /// What the update banner and sheet show. `progress` belongs to `downloading`, `message` to `failed`.
@@ -126,7 +126,8 @@ public:
 
     static constexpr double updateCheckIntervalSeconds = 86400;
 
-    explicit AppModel(Endpoints endpoints = {}, QObject* parent = nullptr);
+    explicit AppModel(QObject* parent = nullptr);
+    explicit AppModel(Endpoints endpoints, QObject* parent = nullptr);
     ~AppModel() override;
 
     Stage stage() const { return m_stage; }
