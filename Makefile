@@ -7,8 +7,11 @@ APP_DIR := build/app
 TEST_DIR := build/test
 BENCH_DIR := build/bench
 APP := $(APP_DIR)/Quorrel.app/Contents/MacOS/Quorrel
+# Where make install puts the application (PREFIX/opt) and its menu entry and icon (PREFIX/share).
+PREFIX ?= $(HOME)/.local
+export PREFIX
 
-.PHONY: all deps app run demo screenshots test bench format clean
+.PHONY: all deps app run demo screenshots install uninstall test bench format clean
 
 all: app
 
@@ -30,6 +33,12 @@ screenshots: app
 	cmake --build $(APP_DIR) -j $(JOBS) --target quorrel-screenshots
 	rm -f docs/screenshots/*.png
 	$(APP_DIR)/tools/quorrel-screenshots docs/screenshots
+
+install: app
+	scripts/install.sh install
+
+uninstall:
+	scripts/install.sh uninstall
 
 test: deps
 	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DQUORREL_SANITIZE=ON -DQUORREL_WERROR=$(WERROR) $(CMAKE_FLAGS)
