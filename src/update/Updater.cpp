@@ -29,7 +29,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <limits>
 
 namespace {
 

@@ -239,7 +239,7 @@ TEST(UpdateInstall, TheSwapScriptReplacesTheBundleOnceTheOldProcessHasGoneAndSta
     const QString app = AsyncTest::await(updater.download(offer));
 
     QProcess oldProcess; // stands in for the running application
-    oldProcess.start("sleep", {"1"});
+    oldProcess.start("sleep", {"2"});
     ASSERT_TRUE(oldProcess.waitForStarted());
     Updater installer = f.updater(oldProcess.processId());
     installer.installAndRestart(app);
