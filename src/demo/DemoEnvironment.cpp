@@ -97,7 +97,9 @@ AppModel::Endpoints DemoEnvironment::endpoints() const
 {
     // The seeded cache answers every App ID of the history, so the lookup is only asked about
     // anything else; a missing local file fails at once, where the internet could hang or answer.
-    return {QUrl::fromLocalFile(m_root.filePath(QStringLiteral("offline")))};
+    // The update check goes the same way, so the demo never offers to replace the real bundle.
+    const QUrl offline = QUrl::fromLocalFile(m_root.filePath(QStringLiteral("offline")));
+    return {offline, QUrl::fromLocalFile(m_root.filePath(QStringLiteral("offline/appcast.json")))};
 }
 
 std::optional<QString> DemoEnvironment::bundledDataDirectory()
