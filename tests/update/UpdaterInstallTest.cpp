@@ -186,6 +186,9 @@ TEST(UpdateDownload, EntriesEscapingTheWorkFolderWriteNothingOutsideIt)
     writeFile(f.staging + "/payload", "#!/bin/sh\necho owned\n", true);
     QFile::link(victim, f.staging + "/link");
     const auto before = snapshot(f.folder);
+    // Someone else's link where the work folder goes is dropped, not followed.
+    writeFile(victim + "/keep", "mine");
+    QFile::link(victim, Updater::workFolder(16));
 
     const QString upward = "../../../victim/evil"; // from <work>/unpacked up to the sandbox
     const QByteArray dotDot = zip(f.staging, {"Quorrel.app", "payload"}, {"-s", ",^payload$," + upward + ","});
@@ -205,7 +208,7 @@ TEST(UpdateDownload, EntriesEscapingTheWorkFolderWriteNothingOutsideIt)
     const QByteArray throughLink = zip(f.staging, {"Quorrel.app", "link", "payload"}, {"-s", ",^payload$,link/evil,"});
     EXPECT_THROW(AsyncTest::await(updater.download(f.offer(throughLink))), ToolError);
 
-    EXPECT_EQ(QDir(victim).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_EQ(QDir(victim).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"keep"});
     EXPECT_EQ(snapshot(f.folder), before);
 }
 
