@@ -155,6 +155,8 @@ public:
     AppActivity activity(qint64 appID) const { return m_activities.value(appID); }
     const UpdateState& updateState() const { return m_updateState; }
     const std::optional<UpdateInfo>& updateInfo() const { return m_updateInfo; }
+    /// For the running build's version and build number.
+    const Updater& updater() const { return m_updater; }
 
     /// What the library shows: `apps` narrowed by `showOnlyGone` and the trimmed, case-blind search.
     QList<PurchasedApp> filteredApps() const;

@@ -1,6 +1,5 @@
 #include "ui/AccountFooter.h"
 
-#include "BuildConfig.h"
 #include "model/AppModel.h"
 #include "process/Tools.h"
 #include "ui/Icons.h"
@@ -26,12 +25,6 @@ QLabel* makeLabel(const QString& name, const QFont& font, const QColor& color, Q
     palette.setColor(QPalette::WindowText, color);
     label->setPalette(palette);
     return label;
-}
-
-QString versionText()
-{
-    return QStringLiteral("версия ") + QString::fromUtf8(BuildConfig::version) + QStringLiteral(" (")
-           + QString::fromUtf8(BuildConfig::buildNumber) + QStringLiteral(")");
 }
 
 } // namespace
@@ -89,6 +82,9 @@ AccountFooter::AccountFooter(AppModel* model, QWidget* parent)
     menu->addAction(QStringLiteral("Обновить историю"), model, [model] { model->syncPurchases(true); });
     menu->addAction(QStringLiteral("Открыть папку с IPA"), model,
                     [model] { model->revealInFinder(Tools::downloadsDirectory()); });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Проверить обновления…"), model, [model] { model->checkForUpdates(true); })
+        ->setObjectName(QStringLiteral("footerCheckUpdatesAction"));
     menu->addSeparator();
     QAction* signOut = menu->addAction(QStringLiteral("Выйти"), model, [model] { model->signOut(); });
     signOut->setObjectName(QStringLiteral("signOutAction"));
@@ -149,7 +145,7 @@ void AccountFooter::showSync()
         m_status->setText(m_model->syncStatus());
         return;
     }
-    const QString version = versionText();
+    const QString version = m_model->appVersionText();
     if (const std::optional<QDateTime> last = m_model->lastSync()) {
         const QLocale locale;
         const QDateTime local = last->toLocalTime();

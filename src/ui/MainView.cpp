@@ -12,6 +12,8 @@
 #include "ui/Navigation.h"
 #include "ui/SidebarDelegate.h"
 #include "ui/SidebarListModel.h"
+#include "ui/UpdateBanner.h"
+#include "ui/UpdateSheet.h"
 #include "ui/VersionSheet.h"
 
 #include <QFrame>
@@ -82,6 +84,7 @@ MainView::MainView(AppModel* model, QWidget* parent)
     detail->setLayout(m_detailLayout);
     m_detailLayout->setContentsMargins(0, 0, 0, 0);
     m_detailLayout->setSpacing(0);
+    m_detailLayout->addWidget(new UpdateBanner(model, m_navigation, detail));
     m_detailLayout->addWidget(new DeviceBar(model, detail));
     m_detailLayout->addWidget(divider(detail));
     m_detailLayout->addWidget(m_content, 1);
@@ -107,6 +110,13 @@ MainView::MainView(AppModel* model, QWidget* parent)
     connect(m_navigation, &Navigation::sectionChanged, this, &MainView::showSection);
     connect(m_navigation, &Navigation::showAppIDSheetChanged, this, &MainView::presentAppIDSheet);
     connect(m_navigation, &Navigation::versionRequestChanged, this, &MainView::presentVersionSheet);
+    connect(m_navigation, &Navigation::showUpdateSheetChanged, this, &MainView::presentUpdateSheet);
+    // A check the user asked for, or an installation that failed, shows its result unasked.
+    connect(model, &AppModel::updateStateChanged, this, [this] {
+        const AppModel::UpdateState::Kind kind = m_model->updateState().kind;
+        if (kind == AppModel::UpdateState::Kind::failed || kind == AppModel::UpdateState::Kind::upToDate)
+            m_navigation->setShowUpdateSheet(true);
+    });
     showSection();
 }
 
@@ -185,4 +195,20 @@ void MainView::presentVersionSheet()
             navigation->setVersionRequest(std::nullopt);
     });
     m_versionSheet->open();
+}
+
+void MainView::presentUpdateSheet()
+{
+    if (!m_navigation->showUpdateSheet()) {
+        if (m_updateSheet)
+            m_updateSheet->reject();
+        return;
+    }
+    if (m_updateSheet)
+        return;
+    m_updateSheet = new UpdateSheet(m_model, this);
+    m_updateSheet->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_updateSheet, &QDialog::finished, m_navigation,
+            [navigation = m_navigation] { navigation->setShowUpdateSheet(false); });
+    m_updateSheet->open();
 }

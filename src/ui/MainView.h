@@ -38,6 +38,7 @@ private:
     void showSection();
     void presentAppIDSheet();
     void presentVersionSheet();
+    void presentUpdateSheet();
 
     AppModel* m_model;
     Navigation* m_navigation;
@@ -49,4 +50,5 @@ private:
     QHash<SidebarSection, QWidget*> m_views;
     QPointer<QDialog> m_appIDSheet;
     QPointer<QDialog> m_versionSheet;
+    QPointer<QDialog> m_updateSheet;
 };

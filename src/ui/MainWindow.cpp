@@ -98,6 +98,18 @@ void MainWindow::buildMenus()
     m_syncAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     m_syncAction->setShortcutContext(Qt::ApplicationShortcut);
     connect(m_syncAction, &QAction::triggered, m_model, [model = m_model] { model->syncPurchases(true); });
+
+    // On macOS Qt moves both into the application menu, after About as there.
+    QMenu* help = menuBar()->addMenu(QStringLiteral("Справка"));
+    QAction* about = help->addAction(QStringLiteral("О Quorrel"), this, [this] {
+        QMessageBox::about(this, QStringLiteral("О Quorrel"), QStringLiteral("Quorrel\n") + m_model->appVersionText());
+    });
+    about->setObjectName(QStringLiteral("aboutAction"));
+    about->setMenuRole(QAction::AboutRole);
+    m_checkUpdatesAction = help->addAction(QStringLiteral("Проверить обновления…"));
+    m_checkUpdatesAction->setObjectName(QStringLiteral("checkUpdatesAction"));
+    m_checkUpdatesAction->setMenuRole(QAction::ApplicationSpecificRole);
+    connect(m_checkUpdatesAction, &QAction::triggered, m_model, [model = m_model] { model->checkForUpdates(true); });
 }
 
 void MainWindow::showEvent(QShowEvent* event)

@@ -22,6 +22,7 @@ public:
     SignInView* signInView() const;
     QAction* syncAction() const { return m_syncAction; }
     QAction* appIDAction() const { return m_appIDAction; }
+    QAction* checkUpdatesAction() const { return m_checkUpdatesAction; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -39,6 +40,7 @@ private:
     QToolBar* m_toolBar;
     QAction* m_appIDAction;
     QAction* m_syncAction = nullptr;
+    QAction* m_checkUpdatesAction = nullptr;
     QPointer<QMessageBox> m_alertBox;
     bool m_bootstrapped = false;
 };

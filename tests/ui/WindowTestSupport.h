@@ -16,8 +16,9 @@ namespace WindowTest {
 using ModelTest::operator+;
 
 inline const QString email = "ivan@example.com";
-/// Nothing listens there, so the store lookup fails at once instead of reaching the internet.
-inline const AppModel::Endpoints offline{QUrl("http://127.0.0.1:9/")};
+/// Nothing listens there, so the store lookup and the update check fail at once instead of reaching
+/// the internet.
+inline const AppModel::Endpoints offline{QUrl("http://127.0.0.1:9/"), QUrl("http://127.0.0.1:9/appcast.json")};
 
 /// `count` apps, the last `gone` of them no longer offered by the store.
 inline QList<PurchasedApp> history(int count, int gone = 0)

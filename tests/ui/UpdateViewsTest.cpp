@@ -1,0 +1,229 @@
+#include "ui/UpdateSheet.h"
+
+#include "WindowTestSupport.h"
+#include "support/HttpServer.h"
+#include "support/QtPrinters.h"
+#include "support/UpdateFixture.h"
+#include "ui/MainView.h"
+#include "ui/Navigation.h"
+#include "ui/RowPaint.h"
+
+#include <QAction>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace ModelTest;
+using namespace WindowTest;
+using Kind = AppModel::UpdateState::Kind;
+
+namespace {
+
+/// A signed-in window whose running bundle is 1.2 (15) and whose update server is on loopback.
+struct UpdateWindow {
+    UpdateFixture::Sandbox sandbox;
+    StandinTools tools{sandbox.home.resourceDirectory()};
+    HttpServer server;
+    QJsonObject manifest;
+    std::unique_ptr<AppModel> model;
+    std::unique_ptr<MainWindow> window;
+
+    explicit UpdateWindow(qint64 publishedBuild, QJsonObject extra = {})
+    {
+        const QString bundle = sandbox.path("Applications/Quorrel.app");
+        UpdateFixture::writeBundle(bundle, UpdateFixture::infoPlist(UpdateFixture::bundleID, "1.2", "15"));
+        manifest = QJsonObject{{"version", "1.3"},
+                               {"build", publishedBuild},
+                               {"url", server.url("/Quorrel.zip").toString()},
+                               {"sha256", QString(64, 'a')},
+                               {"size", 12'400'000}};
+        for (auto it = extra.begin(); it != extra.end(); ++it)
+            manifest.insert(it.key(), it.value());
+        server.setHandler("/appcast.json", [this](const HttpServer::Request&) {
+            return HttpServer::Response::json(QJsonDocument(manifest).toJson());
+        });
+        // Not the archive the manifest vouches for, and slow enough to be seen downloading.
+        HttpServer::Response archive = HttpServer::Response::text("not a zip", "application/zip");
+        archive.delay = std::chrono::milliseconds(800);
+        server.setResponse("/Quorrel.zip", archive);
+
+        PurchasesCache::save(history(3), email);
+        tools.setScenario(scenario({signedInAs(email)}, {{"signedIn", "yes"}, {"email", email}}));
+        model = std::make_unique<AppModel>(AppModel::Endpoints{offline.lookup, server.url("/appcast.json"), bundle});
+        window = std::make_unique<MainWindow>(model.get());
+        window->show();
+    }
+    ~UpdateWindow() { settle(*model); }
+
+    /// Signed in, with the start-up's automatic check answered.
+    bool ready()
+    {
+        return AsyncTest::waitUntil([&] {
+            return window->mainView() && server.requests("/appcast.json").size() == 1
+                   && model->updateState().kind != Kind::checking;
+        });
+    }
+    MainView* view() const { return window->mainView(); }
+    UpdateSheet* sheet() const { return view()->findChild<UpdateSheet*>(); }
+    QWidget* banner() const { return view()->findChild<QWidget*>("updateBanner"); }
+};
+
+bool shown(const QWidget* parent, const char* name)
+{
+    const auto* child = parent->findChild<QWidget*>(name);
+    EXPECT_NE(child, nullptr) << name;
+    return child && child->isVisibleTo(parent);
+}
+
+QString text(const QWidget* parent, const char* name)
+{
+    const auto* label = parent->findChild<QLabel*>(name);
+    EXPECT_NE(label, nullptr) << name;
+    return label ? label->text() : QString();
+}
+
+QStringList visibleButtons(const QWidget* sheet)
+{
+    QStringList buttons;
+    for (const QPushButton* button : sheet->findChildren<QPushButton*>()) {
+        if (button->isVisibleTo(sheet))
+            buttons.append(button->text());
+    }
+    return buttons;
+}
+
+} // namespace
+
+TEST(UpdateViews, AnOfferWithoutNotesShowsTheBannerAndASheetWithoutNotesOrPage)
+{
+    UpdateWindow w(16);
+    ASSERT_TRUE(w.ready());
+    ASSERT_EQ(w.model->updateState().kind, Kind::available);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.banner()->isVisible(); }));
+    EXPECT_EQ(text(w.banner(), "updateBannerTitle"), "Доступна версия 1.3");
+    EXPECT_EQ(text(w.banner(), "updateBannerDetail"), "Нажми «Обновить», чтобы поставить её");
+    // Nothing opens unasked for an automatic check's offer.
+    EXPECT_EQ(w.sheet(), nullptr);
+
+    QTest::mouseClick(w.banner()->findChild<QPushButton*>("updateBannerMore"), Qt::LeftButton);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.sheet() != nullptr; }));
+    UpdateSheet* sheet = w.sheet();
+    EXPECT_EQ(sheet->width(), 480);
+    EXPECT_EQ(text(sheet, "updateTitle"), "Доступна версия 1.3");
+    // No date in the manifest: two parts and no trailing separator.
+    EXPECT_EQ(text(sheet, "updateSubtitle"), "сейчас у вас 1.2 · " + w.model->updateInfo()->sizeText());
+    EXPECT_FALSE(shown(sheet, "updateNotesBlock"));
+    EXPECT_FALSE(shown(sheet, "updatePageLink"));
+    EXPECT_EQ(visibleButtons(sheet), (QStringList{"Закрыть", "Обновить и перезапустить"}));
+    EXPECT_TRUE(sheet->findChild<QPushButton*>("updateInstall")->isDefault());
+}
+
+TEST(UpdateViews, NotesDateAndPageAppearWhenTheManifestHasThem)
+{
+    const QString notes = "Исправлена установка на iOS 17.\nНовая строка поиска, которая длиннее одной строки листа и "
+                          "потому переносится, а не обрезается.";
+    UpdateWindow w(16, {{"notes", notes}, {"date", "2026-11-20T09:30:00Z"}, {"page", "https://example.com/releases"}});
+    ASSERT_TRUE(w.ready());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.banner()->isVisible(); }));
+    EXPECT_TRUE(text(w.banner(), "updateBannerDetail").startsWith("Исправлена установка на iOS 17."));
+    w.view()->navigation()->setShowUpdateSheet(true);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.sheet() != nullptr; }));
+    UpdateSheet* sheet = w.sheet();
+    EXPECT_TRUE(shown(sheet, "updateNotesBlock"));
+    EXPECT_EQ(text(sheet, "updateNotes"), notes);
+    const QString date = QLocale().toString(QDate(2026, 11, 20), "d MMM yyyy");
+    EXPECT_TRUE(text(sheet, "updateSubtitle").endsWith(" · " + date)) << text(sheet, "updateSubtitle").toStdString();
+    EXPECT_EQ(text(sheet, "updateSubtitle").count(" · "), 2);
+    EXPECT_TRUE(shown(sheet, "updatePageLink"));
+    // The wrapped notes are whole: the sheet grows rather than cutting them.
+    const auto* label = sheet->findChild<QLabel*>("updateNotes");
+    EXPECT_GE(label->height(), label->heightForWidth(label->width()));
+}
+
+TEST(UpdateViews, OnlyAManualCheckThatFindsNothingOpensTheSheet)
+{
+    UpdateWindow w(15);
+    ASSERT_TRUE(w.ready());
+    QTest::qWait(100);
+    EXPECT_EQ(w.model->updateState().kind, Kind::idle);
+    EXPECT_EQ(w.sheet(), nullptr);
+    EXPECT_FALSE(w.banner()->isVisible());
+
+    w.window->checkUpdatesAction()->trigger();
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.sheet() != nullptr; }));
+    UpdateSheet* sheet = w.sheet();
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.model->updateState().kind == Kind::upToDate; }));
+    EXPECT_EQ(text(sheet, "updateTitle"), "Установлена последняя версия");
+    EXPECT_EQ(text(sheet, "updateSubtitle"), "версия 1.2 (15)");
+    for (const char* area : {"updateChecking", "updateDownloading", "updateInstalling", "updateError"})
+        EXPECT_FALSE(shown(sheet, area)) << area;
+    EXPECT_EQ(visibleButtons(sheet), QStringList{"Закрыть"});
+
+    QTest::mouseClick(sheet->findChild<QPushButton*>("updateClose"), Qt::LeftButton);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.sheet() == nullptr; }));
+    EXPECT_EQ(w.model->updateState().kind, Kind::idle);
+    EXPECT_FALSE(w.view()->navigation()->showUpdateSheet());
+    EXPECT_TRUE(text(w.view(), "footerVersion").endsWith("версия 1.2 (15)"));
+}
+
+TEST(UpdateViews, AFailedInstallationShowsTheErrorAndTheBannerReturnsAfterClosing)
+{
+    UpdateWindow w(16);
+    ASSERT_TRUE(w.ready());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.banner()->isVisible(); }));
+    QTest::mouseClick(w.banner()->findChild<QPushButton*>("updateBannerUpdate"), Qt::LeftButton);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.sheet() != nullptr; }));
+    UpdateSheet* sheet = w.sheet();
+    QTest::mouseClick(sheet->findChild<QPushButton*>("updateInstall"), Qt::LeftButton);
+
+    // The archive is slow to come: no second installation, and no retry, while it downloads.
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.model->updateState().kind == Kind::downloading; }));
+    EXPECT_EQ(text(sheet, "updateTitle"), "Обновление");
+    EXPECT_TRUE(shown(sheet, "updateDownloading"));
+    EXPECT_EQ(visibleButtons(sheet), QStringList{"Закрыть"});
+    EXPECT_FALSE(w.banner()->isVisible());
+
+    // The bytes are not what the manifest vouched for.
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.model->updateState().kind == Kind::failed; }, 10000));
+    EXPECT_EQ(w.sheet(), sheet);
+    EXPECT_EQ(text(sheet, "updateTitle"), "Не получилось проверить обновления");
+    EXPECT_TRUE(shown(sheet, "updateError"));
+    EXPECT_FALSE(shown(sheet, "updateDownloading"));
+    EXPECT_FALSE(text(sheet, "updateError").isEmpty());
+    EXPECT_EQ(text(sheet, "updateError"), w.model->updateState().message);
+    EXPECT_EQ(sheet->findChild<QLabel*>("updateError")->palette().color(QPalette::WindowText), RowPaint::red());
+    EXPECT_EQ(visibleButtons(sheet), (QStringList{"Закрыть", "Повторить"}));
+    EXPECT_FALSE(w.banner()->isVisible());
+
+    QTest::mouseClick(sheet->findChild<QPushButton*>("updateClose"), Qt::LeftButton);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.sheet() == nullptr; }));
+    EXPECT_EQ(w.model->updateState().kind, Kind::available);
+    EXPECT_TRUE(w.banner()->isVisible());
+}
+
+TEST(UpdateViews, RetryingAFailedCheckFromTheSheetAsksTheServerAgain)
+{
+    UpdateWindow w(15);
+    ASSERT_TRUE(w.ready());
+    w.server.setResponse("/appcast.json", HttpServer::Response::json("{}", 500));
+    w.view()->findChild<QAction*>("footerCheckUpdatesAction")->trigger();
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.sheet() != nullptr; }));
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.model->updateState().kind == Kind::failed; }));
+    EXPECT_EQ(text(w.sheet(), "updateTitle"), "Не получилось проверить обновления");
+    EXPECT_EQ(text(w.sheet(), "updateSubtitle"), "версия 1.2 (15)");
+
+    w.server.setHandler("/appcast.json", [&](const HttpServer::Request&) {
+        w.manifest.insert("build", 16);
+        return HttpServer::Response::json(QJsonDocument(w.manifest).toJson());
+    });
+    QTest::mouseClick(w.sheet()->findChild<QPushButton*>("updateRetry"), Qt::LeftButton);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.model->updateState().kind == Kind::available; }));
+    // The open sheet turns into the offer.
+    EXPECT_EQ(text(w.sheet(), "updateTitle"), "Доступна версия 1.3");
+    EXPECT_EQ(visibleButtons(w.sheet()), (QStringList{"Закрыть", "Обновить и перезапустить"}));
+}
