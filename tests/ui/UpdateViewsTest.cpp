@@ -1,6 +1,7 @@
 #include "ui/UpdateSheet.h"
 
 #include "WindowTestSupport.h"
+#include "platform/Platform.h"
 #include "support/HttpServer.h"
 #include "support/QtPrinters.h"
 #include "support/UpdateFixture.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QSettings>
 
 #include <gtest/gtest.h>
 
@@ -53,7 +55,9 @@ struct UpdateWindow {
         server.setResponse("/Quorrel.zip", archive);
 
         PurchasesCache::save(history(3), email);
-        tools.setScenario(scenario({signedInAs(email)}, {{"signedIn", "yes"}, {"email", email}}));
+        tools.setScenario(scenario(QJsonArray{signedInAs(email)}, QJsonObject{{"signedIn", "yes"}, {"email", email}}));
+        // The start-up's automatic check is due.
+        Platform::preferences()->remove("lastUpdateCheck");
         model = std::make_unique<AppModel>(AppModel::Endpoints{offline.lookup, server.url("/appcast.json"), bundle});
         window = std::make_unique<MainWindow>(model.get());
         window->show();
@@ -69,7 +73,12 @@ struct UpdateWindow {
         });
     }
     MainView* view() const { return window->mainView(); }
-    UpdateSheet* sheet() const { return view()->findChild<UpdateSheet*>(); }
+    /// The open sheet; a closed one waits for deletion a while.
+    UpdateSheet* sheet() const
+    {
+        UpdateSheet* sheet = view()->findChild<UpdateSheet*>();
+        return sheet && sheet->isVisible() ? sheet : nullptr;
+    }
     QWidget* banner() const { return view()->findChild<QWidget*>("updateBanner"); }
 };
 
@@ -189,7 +198,7 @@ TEST(UpdateViews, AFailedInstallationShowsTheErrorAndTheBannerReturnsAfterClosin
     EXPECT_FALSE(w.banner()->isVisible());
 
     // The bytes are not what the manifest vouched for.
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.model->updateState().kind == Kind::failed; }, 10000));
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.model->updateState().kind == Kind::failed; }));
     EXPECT_EQ(w.sheet(), sheet);
     EXPECT_EQ(text(sheet, "updateTitle"), "Не получилось проверить обновления");
     EXPECT_TRUE(shown(sheet, "updateError"));
