@@ -56,7 +56,14 @@ int main(int argc, char* argv[])
     // Switched after the application object, which has already found the display through the
     // real HOME, and before the model, which must see only the demo's folders and tools.
     std::unique_ptr<DemoEnvironment> demo;
-    if (QApplication::arguments().contains(QStringLiteral("--demo"))) {
+    const std::optional<QString> demoCopy = DemoEnvironment::copyFolder();
+    const bool demoAsked = QApplication::arguments().contains(QStringLiteral("--demo"));
+    if (demoAsked && !demoCopy) {
+        // The demo's update replaces the bundle it runs from: that must be a copy of its own.
+        const QString failure = DemoEnvironment::relaunchFromCopy(argv);
+        qWarning("%s", qPrintable(failure + QStringLiteral("; демо идёт без обновления")));
+    }
+    if (demoAsked || demoCopy) {
         demo = std::make_unique<DemoEnvironment>();
         if (!demo->isReady()) {
             qCritical("%s", qPrintable(*demo->error()));
@@ -70,5 +77,9 @@ int main(int argc, char* argv[])
     AppModel model(demo ? demo->endpoints() : AppModel::Endpoints{});
     MainWindow window(&model);
     window.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // Quitting for the swap: the relaunched copy needs the demo's folder and removes it itself.
+    if (demo && model.updateState().kind == AppModel::UpdateState::Kind::installing)
+        demo->keepFolder();
+    return status;
 }

@@ -2,23 +2,42 @@
 
 #include "demo/DemoCatalogue.h"
 #include "demo/DemoScenario.h"
+#include "demo/DemoUpdateServer.h"
 #include "demo/IpaArchive.h"
 #include "platform/Platform.h"
 #include "process/Tools.h"
 #include "store/ArtworkService.h"
+#include "update/Updater.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QThread>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include <unistd.h>
 
 namespace {
 
-const char* const redirectedVariables[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
-                                           "XDG_STATE_HOME"};
+const char* const redirectedVariables[] = {"HOME",           "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
+                                           "XDG_STATE_HOME", "TMPDIR",        "XAUTHORITY"};
+// Beside the bundle copy: tells the copy, and the one an update relaunches with no arguments,
+// that it runs inside a demo's folder.
+const QString copyMarker = QStringLiteral(".quorrel-demo");
+const QString bundleName = QStringLiteral("Quorrel.app");
 
 QStringList toolNames()
 {
@@ -39,30 +58,152 @@ std::optional<QString> writeFile(const QString& path, const QByteArray& content)
     return QStringLiteral("Не удалось записать %1: %2").arg(path, file.errorString());
 }
 
+std::optional<QString> run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start();
+    const bool finished = process.waitForFinished(120'000);
+    if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        return std::nullopt;
+    if (!finished)
+        process.kill();
+    const QString reason = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
+    return program + QStringLiteral(": ") + (reason.isEmpty() ? process.errorString() : reason);
+}
+
+QString bumpedVersion(const QString& version)
+{
+    static const QRegularExpression last(QStringLiteral("(\\d+)$"));
+    const QRegularExpressionMatch match = last.match(version);
+    if (!match.hasMatch())
+        return version + QStringLiteral(".1");
+    return version.left(match.capturedStart(1)) + QString::number(match.captured(1).toLongLong() + 1);
+}
+
+/// Replaces the string value of `key` in a property list's text; false when the key is missing.
+bool replaceString(QString& plist, const QString& key, const std::function<QString(const QString&)>& change)
+{
+    const QRegularExpression pattern(QStringLiteral("(<key>") + QRegularExpression::escape(key)
+                                     + QStringLiteral("</key>\\s*<string>)([^<]*)(</string>)"));
+    const QRegularExpressionMatch match = pattern.match(plist);
+    if (!match.hasMatch())
+        return false;
+    plist.replace(match.capturedStart(2), match.capturedLength(2), change(match.captured(2)).toHtmlEscaped());
+    return true;
+}
+
+/// The same bundle one build later, zipped as the maker would publish it, and its manifest.
+std::optional<QString> buildOffer(const QString& bundle, const QString& folder, QJsonObject& offer)
+{
+    const QString staging = QDir(folder).filePath(QStringLiteral("new"));
+    QDir(staging).removeRecursively();
+    if (!QDir().mkpath(staging))
+        return QStringLiteral("Не удалось создать ") + staging;
+    const QString newBundle = QDir(staging).filePath(bundleName);
+    if (auto failure = run(QStringLiteral("cp"), {QStringLiteral("-a"), bundle, newBundle}))
+        return failure;
+
+    const QString plistPath = newBundle + QStringLiteral("/Contents/Info.plist");
+    QFile plistFile(plistPath);
+    if (!plistFile.open(QIODevice::ReadOnly))
+        return QStringLiteral("Не удалось прочитать ") + plistPath;
+    QString plist = QString::fromUtf8(plistFile.readAll());
+    plistFile.close();
+    QString version;
+    qint64 build = 0;
+    const bool changed = replaceString(plist, QStringLiteral("CFBundleShortVersionString"),
+                                       [&](const QString& old) { return version = bumpedVersion(old); })
+                         && replaceString(plist, QStringLiteral("CFBundleVersion"), [&](const QString& old) {
+                                build = Updater::parseBuild(old) + 1;
+                                return QString::number(build);
+                            });
+    if (!changed)
+        return QStringLiteral("В ") + plistPath + QStringLiteral(" нет версии сборки");
+    if (auto failure = writeFile(plistPath, plist.toUtf8()))
+        return failure;
+
+    const QString archive = QDir(folder).filePath(QStringLiteral("Quorrel.zip"));
+    QFile::remove(archive);
+    if (auto failure = run(QStringLiteral("bsdtar"), {QStringLiteral("-a"), QStringLiteral("-c"), QStringLiteral("-f"),
+                                                      archive, QStringLiteral("-C"), staging, bundleName}))
+        return failure;
+    QDir(staging).removeRecursively();
+
+    QFile zip(archive);
+    QCryptographicHash digest(QCryptographicHash::Sha256);
+    if (!zip.open(QIODevice::ReadOnly) || !digest.addData(&zip))
+        return QStringLiteral("Не удалось прочитать ") + archive;
+    offer = QJsonObject{
+        {QStringLiteral("version"), version},
+        {QStringLiteral("build"), build},
+        {QStringLiteral("notes"),
+         QStringLiteral("Это демо-обновление: та же сборка с номером на единицу больше. Его можно пройти "
+                        "целиком — скачать, проверить контрольную сумму, подменить приложение и перезапустить.\n"
+                        "Подменяется только копия приложения во временной папке демо-режима; настоящая сборка "
+                        "и установленное приложение не меняются.")},
+        {QStringLiteral("date"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
+        {QStringLiteral("sha256"), QString::fromLatin1(digest.result().toHex())},
+        {QStringLiteral("size"), zip.size()},
+    };
+    return writeFile(QDir(folder).filePath(QStringLiteral("offer.json")), QJsonDocument(offer).toJson());
+}
+
 } // namespace
 
-DemoEnvironment::DemoEnvironment(std::optional<QString> dataDirectory)
-    : m_root(QDir(QDir::tempPath()).filePath(QStringLiteral("quorrel-demo-XXXXXX")))
+DemoEnvironment::DemoEnvironment(std::optional<QString> dataDirectory, std::optional<QString> folder)
 {
     if (!dataDirectory) {
         m_error = QStringLiteral("Демо-режим работает только из собранного приложения (Quorrel.app)");
         return;
     }
-    if (!m_root.isValid()) {
-        m_error = QStringLiteral("Не удалось создать временную папку для демо: ") + m_root.errorString();
-        return;
+    if (folder) {
+        m_root = *folder;
+    } else {
+        QTemporaryDir root(QDir(QDir::tempPath()).filePath(QStringLiteral("quorrel-demo-XXXXXX")));
+        if (!root.isValid()) {
+            m_error = QStringLiteral("Не удалось создать временную папку для демо: ") + root.errorString();
+            return;
+        }
+        root.setAutoRemove(false);
+        m_root = root.path();
     }
-    m_error = prepare(*dataDirectory);
-    if (m_error)
-        return;
+    // A copy relaunched by an update finds everything as its predecessor left it.
+    const bool prepared = QFileInfo::exists(QDir(toolsDirectory()).filePath(QStringLiteral("standin.json")));
+    if (!prepared) {
+        m_error = prepare(*dataDirectory);
+        if (m_error)
+            return;
+    }
     redirect();
-    m_error = seedSupportFolder();
+    if (!prepared)
+        m_error = seedSupportFolder();
+    if (!m_error && QFileInfo(bundleCopy()).isDir()) {
+        if (const auto failure = startUpdateServer()) {
+            // The rest of the demo works without it.
+            qWarning("%s", qPrintable(QStringLiteral("Демо-обновления не будет: ") + *failure));
+            m_updateServer.reset();
+        }
+    }
 }
 
 DemoEnvironment::~DemoEnvironment()
 {
-    if (!m_redirected)
+    m_updateServer.reset();
+    if (m_redirected)
+        restore();
+    if (m_keep || m_root.isEmpty())
         return;
+    // A stand-in still finishing its last call may write into the folder while it goes; try again
+    // briefly rather than leave it behind.
+    for (int attempt = 0; attempt < 20 && QFileInfo::exists(m_root) && !QDir(m_root).removeRecursively(); ++attempt)
+        QThread::msleep(50);
+}
+
+void DemoEnvironment::restore()
+{
     Tools::setResourceDirectory(std::nullopt);
     Tools::setSupportDirectory(std::nullopt);
     Tools::setSystemToolsSearched(true);
@@ -77,20 +218,21 @@ DemoEnvironment::~DemoEnvironment()
     const QString settings = configHome.isEmpty() ? QDir::home().filePath(QStringLiteral(".config")) : configHome;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings);
-    // A stand-in still finishing its last call may write into the folder while it goes; try again
-    // briefly rather than leave it behind.
-    for (int attempt = 0; attempt < 20 && QFileInfo::exists(m_root.path()) && !m_root.remove(); ++attempt)
-        QThread::msleep(50);
 }
 
 QString DemoEnvironment::homePath() const
 {
-    return m_root.filePath(QStringLiteral("home"));
+    return QDir(m_root).filePath(QStringLiteral("home"));
 }
 
 QString DemoEnvironment::toolsDirectory() const
 {
-    return m_root.filePath(QStringLiteral("tools"));
+    return QDir(m_root).filePath(QStringLiteral("tools"));
+}
+
+QString DemoEnvironment::bundleCopy() const
+{
+    return QDir(m_root).filePath(bundleName);
 }
 
 AppModel::Endpoints DemoEnvironment::endpoints() const
@@ -98,8 +240,70 @@ AppModel::Endpoints DemoEnvironment::endpoints() const
     // The seeded cache answers every App ID of the history, so the lookup is only asked about
     // anything else; a missing local file fails at once, where the internet could hang or answer.
     // The update check goes the same way, so the demo never offers to replace the real bundle.
-    const QUrl offline = QUrl::fromLocalFile(m_root.filePath(QStringLiteral("offline")));
-    return {offline, QUrl::fromLocalFile(m_root.filePath(QStringLiteral("offline/appcast.json")))};
+    // Without a bundle copy the check fails at once the same way, so the demo never offers to
+    // replace the real build.
+    const QUrl offline = QUrl::fromLocalFile(QDir(m_root).filePath(QStringLiteral("offline")));
+    if (m_updateServer)
+        return {offline, m_updateServer->manifestUrl(), bundleCopy()};
+    return {offline, QUrl::fromLocalFile(QDir(m_root).filePath(QStringLiteral("offline/appcast.json")))};
+}
+
+std::optional<QString> DemoEnvironment::copyFolder()
+{
+    const auto bundle = Platform::bundlePath();
+    if (!bundle)
+        return std::nullopt;
+    const QFileInfo running(*bundle);
+    const QString folder = running.absolutePath();
+    if (running.fileName() != bundleName || !QFileInfo::exists(QDir(folder).filePath(copyMarker)))
+        return std::nullopt;
+    return folder;
+}
+
+QString DemoEnvironment::relaunchFromCopy(char* argv[])
+{
+    const auto bundle = Platform::bundlePath();
+    if (!bundle)
+        return QStringLiteral("Демо-режим работает только из собранного приложения (Quorrel.app)");
+    QTemporaryDir root(QDir(QDir::tempPath()).filePath(QStringLiteral("quorrel-demo-XXXXXX")));
+    if (!root.isValid())
+        return QStringLiteral("Не удалось создать временную папку для демо: ") + root.errorString();
+    const QString copy = root.filePath(bundleName);
+    if (auto failure = run(QStringLiteral("cp"), {QStringLiteral("-a"), *bundle, copy}))
+        return *failure;
+    if (auto failure = writeFile(root.filePath(copyMarker), {}))
+        return *failure;
+
+    const QByteArray executable = QFile::encodeName(copy + QStringLiteral("/Contents/MacOS/Quorrel"));
+    std::vector<char*> arguments{const_cast<char*>(executable.constData())};
+    for (char** argument = argv + 1; *argument; ++argument)
+        arguments.push_back(*argument);
+    arguments.push_back(nullptr);
+    root.setAutoRemove(false);
+    ::execv(executable.constData(), arguments.data());
+
+    root.setAutoRemove(true);
+    return QStringLiteral("Не удалось запустить копию демо: ") + QString::fromLocal8Bit(std::strerror(errno));
+}
+
+std::optional<QString> DemoEnvironment::startUpdateServer()
+{
+    const QString folder = QDir(m_root).filePath(QStringLiteral("update"));
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("Не удалось создать ") + folder;
+    QJsonObject offer;
+    QFile saved(QDir(folder).filePath(QStringLiteral("offer.json")));
+    if (saved.open(QIODevice::ReadOnly)) {
+        // The relaunched copy serves the offer it came from, which is now nothing newer.
+        offer = QJsonDocument::fromJson(saved.readAll()).object();
+    } else if (auto failure = buildOffer(bundleCopy(), folder, offer)) {
+        return failure;
+    }
+    m_updateServer = std::make_unique<DemoUpdateServer>();
+    if (!m_updateServer->listen())
+        return QStringLiteral("Не удалось открыть порт для сервера обновлений");
+    m_updateServer->setOffer(offer, QDir(folder).filePath(QStringLiteral("Quorrel.zip")));
+    return std::nullopt;
 }
 
 std::optional<QString> DemoEnvironment::bundledDataDirectory()
@@ -121,8 +325,8 @@ std::optional<QString> DemoEnvironment::prepare(const QString& dataDirectory)
     if (icons.size() < DemoCatalogue::iconCount)
         return QStringLiteral("Нет значков для демо-режима в ") + data.filePath(QStringLiteral("icons"));
 
-    const QDir root(m_root.path());
-    for (const char* folder : {"tools", "icons", "data", "home/.config", "home/.cache"}) {
+    const QDir root(m_root);
+    for (const char* folder : {"tools", "icons", "data", "tmp", "home/.config", "home/.cache"}) {
         if (!root.mkpath(QLatin1String(folder)))
             return QStringLiteral("Не удалось создать ") + root.filePath(QLatin1String(folder));
     }
@@ -148,15 +352,21 @@ std::optional<QString> DemoEnvironment::prepare(const QString& dataDirectory)
 void DemoEnvironment::redirect()
 {
     const QString home = homePath();
+    for (const char* name : redirectedVariables)
+        m_savedEnvironment.append({name, qgetenv(name)});
+    // The copy an update relaunches connects to the display with HOME already moved.
+    const QString authority = QDir::home().filePath(QStringLiteral(".Xauthority"));
+    if (qEnvironmentVariableIsEmpty("XAUTHORITY") && QFileInfo::exists(authority))
+        qputenv("XAUTHORITY", QFile::encodeName(authority));
     const QList<std::pair<const char*, QString>> values{
         {"HOME", home},
         {"XDG_DATA_HOME", home + QStringLiteral("/.local/share")},
         {"XDG_CONFIG_HOME", home + QStringLiteral("/.config")},
         {"XDG_CACHE_HOME", home + QStringLiteral("/.cache")},
         {"XDG_STATE_HOME", home + QStringLiteral("/.local/state")},
+        // Downloads, the update's work folder and its swap script stay inside the demo too.
+        {"TMPDIR", QDir(m_root).filePath(QStringLiteral("tmp"))},
     };
-    for (const char* name : redirectedVariables)
-        m_savedEnvironment.append({name, qgetenv(name)});
     for (const auto& [name, value] : values)
         qputenv(name, value.toUtf8());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home + QStringLiteral("/.config"));
@@ -178,7 +388,7 @@ std::optional<QString> DemoEnvironment::seedSupportFolder()
         ArtworkService::Entry entry;
         entry.checkedAt = checked;
         if (!app.gone) {
-            entry.artworkURL = QUrl::fromLocalFile(iconPath(m_root.path(), app.icon)).toString();
+            entry.artworkURL = QUrl::fromLocalFile(iconPath(m_root, app.icon)).toString();
             entry.sellerName = app.seller;
             entry.fileSizeBytes = 18'000'000 + (app.id % 97) * 1'700'000;
         }

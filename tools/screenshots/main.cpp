@@ -4,7 +4,9 @@
 
 #include "demo/DemoCatalogue.h"
 #include "demo/DemoEnvironment.h"
+#include "demo/DemoUpdateServer.h"
 #include "model/AppModel.h"
+#include "platform/Platform.h"
 #include "ui/DeviceAppRowDelegate.h"
 #include "ui/DeviceAppsListModel.h"
 #include "ui/DeviceAppsView.h"
@@ -19,16 +21,20 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QJsonObject>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QSettings>
 #include <QTranslator>
 
 #include <cstdio>
@@ -287,6 +293,75 @@ void filesAndLogShots(MainWindow& window, AppModel& model)
     shoot(&window, QStringLiteral("log"));
 }
 
+/// A stand-in for the running bundle inside the demo's folder, reading as the real build: the
+/// update shots show its version, and nothing the updater does can reach the real one.
+QString standInBundle(const DemoEnvironment& demo)
+{
+    const QString bundle = QDir(demo.rootPath()).filePath(QStringLiteral("screens/Quorrel.app"));
+    QDir().mkpath(bundle + QStringLiteral("/Contents/MacOS"));
+    QFile::copy(QStringLiteral(QUORREL_DEMO_DATA_DIR "/../../Info.plist"),
+                bundle + QStringLiteral("/Contents/Info.plist"));
+    return bundle;
+}
+
+void updateShots(MainWindow& window, AppModel& model, const DemoEnvironment& demo, DemoUpdateServer& server)
+{
+    window.mainView()->navigation()->setSection(SidebarSection::all);
+    // Any zip passes the download and its checksum; this one holds no Quorrel.app, so the
+    // installation fails right after, as a broken release would.
+    const QString archive = QDir(demo.rootPath()).filePath(QStringLiteral("data/sample.ipa"));
+    QFile file(archive);
+    file.open(QIODevice::ReadOnly);
+    const QByteArray bytes = file.readAll();
+    const qint64 build = model.updater().currentBuild();
+    QJsonObject offer{
+        {QStringLiteral("version"), QString(model.updater().currentVersion() + QStringLiteral(".1"))},
+        {QStringLiteral("build"), build + 1},
+        {QStringLiteral("notes"),
+         QStringLiteral("Установка на iOS 18 через cfgutil снова показывает проценты.\nСписок версий грузится "
+                        "вдвое быстрее, а файлы IPA можно перетащить прямо в окно.")},
+        {QStringLiteral("date"), QStringLiteral("2026-11-28T12:00:00Z")},
+        {QStringLiteral("sha256"),
+         QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())},
+        {QStringLiteral("size"), 38'400'000},
+    };
+    server.setOffer(offer, archive);
+    model.checkForUpdates(true);
+    require(waitUntil([&] { return model.updateState().kind == AppModel::UpdateState::Kind::available; }),
+            "the update offer");
+    shoot(&window, QStringLiteral("update-banner"));
+    window.mainView()->navigation()->setShowUpdateSheet(true);
+    shoot(&window, QStringLiteral("update-sheet"));
+
+    server.setDelay(std::chrono::seconds(3));
+    model.installUpdate();
+    require(waitUntil([&] { return model.updateState().kind == AppModel::UpdateState::Kind::downloading; }),
+            "the update download");
+    shoot(&window, QStringLiteral("update-downloading"));
+    require(waitUntil([&] { return model.updateState().kind == AppModel::UpdateState::Kind::failed; }),
+            "the failed update");
+    shoot(&window, QStringLiteral("update-failed"));
+    closeDialogs(window);
+    server.setDelay({});
+
+    offer.remove(QStringLiteral("notes"));
+    server.setOffer(offer, archive);
+    model.checkForUpdates(true);
+    require(waitUntil([&] { return model.updateState().kind == AppModel::UpdateState::Kind::available; }),
+            "the offer without notes");
+    window.mainView()->navigation()->setShowUpdateSheet(true);
+    shoot(&window, QStringLiteral("update-sheet-no-notes"));
+    closeDialogs(window);
+
+    offer.insert(QStringLiteral("build"), build);
+    server.setOffer(offer, archive);
+    model.checkForUpdates(true);
+    require(waitUntil([&] { return model.updateState().kind == AppModel::UpdateState::Kind::upToDate; }),
+            "nothing newer");
+    shoot(&window, QStringLiteral("update-up-to-date"));
+    closeDialogs(window);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -312,7 +387,15 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "screenshots: %s\n", qPrintable(*demo.error()));
         return 1;
     }
-    AppModel model(demo.endpoints());
+    // The update shots come last, from a server of their own; no automatic check before them.
+    Platform::preferences()->setValue(QStringLiteral("lastUpdateCheck"),
+                                      static_cast<double>(QDateTime::currentSecsSinceEpoch()));
+    DemoUpdateServer updateServer;
+    require(updateServer.listen(), "the update server");
+    AppModel::Endpoints endpoints = demo.endpoints();
+    endpoints.updateManifest = updateServer.manifestUrl();
+    endpoints.updateBundle = standInBundle(demo);
+    AppModel model(endpoints);
     MainWindow window(&model);
     window.resize(1040, 700);
     window.setAttribute(Qt::WA_DontShowOnScreen);
@@ -325,5 +408,6 @@ int main(int argc, char* argv[])
     sheetShots(window, model);
     deviceShots(window, model, demo);
     filesAndLogShots(window, model);
+    updateShots(window, model, demo, updateServer);
     return failures == 0 ? 0 : 1;
 }

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+#include <QUrl>
+
+#include <chrono>
+
+class QTcpSocket;
+
+/// The demo's own update server on the loopback interface: the manifest, its archive and a
+/// release page, so the whole update road can be tried without the maker's server.
+class DemoUpdateServer : public QObject {
+    Q_OBJECT
+public:
+    explicit DemoUpdateServer(QObject* parent = nullptr);
+
+    bool listen();
+    QUrl url(const QString& path) const;
+    QUrl manifestUrl() const { return url(QStringLiteral("/appcast.json")); }
+
+    /// The manifest without "url" and "page", which point at this server; `archive` is the file
+    /// served as the update. Until there is an offer the manifest is missing.
+    void setOffer(QJsonObject manifest, QString archive);
+    /// Holds every answer back, as a slow network would.
+    void setDelay(std::chrono::milliseconds delay) { m_delay = delay; }
+
+private:
+    void accept();
+    void read(QTcpSocket* socket);
+    void answer(QTcpSocket* socket, const QByteArray& path);
+    void sendFile(QTcpSocket* socket, const QString& path);
+
+    QTcpServer m_server;
+    QJsonObject m_offer;
+    QString m_archive;
+    std::chrono::milliseconds m_delay{0};
+    QHash<QTcpSocket*, QByteArray> m_pending;
+};
