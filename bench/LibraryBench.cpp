@@ -10,7 +10,6 @@
 #include "ui/MainView.h"
 #include "ui/MainWindow.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QListView>
@@ -172,15 +171,3 @@ void BM_LibraryMemory(benchmark::State& state)
 BENCHMARK(BM_LibraryMemory)->Arg(100)->Arg(10000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char* argv[])
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

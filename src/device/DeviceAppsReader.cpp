@@ -1,5 +1,6 @@
 #include "device/DeviceAppsReader.h"
 
+#include "common/PlistRead.h"
 #include "device/CfgUtil.h"
 #include "device/CfgUtilError.h"
 #include "device/IDeviceInstaller.h"
@@ -15,28 +16,6 @@
 #include <memory>
 
 namespace {
-
-using Plist = std::unique_ptr<void, void (*)(plist_t)>;
-
-Plist parsePlist(const QByteArray& bytes)
-{
-    plist_t root = nullptr;
-    if (!bytes.isEmpty() && static_cast<quint64>(bytes.size()) <= std::numeric_limits<uint32_t>::max())
-        plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
-    return Plist(root, &plist_free);
-}
-
-std::optional<QString> stringValue(plist_t dictionary, const char* key)
-{
-    const plist_t node = plist_dict_get_item(dictionary, key);
-    if (!node || plist_get_node_type(node) != PLIST_STRING)
-        return std::nullopt;
-    uint64_t length = 0;
-    const char* text = plist_get_string_ptr(node, &length);
-    if (!text)
-        return std::nullopt;
-    return QString::fromUtf8(text, static_cast<qsizetype>(length));
-}
 
 bool isUtf8(const QByteArray& bytes)
 {
@@ -75,7 +54,7 @@ QCoro::Task<QList<InstalledApp>> DeviceAppsReader::readViaIDeviceInstaller(QStri
 
 QList<InstalledApp> DeviceAppsReader::parseAppList(const QByteArray& document)
 {
-    const Plist root = parsePlist(document);
+    const PlistRead::Document root = PlistRead::parse(document);
     if (!root)
         throw CfgUtilError::message(QStringLiteral("Ответ ideviceinstaller не читается как property list"));
     const auto malformed = [] { return CfgUtilError::message(QStringLiteral("Не разобрал ответ ideviceinstaller")); };
@@ -89,13 +68,13 @@ QList<InstalledApp> DeviceAppsReader::parseAppList(const QByteArray& document)
         const plist_t entry = plist_array_get_item(root.get(), i);
         if (!entry || plist_get_node_type(entry) != PLIST_DICT)
             throw malformed();
-        const std::optional<QString> bundleID = stringValue(entry, "CFBundleIdentifier");
+        const std::optional<QString> bundleID = PlistRead::string(entry, "CFBundleIdentifier");
         if (!bundleID)
             continue;
         InstalledApp app;
         app.bundleID = *bundleID;
-        app.name = stringValue(entry, "CFBundleDisplayName").value_or(*bundleID);
-        app.version = stringValue(entry, "CFBundleShortVersionString");
+        app.name = PlistRead::string(entry, "CFBundleDisplayName").value_or(*bundleID);
+        app.version = PlistRead::string(entry, "CFBundleShortVersionString");
         const plist_t metadata = plist_dict_get_item(entry, "iTunesMetadata");
         if (metadata && plist_get_node_type(metadata) == PLIST_DATA) {
             uint64_t length = 0;
@@ -110,7 +89,7 @@ QList<InstalledApp> DeviceAppsReader::parseAppList(const QByteArray& document)
 
 std::optional<qint64> DeviceAppsReader::adamIDFromMetadata(const QByteArray& metadata)
 {
-    const Plist root = parsePlist(metadata);
+    const PlistRead::Document root = PlistRead::parse(metadata);
     if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
         return std::nullopt;
     const plist_t itemID = plist_dict_get_item(root.get(), "itemId");

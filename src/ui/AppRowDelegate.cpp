@@ -48,7 +48,7 @@ QList<RowDelegate::Control> AppRowDelegate::controls(const QRect& rowRect, const
 
     Control menu;
     menu.id = menuID;
-    menu.icon = Icons::icon(QStringLiteral("ellipsis.circle"));
+    menu.icon = menuIcon();
     menu.borderless = true;
     menu.enabled = !busy;
     const QSize menuSize = buttonSize({}, true);

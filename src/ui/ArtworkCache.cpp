@@ -42,22 +42,29 @@ const QPixmap* ArtworkCache::icon(const QUrl& url, int side, qreal devicePixelRa
 {
     if (const QPixmap* cached = m_icons.object(url))
         return cached;
-    if (m_failed.contains(url) || !url.isValid())
+    if (m_failed.contains(url) || m_inFlight.contains(url) || !url.isValid())
         return nullptr;
     m_requests.insert(url, {side, devicePixelRatio});
     if (m_queued.contains(url))
         m_queue.removeOne(url);
     m_queued.insert(url);
     m_queue.append(url);
+    // After a fast scroll only the latest rows matter; older requests are dropped, not queued forever.
+    while (m_queue.size() > maxQueued) {
+        const QUrl stale = m_queue.takeFirst();
+        m_queued.remove(stale);
+        m_requests.remove(stale);
+    }
     pump();
     return nullptr;
 }
 
 void ArtworkCache::pump()
 {
-    while (m_running < maxConcurrent && !m_queue.isEmpty()) {
+    while (m_inFlight.size() < maxConcurrent && !m_queue.isEmpty()) {
         const QUrl url = m_queue.takeLast();
-        ++m_running;
+        m_queued.remove(url);
+        m_inFlight.insert(url);
         QNetworkRequest request(url);
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
         m_network.get(request);
@@ -67,9 +74,8 @@ void ArtworkCache::pump()
 void ArtworkCache::finished(QNetworkReply* reply)
 {
     reply->deleteLater();
-    --m_running;
     const QUrl url = reply->request().url();
-    m_queued.remove(url);
+    m_inFlight.remove(url);
     QImage image;
     if (reply->error() == QNetworkReply::NoError)
         image.loadFromData(reply->readAll());

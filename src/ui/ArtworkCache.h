@@ -24,6 +24,7 @@ public:
     const QPixmap* icon(const QUrl& url, int side, qreal devicePixelRatio);
 
     static constexpr int maxConcurrent = 6;
+    static constexpr int maxQueued = 64;
 
 Q_SIGNALS:
     void loaded(const QUrl& url);
@@ -42,5 +43,5 @@ private:
         qreal ratio = 1;
     };
     QHash<QUrl, Request> m_requests;
-    int m_running = 0;
+    QSet<QUrl> m_inFlight;
 };

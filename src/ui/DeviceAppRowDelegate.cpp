@@ -54,14 +54,7 @@ QList<RowDelegate::Control> DeviceAppRowDelegate::controls(const QRect& rowRect,
                          downloadSize.width(), downloadSize.height());
     return {
         Control{downloadControl, download, downloadText, {}, {}, enabled, false, false},
-        Control{menuControl,
-                menu,
-                {},
-                Icons::icon(QStringLiteral("ellipsis.circle")),
-                QStringLiteral("Ещё"),
-                enabled,
-                false,
-                true},
+        Control{menuControl, menu, {}, menuIcon(), QStringLiteral("Ещё"), enabled, false, true},
     };
 }
 

@@ -68,14 +68,7 @@ QList<RowDelegate::Control> FileRowDelegate::controls(const QRect& rowRect, cons
                 canInstall,
                 false,
                 false},
-        Control{menuControl,
-                menu,
-                {},
-                Icons::icon(QStringLiteral("ellipsis.circle")),
-                QStringLiteral("Ещё"),
-                true,
-                false,
-                true},
+        Control{menuControl, menu, {}, menuIcon(), QStringLiteral("Ещё"), true, false, true},
     };
 }
 

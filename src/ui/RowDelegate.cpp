@@ -1,5 +1,6 @@
 #include "ui/RowDelegate.h"
 
+#include "ui/Icons.h"
 #include "ui/RowPaint.h"
 
 #include <QAbstractItemView>
@@ -36,6 +37,12 @@ void RowDelegate::setAnimating(bool animating)
         m_animation.start();
     else if (!animating)
         m_animation.stop();
+}
+
+const QIcon& RowDelegate::menuIcon()
+{
+    static const QIcon icon = Icons::icon(QStringLiteral("ellipsis.circle"));
+    return icon;
 }
 
 QSize RowDelegate::buttonSize(const QString& text, bool borderless)

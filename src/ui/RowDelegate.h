@@ -42,6 +42,8 @@ public:
     /// Where a control of that row is, in view coordinates (tests press them there).
     QRect controlRect(const QModelIndex& index, const QString& id) const;
 
+    /// The row menu's picture, made once: rows ask for their controls on every paint.
+    static const QIcon& menuIcon();
     /// A small button's size for `text` (or an icon alone when empty).
     static QSize buttonSize(const QString& text, bool borderless);
 

@@ -1,56 +1,47 @@
 #include "ui/SidebarSection.h"
 
+namespace {
+
+struct Description {
+    const char* id;
+    const char* title;
+    const char* symbol;
+};
+
+Description describe(SidebarSection section)
+{
+    switch (section) {
+    case SidebarSection::all:
+        return {"all", "Мои загрузки", "square.grid.2x2"};
+    case SidebarSection::gone:
+        return {"gone", "Снятые из App Store", "clock.arrow.circlepath"};
+    case SidebarSection::device:
+        return {"device", "На этом iPhone", "iphone.gen3"};
+    case SidebarSection::files:
+        return {"files", "Скачанные IPA", "shippingbox"};
+    case SidebarSection::log:
+        return {"log", "Журнал", "list.bullet.rectangle"};
+    }
+    return {"", "", ""};
+}
+
+} // namespace
+
 namespace Sections {
 
 QString id(SidebarSection section)
 {
-    switch (section) {
-    case SidebarSection::all:
-        return QStringLiteral("all");
-    case SidebarSection::gone:
-        return QStringLiteral("gone");
-    case SidebarSection::device:
-        return QStringLiteral("device");
-    case SidebarSection::files:
-        return QStringLiteral("files");
-    case SidebarSection::log:
-        return QStringLiteral("log");
-    }
-    return {};
+    return QString::fromUtf8(describe(section).id);
 }
 
 QString title(SidebarSection section)
 {
-    switch (section) {
-    case SidebarSection::all:
-        return QStringLiteral("Мои загрузки");
-    case SidebarSection::gone:
-        return QStringLiteral("Снятые из App Store");
-    case SidebarSection::device:
-        return QStringLiteral("На этом iPhone");
-    case SidebarSection::files:
-        return QStringLiteral("Скачанные IPA");
-    case SidebarSection::log:
-        return QStringLiteral("Журнал");
-    }
-    return {};
+    return QString::fromUtf8(describe(section).title);
 }
 
 QString symbol(SidebarSection section)
 {
-    switch (section) {
-    case SidebarSection::all:
-        return QStringLiteral("square.grid.2x2");
-    case SidebarSection::gone:
-        return QStringLiteral("clock.arrow.circlepath");
-    case SidebarSection::device:
-        return QStringLiteral("iphone.gen3");
-    case SidebarSection::files:
-        return QStringLiteral("shippingbox");
-    case SidebarSection::log:
-        return QStringLiteral("list.bullet.rectangle");
-    }
-    return {};
+    return QString::fromUtf8(describe(section).symbol);
 }
 
 } // namespace Sections

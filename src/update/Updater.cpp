@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "common/AtomicFile.h"
+#include "common/PlistRead.h"
 #include "common/SystemError.h"
 #include "platform/Platform.h"
 #include "process/ProcessRunner.h"
@@ -25,39 +26,19 @@
 #include <QCoroFuture>
 #include <QCoroNetworkReply>
 
-#include <plist/plist.h>
 #include <unistd.h>
 
 #include <algorithm>
 
 namespace {
 
-using Plist = std::unique_ptr<void, void (*)(plist_t)>;
-
 /// The bundle's Info.plist when it reads as a dictionary, in any of the property-list encodings.
-std::optional<Plist> infoDictionary(const QString& bundle)
+std::optional<PlistRead::Document> infoDictionary(const QString& bundle)
 {
     const auto bytes = AtomicFile::read(QDir(bundle).filePath(QStringLiteral("Contents/Info.plist")), 16 * 1024 * 1024);
-    if (!bytes || bytes->isEmpty())
+    if (!bytes)
         return std::nullopt;
-    plist_t root = nullptr;
-    plist_from_memory(bytes->constData(), static_cast<uint32_t>(bytes->size()), &root);
-    Plist plist(root, &plist_free);
-    if (!root || plist_get_node_type(root) != PLIST_DICT)
-        return std::nullopt;
-    return plist;
-}
-
-std::optional<QString> stringValue(const Plist& dictionary, const char* key)
-{
-    const plist_t node = plist_dict_get_item(dictionary.get(), key);
-    if (!node || plist_get_node_type(node) != PLIST_STRING)
-        return std::nullopt;
-    uint64_t length = 0;
-    const char* text = plist_get_string_ptr(node, &length);
-    if (!text)
-        return std::nullopt;
-    return QString::fromUtf8(text, static_cast<qsizetype>(length));
+    return PlistRead::dictionary(*bytes);
 }
 
 QNetworkRequest manifestRequest(const QUrl& url)
@@ -222,9 +203,9 @@ Updater::Updater(Options options)
     const auto info = infoDictionary(*m_bundlePath);
     if (!info)
         return;
-    m_version = stringValue(*info, "CFBundleShortVersionString").value_or(m_version);
-    m_build = parseBuild(stringValue(*info, "CFBundleVersion").value_or(QStringLiteral("0")));
-    m_identifier = stringValue(*info, "CFBundleIdentifier");
+    m_version = PlistRead::string(info->get(), "CFBundleShortVersionString").value_or(m_version);
+    m_build = parseBuild(PlistRead::string(info->get(), "CFBundleVersion").value_or(QStringLiteral("0")));
+    m_identifier = PlistRead::string(info->get(), "CFBundleIdentifier");
 }
 
 Updater::~Updater() = default;
@@ -301,7 +282,7 @@ QString Updater::verifiedBundle(const QString& folder) const
         throw UpdateError(UpdateError::Kind::notAnApp);
     const QString bundle = found->absoluteFilePath();
     const auto info = infoDictionary(bundle);
-    if (!info || stringValue(*info, "CFBundleIdentifier") != m_identifier)
+    if (!info || PlistRead::string(info->get(), "CFBundleIdentifier") != m_identifier)
         throw UpdateError(UpdateError::Kind::notAnApp);
     return bundle;
 }

@@ -163,34 +163,3 @@ TEST(JsonWriter, DoublesRoundTripAndNonFiniteBecomeNull)
     for (qsizetype i = numbers.size(); i < array.size(); ++i)
         EXPECT_TRUE(array[i].isNull()) << json.toStdString();
 }
-
-TEST(JsonWriter, SeparatesNestedAndEmptyContainers)
-{
-    JsonWriter writer;
-    writer.beginObject();
-    writer.key(QLatin1String("a"));
-    writer.beginArray();
-    writer.endArray();
-    writer.key(QLatin1String("b"));
-    writer.beginObject();
-    writer.endObject();
-    writer.key(QLatin1String("c"));
-    writer.beginArray();
-    writer.value(1);
-    writer.beginArray();
-    writer.value(false);
-    writer.beginObject();
-    writer.endObject();
-    writer.endArray();
-    writer.value(true);
-    writer.null();
-    writer.endArray();
-    writer.field(QLatin1String("d"), QStringLiteral("x"));
-    writer.endObject();
-    EXPECT_EQ(writer.take(), R"({"a":[],"b":{},"c":[1,[false,{}],true,null],"d":"x"})");
-
-    // The writer starts over after take().
-    writer.beginArray();
-    writer.endArray();
-    EXPECT_EQ(writer.take(), "[]");
-}

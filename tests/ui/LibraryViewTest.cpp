@@ -1,12 +1,16 @@
 #include "ui/LibraryView.h"
 
 #include "WindowTestSupport.h"
+#include "support/HttpServer.h"
 #include "support/QtPrinters.h"
 #include "ui/AppRowDelegate.h"
+#include "ui/ArtworkCache.h"
 #include "ui/LibraryListModel.h"
 #include "ui/MainView.h"
 #include "ui/Navigation.h"
 
+#include <QBuffer>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -149,4 +153,36 @@ TEST(LibraryView, SubtitleLeavesOutWhatTheAppLacks)
     app.purchaseDate = QDateTime(QDate(2020, 5, 6), QTime(12, 0));
     EXPECT_EQ(AppRowDelegate::subtitle(app),
               "com.example.bare · вер. 3.2 · " + QLocale().toString(QDate(2020, 5, 6), QLocale::ShortFormat));
+}
+
+TEST(ArtworkCache, FetchesEachIconOnceAndRemembersOnesThatFailed)
+{
+    HttpServer server;
+    QImage image(60, 60, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    server.setResponse("/icon.png", HttpServer::Response::text(png, "image/png"));
+    server.setResponse("/broken.png", HttpServer::Response::text("not an image", "image/png"));
+
+    ArtworkCache cache;
+    QList<QUrl> loaded;
+    QObject::connect(&cache, &ArtworkCache::loaded, [&](const QUrl& url) { loaded << url; });
+    // Rows ask on every paint, also while the first request is still under way.
+    EXPECT_EQ(cache.icon(server.url("/icon.png"), 40, 1.0), nullptr);
+    EXPECT_EQ(cache.icon(server.url("/icon.png"), 40, 1.0), nullptr);
+    EXPECT_EQ(cache.icon(server.url("/broken.png"), 40, 1.0), nullptr);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return server.requests().size() == 2 && !loaded.isEmpty(); }));
+    QTest::qWait(100);
+    EXPECT_EQ(server.requests("/icon.png").size(), 1);
+
+    const QPixmap* icon = cache.icon(server.url("/icon.png"), 40, 1.0);
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(icon->size(), QSize(40, 40));
+    EXPECT_EQ(cache.icon(server.url("/broken.png"), 40, 1.0), nullptr);
+    QTest::qWait(100);
+    EXPECT_EQ(server.requests("/broken.png").size(), 1) << "a broken icon is not asked for again";
+    EXPECT_EQ(loaded, QList<QUrl>{server.url("/icon.png")});
 }

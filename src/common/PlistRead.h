@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+/// Property lists (XML or binary) read through libplist, for the phone's app lists and bundles'
+/// Info.plist files alike. Nothing here throws: what does not parse is simply absent.
+namespace PlistRead {
+
+using Node = void*; // plist_t, kept out of this header
+using Document = std::unique_ptr<void, void (*)(Node)>;
+
+/// The root node, or an empty document when the bytes are no property list.
+Document parse(const QByteArray& bytes);
+/// The root when it is a dictionary.
+std::optional<Document> dictionary(const QByteArray& bytes);
+/// A string value of `dictionary`, absent when missing or of another type.
+std::optional<QString> string(Node dictionary, const char* key);
+
+} // namespace PlistRead
