@@ -1,6 +1,8 @@
 # Every target installs what is missing first, then builds out of tree under build/.
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# A compiler cache, where one is installed, makes rebuilds across work trees cheap.
+LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 WERROR := $(if $(CI),ON,OFF)
 
 APP_DIR := build/app
@@ -19,7 +21,7 @@ deps:
 	@scripts/install-deps.sh
 
 app: deps
-	cmake -S . -B $(APP_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORREL_TESTS=OFF $(CMAKE_FLAGS)
+	cmake -S . -B $(APP_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORREL_TESTS=OFF $(LAUNCHER) $(CMAKE_FLAGS)
 	cmake --build $(APP_DIR) -j $(JOBS)
 
 run: app
@@ -41,12 +43,12 @@ uninstall:
 	scripts/install.sh uninstall
 
 test: deps
-	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DQUORREL_SANITIZE=ON -DQUORREL_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DQUORREL_SANITIZE=ON -DQUORREL_WERROR=$(WERROR) $(LAUNCHER) $(CMAKE_FLAGS)
 	cmake --build $(TEST_DIR) -j $(JOBS)
 	QT_QPA_PLATFORM=offscreen ctest --test-dir $(TEST_DIR) --output-on-failure -j $(JOBS)
 
 bench: deps
-	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUORREL_TESTS=OFF -DQUORREL_BENCH=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUORREL_TESTS=OFF -DQUORREL_BENCH=ON $(LAUNCHER) $(CMAKE_FLAGS)
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	cmake --build $(BENCH_DIR) --target run-benchmarks
 
