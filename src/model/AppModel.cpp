@@ -11,6 +11,7 @@ AppModel::AppModel(QObject* parent)
 
 AppModel::AppModel(Endpoints endpoints, QObject* parent)
     : QObject(parent)
+    , m_ipatool(std::chrono::milliseconds(300), endpoints.toolWatchdog)
     , m_artwork(endpoints.lookup)
     , m_updater(Updater::Options{endpoints.updateManifest, endpoints.updateBundle, {}, {}})
 {
@@ -24,6 +25,8 @@ AppModel::AppModel(Endpoints endpoints, QObject* parent)
 
 AppModel::~AppModel()
 {
+    // No tool of ours outlives the window: each one's whole process group is ended.
+    m_operations.cancelAll();
     stopDeviceWatch();
 }
 

@@ -10,6 +10,7 @@
 #include "device/MuxDiscovery.h"
 #include "model/AppActivity.h"
 #include "model/LocalIPA.h"
+#include "model/Operations.h"
 #include "store/AppVersion.h"
 #include "store/ArtworkService.h"
 #include "store/IPATool.h"
@@ -106,6 +107,8 @@ public:
         std::optional<QUrl> updateManifest = std::nullopt;
         /// The bundle the updater reads its version from and replaces; the running one when absent.
         std::optional<QString> updateBundle = std::nullopt;
+        /// How long a tool may stay silent before it is ended as hung; the build's limit when absent.
+        std::optional<std::chrono::milliseconds> toolWatchdog = std::nullopt;
     };
 
     /// What the update banner and sheet show. `progress` belongs to `downloading`, `message` to `failed`.
@@ -232,8 +235,11 @@ public:
     /// Never fails. An automatic check runs at most once a day and reports nothing unless it finds
     /// a newer build; a manual one always runs and shows its outcome.
     QCoro::Task<> checkForUpdates(bool manual);
-    /// Never fails; downloads and verifies `updateInfo`, then swaps the bundle and quits.
+    /// Never fails; downloads and verifies `updateInfo`, then swaps the bundle and quits. Does
+    /// nothing while an install already runs.
     QCoro::Task<> installUpdate();
+    /// Whether an update is being downloaded or installed; checks and a second install wait for it.
+    bool isUpdating() const;
     /// Leaves a shown "up to date" or failure for the offer, if any, else for idle.
     void dismissUpdateResult();
 
@@ -299,7 +305,7 @@ private:
     void setUpdateInfo(std::optional<UpdateInfo> info);
 
     QCoro::Task<QString> performDownload(Target target, std::optional<AppVersion> version, QString destination,
-                                         bool purchase);
+                                         bool purchase, CancelHandle cancel);
     /// Installs through cfgutil, falling back to ideviceinstaller; returns the installer that did it.
     QCoro::Task<QString> install(QString ipa, Device device, CfgUtil::ProgressHandler onProgress);
     /// Gives the file its final name and returns where it is; throws when the tool reported
@@ -348,6 +354,7 @@ private:
     QTimer m_watchTimer;
     std::coroutine_handle<> m_watchWaiter;
 
+    Operations m_operations;
     IPATool m_ipatool;
     ArtworkService m_artwork;
     MuxDiscovery m_muxDiscovery;

@@ -31,6 +31,7 @@ QCoro::Task<> AppModel::signOut()
     } catch (...) {
         // The local state is cleared whatever ipatool says.
     }
+    m_operations.cancel(Operations::syncKey(m_session));
     ++m_session;
     PurchasesCache::clear();
     setAccount(std::nullopt);
@@ -63,12 +64,16 @@ QCoro::Task<> AppModel::syncPurchases(bool force)
     const QString email = m_account->email;
     const quint64 session = m_session;
 
+    const std::optional<Operations::Ticket> ticket = m_operations.begin(Operations::syncKey(session));
+    if (!ticket)
+        co_return;
     setSyncProgress(0.0);
     setSyncStatus(QStringLiteral("Читаю историю загрузок…"));
     QList<PurchasedApp> collected;
     try {
         for (int page = 1;; ++page) {
-            const IPATool::PurchasesPage answer = co_await m_ipatool.purchases(page, purchasesPageSize);
+            const IPATool::PurchasesPage answer =
+                co_await m_ipatool.purchases(page, purchasesPageSize, ticket->cancel());
             if (!isCurrentSession(session, email))
                 co_return;
             collected.append(answer.apps);

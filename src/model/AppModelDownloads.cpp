@@ -8,8 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -18,11 +20,26 @@ QString ipaSuffix()
     return QStringLiteral(".ipa");
 }
 
-// The tool writes under this name; only a finished download takes the final one, so a partial
-// file is never later taken for a downloaded app.
+// Each run writes under a name of its own and only a finished download takes the final one, so
+// a partial file is never later taken for a downloaded app and no run can touch another's bytes.
 QString partialPath(const QString& destination)
 {
-    return destination + QStringLiteral(".part");
+    return destination + QLatin1Char('.') + QString::number(QRandomGenerator::global()->generate64(), 36)
+           + QStringLiteral(".part");
+}
+
+// What earlier runs for this file may have left: our own partial files and ipatool's ".tmp"
+// beside them, which it would otherwise resume whatever build it belongs to.
+void removeLeftovers(const QString& destination)
+{
+    const QFileInfo target(destination);
+    const QString prefix = target.fileName() + QLatin1Char('.');
+    const QStringList names = target.absoluteDir().entryList(QDir::Files | QDir::Hidden, QDir::Unsorted);
+    for (const QString& name : names) {
+        if (name.startsWith(prefix)
+            && (name.endsWith(QLatin1String(".part")) || name.endsWith(QLatin1String(".part.tmp"))))
+            QFile::remove(target.absoluteDir().filePath(name));
+    }
 }
 
 QString textBeforeUnderscore(const QString& name)
@@ -61,6 +78,14 @@ QCoro::Task<std::optional<QString>> AppModel::download(PurchasedApp app, std::op
 QCoro::Task<std::optional<QString>> AppModel::download(Target target, std::optional<AppVersion> version)
 {
     const QString destination = fileURL(target, version);
+    const QString key = Operations::fileKey(destination);
+    if (m_operations.isRunning(key)) {
+        // The file is on its way already: share that run's outcome rather than fetch it twice.
+        co_await m_operations.finished(key);
+        if (QFileInfo(destination).isFile())
+            co_return destination;
+        co_return std::nullopt;
+    }
     if (QFileInfo(destination).isFile()) {
         note(target.name + QStringLiteral(": файл уже скачан"));
         QSet<QString> downloaded = m_downloadedBundleIDs;
@@ -69,30 +94,34 @@ QCoro::Task<std::optional<QString>> AppModel::download(Target target, std::optio
         co_return destination;
     }
 
+    const Operations::Ticket ticket = *m_operations.begin(key, target.adamID);
+    removeLeftovers(destination);
     setActivity(target.adamID, AppActivity::downloading(0));
+    const QString partial = partialPath(destination);
     std::optional<QString> failure;
     try {
         try {
-            const QString written = co_await performDownload(target, version, destination, false);
+            const QString written = co_await performDownload(target, version, partial, false, ticket.cancel());
             co_return finishDownload(target, destination, written);
         } catch (const IPAToolError& error) {
             if (error.kind() != IPAToolError::Kind::licenseRequired || !target.isFree)
                 throw;
         }
         note(target.name + QStringLiteral(": получаю лицензию…"));
-        const QString written = co_await performDownload(target, version, destination, true);
+        removeLeftovers(destination);
+        const QString written = co_await performDownload(target, version, partial, true, ticket.cancel());
         co_return finishDownload(target, destination, written);
     } catch (const std::exception& error) {
         failure = AppError::describe(error);
     }
-    QFile::remove(partialPath(destination));
+    removeLeftovers(destination);
     setActivity(target.adamID, AppActivity::failed(*failure));
     fail(target.name + QStringLiteral(": ") + *failure);
     co_return std::nullopt;
 }
 
 QCoro::Task<QString> AppModel::performDownload(Target target, std::optional<AppVersion> version, QString destination,
-                                               bool purchase)
+                                               bool purchase, CancelHandle cancel)
 {
     QPointer<AppModel> self(this);
     const qint64 appID = target.adamID;
@@ -103,7 +132,7 @@ QCoro::Task<QString> AppModel::performDownload(Target target, std::optional<AppV
     };
     const std::optional<QString> externalID =
         version ? std::optional<QString>(version->externalID) : std::optional<QString>();
-    co_return co_await m_ipatool.download(appID, externalID, partialPath(destination), purchase, onBytes);
+    co_return co_await m_ipatool.download(appID, externalID, destination, purchase, onBytes, cancel);
 }
 
 QString AppModel::finishDownload(const Target& target, const QString& destination, const QString& written)
@@ -112,8 +141,10 @@ QString AppModel::finishDownload(const Target& target, const QString& destinatio
     if (!QFileInfo(written).isFile())
         throw IPAToolError(IPAToolError::Kind::message,
                            QStringLiteral("ipatool сообщил об успехе, но файла нет: ") + written);
-    QFile::remove(destination);
-    const QString path = QFile::rename(written, destination) ? destination : written;
+    // One step that replaces whatever is there, so the final name never holds half a file.
+    const bool moved =
+        std::rename(QFile::encodeName(written).constData(), QFile::encodeName(destination).constData()) == 0;
+    const QString path = moved ? destination : written;
     setActivity(target.adamID, AppActivity::done(QStringLiteral("Скачано")));
     QSet<QString> downloaded = m_downloadedBundleIDs;
     downloaded.insert(target.bundleID);

@@ -19,6 +19,13 @@ QCoro::Task<> AppModel::installOnDevice(Target target, std::optional<AppVersion>
         setAlert(CfgUtilError(CfgUtilError::Kind::noDevice).description());
         co_return;
     }
+    // One install of an app at a time: a second request while the first runs would only race it.
+    const std::optional<Operations::Ticket> ticket =
+        m_operations.begin(Operations::installKey(target.adamID), target.adamID);
+    if (!ticket) {
+        note(target.name + QStringLiteral(": уже ставится"));
+        co_return;
+    }
     const std::optional<QString> file = co_await download(target, std::move(version));
     if (!file)
         co_return;

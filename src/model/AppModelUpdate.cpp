@@ -83,6 +83,9 @@ QString AppModel::appVersionText() const
 
 QCoro::Task<> AppModel::checkForUpdates(bool manual)
 {
+    // The offer being installed stays what the banner shows; a check now could only offer it again.
+    if (isUpdating())
+        co_return;
     if (!manual && !takeDailyCheck(updateCheckIntervalSeconds))
         co_return;
     setUpdateState(stateOf(UpdateState::Kind::checking));
@@ -114,9 +117,18 @@ QCoro::Task<> AppModel::checkForUpdates(bool manual)
     }
 }
 
+bool AppModel::isUpdating() const
+{
+    return m_operations.isRunning(Operations::updateKey()) || m_updateState.kind == UpdateState::Kind::downloading
+           || m_updateState.kind == UpdateState::Kind::installing;
+}
+
 QCoro::Task<> AppModel::installUpdate()
 {
     if (!m_updateInfo)
+        co_return;
+    const std::optional<Operations::Ticket> ticket = m_operations.begin(Operations::updateKey());
+    if (!ticket)
         co_return;
     const UpdateInfo info = *m_updateInfo;
     setUpdateState(UpdateState::downloading(0));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "process/CancelHandle.h"
 #include "process/OutputCollector.h"
 #include "process/ProcessOutput.h"
 
@@ -9,6 +10,8 @@
 
 #include <QCoroTask>
 
+#include <chrono>
+#include <functional>
 #include <optional>
 
 /// Starts every external tool. Lines reach `onLine` on the interface thread while the child runs;
@@ -18,8 +21,23 @@ namespace ProcessRunner {
 using Environment = QHash<QString, QString>;
 using LineHandler = OutputCollector::LineHandler;
 
+struct Options {
+    /// Merged over the inherited environment.
+    std::optional<Environment> environment;
+    LineHandler onLine;
+    /// Cancelling ends the child's whole process group; the run then throws ToolError::cancelled.
+    std::optional<CancelHandle> cancel;
+    /// A child that prints nothing for this long is ended the same way and ToolError::hung thrown.
+    std::optional<std::chrono::milliseconds> watchdog;
+    /// For tools that work without a word (a download): a changed value counts as a sign of life.
+    std::function<qint64()> activity;
+};
+
+/// What the build allows a tool to stay silent.
+std::chrono::milliseconds defaultWatchdog();
+
 /// Throws ToolError (Kind::launchFailed) when the child cannot be started; no line is delivered then.
-/// `environment`, when given, is merged over the inherited one.
+QCoro::Task<ProcessOutput> run(QString program, QStringList arguments, Options options);
 QCoro::Task<ProcessOutput> run(QString program, QStringList arguments,
                                std::optional<Environment> environment = std::nullopt, LineHandler onLine = {});
 

@@ -13,6 +13,22 @@ ToolError ToolError::launchFailed(QString tool, QString reason)
     return error;
 }
 
+ToolError ToolError::hung(QString tool, qint64 seconds)
+{
+    ToolError error(tool, -1,
+                    tool + QStringLiteral(" ничего не сообщал ") + QString::number(seconds)
+                        + QStringLiteral(" с и был остановлен"));
+    error.m_kind = Kind::hung;
+    return error;
+}
+
+ToolError ToolError::cancelled(QString tool)
+{
+    ToolError error(tool, -1, QStringLiteral("Отменено"));
+    error.m_kind = Kind::cancelled;
+    return error;
+}
+
 QString ToolError::description() const
 {
     if (!m_message.isEmpty())

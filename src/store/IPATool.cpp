@@ -73,18 +73,28 @@ std::optional<int> digits(const QString& text, int from, int count)
 
 } // namespace
 
-IPATool::IPATool(std::chrono::milliseconds progressInterval)
+IPATool::IPATool(std::chrono::milliseconds progressInterval, std::optional<std::chrono::milliseconds> watchdog)
     : m_progressInterval(progressInterval)
+    , m_watchdog(watchdog.value_or(ProcessRunner::defaultWatchdog()))
 {}
 
 QCoro::Task<std::optional<QJsonObject>> IPATool::runJSON(QStringList words, bool allowFailure)
+{
+    ProcessRunner::Options control;
+    co_return co_await runJSON(std::move(words), allowFailure, std::move(control));
+}
+
+QCoro::Task<std::optional<QJsonObject>> IPATool::runJSON(QStringList words, bool allowFailure,
+                                                         ProcessRunner::Options control)
 {
     const std::optional<QString> tool = Tools::ipatool();
     if (!tool)
         throw IPAToolError(IPAToolError::Kind::notInstalled);
     QStringList arguments{QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--non-interactive")};
     arguments += words;
-    const ProcessOutput output = co_await ProcessRunner::run(*tool, arguments);
+    if (!control.watchdog)
+        control.watchdog = m_watchdog;
+    const ProcessOutput output = co_await ProcessRunner::run(*tool, arguments, std::move(control));
     co_return judge(output, pickAnswer(output.lines()), allowFailure);
 }
 
@@ -250,7 +260,9 @@ QCoro::Task<IPATool::Account> IPATool::login(QString email, QString password, QS
         QStringLiteral("auth"), QStringLiteral("login"), QStringLiteral("-e"), email, QStringLiteral("-p"), password};
     if (!code.isEmpty())
         words << QStringLiteral("--auth-code") << code;
-    checkLogin(co_await runJSON(words, true));
+    ProcessRunner::Options control;
+    control.watchdog = std::max<std::chrono::milliseconds>(m_watchdog, signInWatchdog);
+    checkLogin(co_await runJSON(words, true, std::move(control)));
     const std::optional<Account> account = co_await accountInfo();
     if (!account)
         throw messageError(QStringLiteral("Вход не удался — ipatool не вернул данные аккаунта"));
@@ -263,11 +275,13 @@ QCoro::Task<> IPATool::logout()
     co_await runJSON(words, true);
 }
 
-QCoro::Task<IPATool::PurchasesPage> IPATool::purchases(int page, int limit)
+QCoro::Task<IPATool::PurchasesPage> IPATool::purchases(int page, int limit, std::optional<CancelHandle> cancel)
 {
     const QStringList words{QStringLiteral("list-purchases"), QStringLiteral("-p"), QString::number(page),
                             QStringLiteral("-l"), QString::number(limit)};
-    const auto answer = co_await runJSON(words, false);
+    ProcessRunner::Options control;
+    control.cancel = std::move(cancel);
+    const auto answer = co_await runJSON(words, false, std::move(control));
     if (!answer)
         throw messageError(QStringLiteral("Пустой ответ от ipatool"));
     co_return purchasesFrom(*answer);
@@ -306,7 +320,7 @@ QCoro::Task<AppVersion> IPATool::versionMetadata(qint64 appID, QString externalV
 }
 
 QCoro::Task<QString> IPATool::download(qint64 appID, std::optional<QString> externalVersionID, QString destination,
-                                       bool purchaseIfNeeded, ByteHandler onBytes)
+                                       bool purchaseIfNeeded, ByteHandler onBytes, std::optional<CancelHandle> cancel)
 {
     QStringList words{QStringLiteral("download"), QStringLiteral("-i"), QString::number(appID), QStringLiteral("-o"),
                       destination};
@@ -318,7 +332,11 @@ QCoro::Task<QString> IPATool::download(qint64 appID, std::optional<QString> exte
     std::optional<QJsonObject> answer;
     {
         const ProgressWatcher watcher(destination, std::move(onBytes), m_progressInterval);
-        answer = co_await runJSON(words, true);
+        // ipatool prints nothing until the end: a file that stops growing is the sign of a hang.
+        ProcessRunner::Options control;
+        control.cancel = std::move(cancel);
+        control.activity = [destination] { return measureDownload(destination); };
+        answer = co_await runJSON(words, true, std::move(control));
     }
     if (const auto text = errorText(answer))
         throwDownloadError(*text);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "process/CancelHandle.h"
+#include "process/ProcessRunner.h"
 #include "store/AppVersion.h"
 #include "store/PurchasedApp.h"
 
@@ -36,24 +38,34 @@ public:
 
     using ByteHandler = std::function<void(qint64)>;
 
-    explicit IPATool(std::chrono::milliseconds progressInterval = std::chrono::milliseconds(300));
+    /// The first sign-in on a machine may take minutes before ipatool says anything.
+    static constexpr std::chrono::minutes signInWatchdog{10};
+
+    /// `watchdog`: how long a command may stay silent (a download: not grow) before it is ended
+    /// as hung; the build's limit when absent.
+    explicit IPATool(std::chrono::milliseconds progressInterval = std::chrono::milliseconds(300),
+                     std::optional<std::chrono::milliseconds> watchdog = std::nullopt);
 
     /// Absent when nobody is signed in; fails only when ipatool is missing or cannot start.
     QCoro::Task<std::optional<Account>> accountInfo();
     /// An empty `code` is not passed on.
     QCoro::Task<Account> login(QString email, QString password, QString code = {});
     QCoro::Task<> logout();
-    QCoro::Task<PurchasesPage> purchases(int page, int limit = 100);
+    QCoro::Task<PurchasesPage> purchases(int page, int limit = 100, std::optional<CancelHandle> cancel = std::nullopt);
     QCoro::Task<QStringList> versions(qint64 appID);
     /// Never fails for want of an answer: the optional fields are then absent.
     QCoro::Task<AppVersion> versionMetadata(qint64 appID, QString externalVersionID);
     /// Returns the path ipatool says it wrote, whatever `destination` was. `onBytes` gets the size
     /// on disk every progress interval while the download runs and never after it returned.
     QCoro::Task<QString> download(qint64 appID, std::optional<QString> externalVersionID, QString destination,
-                                  bool purchaseIfNeeded, ByteHandler onBytes);
+                                  bool purchaseIfNeeded, ByteHandler onBytes,
+                                  std::optional<CancelHandle> cancel = std::nullopt);
 
-    /// Runs ipatool with the common prefix and `words`; strict unless `allowFailure`.
-    static QCoro::Task<std::optional<QJsonObject>> runJSON(QStringList words, bool allowFailure);
+    /// Runs ipatool with the common prefix and `words`; strict unless `allowFailure`. `control`
+    /// carries the cancel handle and the watchdog; the client's own watchdog when it has none.
+    QCoro::Task<std::optional<QJsonObject>> runJSON(QStringList words, bool allowFailure,
+                                                    ProcessRunner::Options control);
+    QCoro::Task<std::optional<QJsonObject>> runJSON(QStringList words, bool allowFailure);
 
     // The pure steps of the operations, tested without a process.
     static std::optional<QJsonObject> pickAnswer(const QStringList& lines);
@@ -73,4 +85,5 @@ public:
 
 private:
     std::chrono::milliseconds m_progressInterval;
+    std::chrono::milliseconds m_watchdog;
 };

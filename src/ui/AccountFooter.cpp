@@ -83,8 +83,10 @@ AccountFooter::AccountFooter(AppModel* model, QWidget* parent)
     menu->addAction(QStringLiteral("Открыть папку с IPA"), model,
                     [model] { model->revealInFinder(Tools::downloadsDirectory()); });
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Проверить обновления…"), model, [model] { model->checkForUpdates(true); })
-        ->setObjectName(QStringLiteral("footerCheckUpdatesAction"));
+    QAction* check =
+        menu->addAction(QStringLiteral("Проверить обновления…"), model, [model] { model->checkForUpdates(true); });
+    check->setObjectName(QStringLiteral("footerCheckUpdatesAction"));
+    connect(model, &AppModel::updateStateChanged, check, [model, check] { check->setEnabled(!model->isUpdating()); });
     menu->addSeparator();
     QAction* signOut = menu->addAction(QStringLiteral("Выйти"), model, [model] { model->signOut(); });
     signOut->setObjectName(QStringLiteral("signOutAction"));

@@ -110,6 +110,8 @@ void MainWindow::buildMenus()
     m_checkUpdatesAction->setObjectName(QStringLiteral("checkUpdatesAction"));
     m_checkUpdatesAction->setMenuRole(QAction::ApplicationSpecificRole);
     connect(m_checkUpdatesAction, &QAction::triggered, m_model, [model = m_model] { model->checkForUpdates(true); });
+    connect(m_model, &AppModel::updateStateChanged, m_checkUpdatesAction,
+            [this] { m_checkUpdatesAction->setEnabled(!m_model->isUpdating()); });
 }
 
 void MainWindow::showEvent(QShowEvent* event)

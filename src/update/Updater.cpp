@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
@@ -123,24 +124,16 @@ void report(const Updater::ProgressHandler& onProgress, double fraction)
         onProgress(fraction);
 }
 
-// The temporary folder may be shared with other users: a folder someone else placed under our
-// name, or a link, must not receive the archive, or they could change the bundle after it was checked.
+// Each install gets a folder of its own, made fresh under a new name only we can enter: a second
+// install can never wipe the first one's bundle, and nobody sharing the temporary folder can
+// place a folder or a link there to change the bundle after it was checked.
 QString prepareWorkFolder(qint64 build)
 {
-    const QString path = Updater::workFolder(build);
-    const QFileInfo existing(path);
-    if (existing.isSymLink())
-        QFile::remove(path);
-    else if (existing.isDir())
-        QDir(path).removeRecursively();
-    const QString failure = QStringLiteral("Не удалось создать папку ") + path;
-    if (!QDir().mkpath(path))
-        throw SystemError(failure);
-    const QFileInfo created(path);
-    if (created.isSymLink() || !created.isDir() || created.ownerId() != ::geteuid()
-        || !QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
-        throw SystemError(failure);
-    return path;
+    QTemporaryDir folder(Updater::workFolderPrefix(build) + QStringLiteral("XXXXXX"));
+    if (!folder.isValid())
+        throw SystemError(QStringLiteral("Не удалось создать папку ") + folder.path());
+    folder.setAutoRemove(false);
+    return folder.path();
 }
 
 QString placeArchive(QTemporaryFile& download, const QString& work)
@@ -367,7 +360,8 @@ QString Updater::swapScript(qint64 processID, const QString& app, const QString&
     return lines.join(QLatin1Char('\n'));
 }
 
-QString Updater::workFolder(qint64 build)
+QString Updater::workFolderPrefix(qint64 build)
 {
-    return QDir(QDir::tempPath()).filePath(QStringLiteral("quorrel-update-") + QString::number(build));
+    return QDir(QDir::tempPath())
+        .filePath(QStringLiteral("quorrel-update-") + QString::number(build) + QLatin1Char('-'));
 }

@@ -64,7 +64,8 @@ public:
     static qint64 parseBuild(const QString& text);
     static QString shellQuoted(const QString& text);
     static QString swapScript(qint64 processID, const QString& app, const QString& newApp);
-    static QString workFolder(qint64 build);
+    /// Where the work folders of a build's installs go; each adds a unique ending.
+    static QString workFolderPrefix(qint64 build);
 
 private:
     QCoro::Task<std::unique_ptr<QTemporaryFile>> fetchArchive(QUrl url);

@@ -123,6 +123,8 @@ TEST(AppModelDevices, ExplainsWhyNoPhoneIsListed)
     AsyncTest::await(model.refreshDevices());
     ASSERT_EQ(model.devices().size(), 1);
     EXPECT_EQ(model.deviceError(), std::nullopt);
+    // The new phone's apps are being read: that read must end before the model does.
+    EXPECT_TRUE(AsyncTest::waitUntil([&] { return !model.loadingInstalledApps(); }));
 }
 
 TEST(AppModelDevices, WatchFindsPhonesAtOnceAndStopsWhenAsked)

@@ -8,6 +8,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -173,4 +175,36 @@ TEST(AppModelInstall, LocalFileWithAnAwkwardPathInstallsAndAVanishedOneFailsClea
     AsyncTest::await(f.model.installLocalFile(path));
     EXPECT_EQ(f.model.log().last().text, "it's a \"test\" $HOME.ipa: Файл не найден: " + path);
     EXPECT_TRUE(f.model.log().last().isError);
+}
+
+TEST(AppModelInstall, SecondRequestForAFileOnItsWaySharesTheRunAndThePhoneGetsTheToolsBytes)
+{
+    QByteArray source(1'000'000, Qt::Uninitialized);
+    for (qsizetype i = 0; i < source.size(); ++i)
+        source[i] = static_cast<char>((i * 7919) % 251 + 1);
+    Fixture f({rule("ipatool", "download -i ",
+                    {QJsonObject{{"write", "{opt:-o}"}, {"from", "{dir}/source.ipa"}, {"chunks", 10}, {"interval", 60}},
+                     out(ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}))}),
+               cfgutilInstall({QJsonObject{{"write", "{dir}/received.ipa"}, {"from", "{opt:install-app}"}},
+                               out("[100%] Done", "\r")})},
+              "yes", "no");
+    QFile file(QDir(f.home.resourceDirectory()).filePath("source.ipa"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(source) == source.size());
+    file.close();
+    f.findPhones();
+
+    // The row installs; 150 ms later the App ID sheet asks for the same file.
+    auto install = f.model.installOnDevice(app, std::nullopt);
+    QTest::qWait(150);
+    const auto second = AsyncTest::await(f.model.download(app, std::nullopt));
+    AsyncTest::await(std::move(install));
+
+    EXPECT_EQ(f.tools.calls("ipatool").size(), 1);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(QFileInfo(*second).fileName(), "com.example.app_latest.ipa");
+    EXPECT_EQ(f.model.activity(app.adamID), AppActivity::done("Установлено"));
+    QFile received(QDir(f.home.resourceDirectory()).filePath("received.ipa"));
+    ASSERT_TRUE(received.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(received.readAll() == source) << "the phone got other bytes than the tool wrote";
+    EXPECT_EQ(QDir(Tools::downloadsDirectory()).entryList(QDir::Files), QStringList{"com.example.app_latest.ipa"});
 }

@@ -1,10 +1,13 @@
 #include "model/AppModel.h"
 
+#include "ModelTestSupport.h"
 #include "support/AsyncTest.h"
 #include "support/QtPrinters.h"
+#include "support/StandinTools.h"
 #include "support/TempHome.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QSignalSpy>
 
@@ -70,4 +73,46 @@ TEST(AppModelBootstrap, LogsWhereTheToolsWereFound)
     EXPECT_EQ(model.log()[0].text, "ipatool: " + QDir(home.resourceDirectory()).filePath("ipatool"));
     EXPECT_EQ(model.log()[1].text, "cfgutil: " + QDir(home.resourceDirectory()).filePath("cfgutil"));
     EXPECT_EQ(model.alert(), std::nullopt);
+}
+
+namespace {
+
+// Whether any process still runs the program at `path`.
+bool isRunning(const QString& path)
+{
+    QDirIterator processes("/proc", QDir::Dirs | QDir::NoDotAndDotDot);
+    while (processes.hasNext()) {
+        QFile cmdline(processes.next() + "/cmdline");
+        if (cmdline.open(QIODevice::ReadOnly)
+            && cmdline.readAll().startsWith(QByteArray(path.toLocal8Bit()).append('\0')))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(AppModelOperations, HungHistoryReadIsEndedWithItsChildAndTheSyncCanRunAgain)
+{
+    using namespace ModelTest;
+    TempHome home;
+    StandinTools tools(home.resourceDirectory(), {"ipatool"});
+    tools.setScenario(scenario(
+        QJsonArray{signedInAs("ivan@example.com"), rule("ipatool", "list-purchases -p 1 ", {sleepFor(600000)})},
+        {{"signedIn", "yes"}, {"email", "ivan@example.com"}}));
+    AppModel::Endpoints endpoints{QUrl("http://127.0.0.1:9/")};
+    endpoints.toolWatchdog = std::chrono::milliseconds(500);
+    AppModel model(endpoints);
+    AsyncTest::await(model.bootstrap());
+    model.stopDeviceWatch();
+
+    EXPECT_EQ(model.syncProgress(), std::nullopt) << "the sync is over, so it can be started again";
+    EXPECT_TRUE(model.log().last().isError);
+    EXPECT_EQ(model.log().last().text, "История покупок: ipatool ничего не сообщал 1 с и был остановлен");
+    EXPECT_TRUE(AsyncTest::waitUntil([&] { return !isRunning(tools.path("ipatool")); }));
+
+    tools.setScenario(scenario(QJsonArray{signedInAs("ivan@example.com")} + historyPages(3),
+                               {{"signedIn", "yes"}, {"email", "ivan@example.com"}}));
+    AsyncTest::await(model.syncPurchases(true));
+    EXPECT_EQ(model.apps().size(), 3);
 }

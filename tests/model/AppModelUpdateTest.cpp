@@ -221,3 +221,30 @@ TEST(AppModelUpdate, StartUpChecksForUpdatesOnceSignedIn)
     EXPECT_TRUE(AsyncTest::waitUntil([&] { return model.updateState() == of(State::Kind::available); }));
     EXPECT_EQ(f.checks(), 1);
 }
+
+TEST(AppModelUpdate, WhileAnUpdateDownloadsAChecksChangesNothingAndASecondInstallIsRefused)
+{
+    Fixture f;
+    f.publishedBuild = 16;
+    writeBundle(f.sandbox.path("staging/Quorrel.app"), infoPlist("com.example.Other", "1.3", "16"));
+    const QByteArray archive = zip(f.sandbox.path("staging"), {"Quorrel.app"});
+    f.archiveDigest = sha256(archive);
+    HttpServer::Response slow = HttpServer::Response::text(archive, "application/zip");
+    slow.delay = std::chrono::milliseconds(500);
+    f.server.setResponse("/Quorrel.zip", slow);
+    AppModel model(f.endpoints());
+    AsyncTest::await(model.checkForUpdates(true));
+
+    auto first = model.installUpdate();
+    ASSERT_EQ(model.updateState().kind, State::Kind::downloading);
+    EXPECT_TRUE(model.isUpdating());
+    AsyncTest::await(model.checkForUpdates(true));
+    EXPECT_EQ(model.updateState().kind, State::Kind::downloading) << "a check must not offer the update again";
+    AsyncTest::await(model.installUpdate());
+    AsyncTest::await(std::move(first));
+
+    EXPECT_EQ(f.server.requests("/Quorrel.zip").size(), 1);
+    EXPECT_EQ(f.checks(), 1);
+    EXPECT_EQ(model.updateState(), State::failed("В архиве нет приложения «Quorrel»"));
+    EXPECT_FALSE(model.isUpdating());
+}

@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -143,4 +144,83 @@ TEST(ProcessRunner, OutputThatIsNotUtf8IsReplacedNotFatal)
     ASSERT_EQ(output.lines().size(), 2);
     EXPECT_EQ(output.lines()[0], QString("caf") + QChar(0xFFFD));
     EXPECT_TRUE(output.standardError().contains(QChar(0xFFFD)));
+}
+
+namespace {
+
+// The pid a script wrote, once it is there.
+qint64 pidFrom(const QString& path)
+{
+    qint64 pid = 0;
+    AsyncTest::waitUntil([&] {
+        QFile file(path);
+        pid = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
+        return pid > 0;
+    });
+    return pid;
+}
+
+bool gone(qint64 pid)
+{
+    return AsyncTest::waitUntil([pid] { return ::kill(static_cast<pid_t>(pid), 0) != 0; });
+}
+
+} // namespace
+
+TEST(ProcessRunner, SilentChildIsEndedAsHungWithEverythingItStarted)
+{
+    QTemporaryDir dir;
+    const QString pidFile = dir.filePath("pid");
+    ProcessRunner::Options options;
+    options.watchdog = std::chrono::milliseconds(300);
+    QElapsedTimer timer;
+    timer.start();
+    try {
+        // The grandchild ignores SIGTERM: it must still not outlive the run.
+        AsyncTest::await(ProcessRunner::run(
+            "/bin/sh",
+            {"-c", QString("echo start; sh -c 'trap \"\" TERM; echo $$ > %1; sleep 60' & wait").arg(pidFile)},
+            options));
+        ADD_FAILURE() << "a silent child was not ended";
+    } catch (const ToolError& error) {
+        EXPECT_EQ(error.kind(), ToolError::Kind::hung);
+        EXPECT_EQ(error.tool(), "sh");
+    }
+    EXPECT_LT(timer.elapsed(), 20000);
+    EXPECT_TRUE(gone(pidFrom(pidFile)));
+}
+
+TEST(ProcessRunner, OutputOrActivityKeepsTheWatchdogAwayAndCancelEndsTheRun)
+{
+    ProcessRunner::Options talking;
+    talking.watchdog = std::chrono::milliseconds(400);
+    const ProcessOutput chatty = AsyncTest::await(
+        ProcessRunner::run("/bin/sh", {"-c", "for i in 1 2 3 4 5 6; do echo $i; sleep 0.2; done"}, talking));
+    EXPECT_EQ(chatty.lines().size(), 6);
+
+    QTemporaryDir dir;
+    const QString growing = dir.filePath("growing");
+    ProcessRunner::Options working;
+    working.watchdog = std::chrono::milliseconds(400);
+    working.activity = [growing] { return QFileInfo(growing).size(); };
+    const ProcessOutput quiet = AsyncTest::await(ProcessRunner::run(
+        "/bin/sh", {"-c", QString("for i in 1 2 3 4 5 6; do echo x >> '%1'; sleep 0.2; done").arg(growing)}, working));
+    EXPECT_EQ(quiet.status, 0);
+
+    const QString pidFile = dir.filePath("pid");
+    ProcessRunner::Options cancellable;
+    const CancelHandle cancel;
+    cancellable.cancel = cancel;
+    auto pending = ProcessRunner::run("/bin/sh", {"-c", QString("echo $$ > %1; sleep 60").arg(pidFile)}, cancellable);
+    const qint64 pid = pidFrom(pidFile);
+    cancel.cancel();
+    try {
+        AsyncTest::await(std::move(pending));
+        ADD_FAILURE() << "a cancelled run returned";
+    } catch (const ToolError& error) {
+        EXPECT_EQ(error.kind(), ToolError::Kind::cancelled);
+    }
+    EXPECT_TRUE(gone(pid));
+    // A handle cancelled before the start runs nothing.
+    EXPECT_THROW(AsyncTest::await(ProcessRunner::run("/bin/true", {}, cancellable)), ToolError);
 }

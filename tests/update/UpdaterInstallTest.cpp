@@ -98,16 +98,19 @@ TEST(UpdateDownload, VerifiesTheArchiveReportingProgressAtEachStage)
     QList<double> progress;
     const QString app = AsyncTest::await(updater.download(*offer, [&](double p) { progress.append(p); }));
     EXPECT_EQ(progress, (QList<double>{0.6, 0.75, 0.9, 1.0}));
-    EXPECT_EQ(app, QDir(Updater::workFolder(16)).filePath("unpacked/Quorrel.app"));
-    EXPECT_EQ(Updater::workFolder(16), f.sandbox.tmp() + "/quorrel-update-16");
-    EXPECT_TRUE(QFile::exists(Updater::workFolder(16) + "/update.zip"));
+    const QString work = QFileInfo(app).dir().absolutePath().chopped(QString("/unpacked").size());
+    EXPECT_TRUE(work.startsWith(Updater::workFolderPrefix(16)));
+    EXPECT_EQ(Updater::workFolderPrefix(16), f.sandbox.tmp() + "/quorrel-update-16-");
+    EXPECT_EQ(app, work + "/unpacked/Quorrel.app");
+    EXPECT_TRUE(QFile::exists(work + "/update.zip"));
     EXPECT_TRUE(QFile::exists(app + "/Contents/MacOS/Quorrel"));
     EXPECT_TRUE(f.sandbox.tmpEntries("quorrel-download-*").isEmpty());
 
-    // Downloading the same build again starts from a clean work folder.
-    writeFile(Updater::workFolder(16) + "/unpacked/Stale.app/Contents/Info.plist", infoPlist(bundleID, "0", "1"));
-    EXPECT_EQ(AsyncTest::await(updater.download(*offer)), app);
-    EXPECT_FALSE(QFile::exists(Updater::workFolder(16) + "/unpacked/Stale.app"));
+    // Downloading the same build again works in a folder of its own and leaves the first alone.
+    const QString again = AsyncTest::await(updater.download(*offer));
+    EXPECT_NE(again, app);
+    EXPECT_TRUE(again.endsWith("/unpacked/Quorrel.app"));
+    EXPECT_TRUE(QFile::exists(app + "/Contents/MacOS/Quorrel"));
 }
 
 TEST(UpdateDownload, AFailedCheckUnpacksNothingAndLeavesTheRunningBundleAlone)
@@ -123,7 +126,7 @@ TEST(UpdateDownload, AFailedCheckUnpacksNothingAndLeavesTheRunningBundleAlone)
     EXPECT_EQ(progress, QList<double>{0.6});
     EXPECT_EQ(updateFailure(updater, f.offer(archive, QString(64, '0'))),
               "Контрольная сумма не сошлась — файл скачался повреждённым или подменён. Обновление отменено.");
-    EXPECT_FALSE(QFile::exists(Updater::workFolder(16)));
+    EXPECT_TRUE(f.sandbox.tmpEntries("quorrel-update-*").isEmpty());
 
     UpdateInfo missing = f.offer(archive);
     missing.url = f.server.url("/gone.zip");
@@ -186,9 +189,9 @@ TEST(UpdateDownload, EntriesEscapingTheWorkFolderWriteNothingOutsideIt)
     writeFile(f.staging + "/payload", "#!/bin/sh\necho owned\n", true);
     QFile::link(victim, f.staging + "/link");
     const auto before = snapshot(f.folder);
-    // Someone else's link where the work folder goes is dropped, not followed.
+    // Someone else's link under a work folder's name is never used.
     writeFile(victim + "/keep", "mine");
-    QFile::link(victim, Updater::workFolder(16));
+    QFile::link(victim, Updater::workFolderPrefix(16) + "AAAAAA");
 
     const QString upward = "../../../victim/evil"; // from <work>/unpacked up to the sandbox
     const QByteArray dotDot = zip(f.staging, {"Quorrel.app", "payload"}, {"-s", ",^payload$," + upward + ","});
