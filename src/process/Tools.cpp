@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
+#include <QRegularExpression>
+#include <QVersionNumber>
 
 namespace Tools {
 namespace {
@@ -34,6 +36,16 @@ QStringList withSystemPaths(const QString& name, QStringList paths)
     if (Platform::isLinux())
         paths.append(QStringLiteral("/usr/bin/") + name);
     return paths;
+}
+
+// Linux users install ipatool from release files named ipatool-<version>-linux-<arch>, often
+// without renaming them, into one of these folders.
+QStringList linuxIpatoolFolders()
+{
+    const QString home = QDir::homePath();
+    return {home + QStringLiteral("/.local/bin"), home + QStringLiteral("/go/bin"),
+            QStringLiteral("/home/linuxbrew/.linuxbrew/bin"), home + QStringLiteral("/.nix-profile/bin"),
+            QStringLiteral("/usr/bin")};
 }
 
 std::optional<QString> lookup(const QString& name, const QStringList& paths)
@@ -68,10 +80,41 @@ std::optional<QString> candidates(const QString& name, const QStringList& paths)
     return std::nullopt;
 }
 
+std::optional<QString> newestReleaseFile(const QString& folder)
+{
+    static const QRegularExpression releaseName(QStringLiteral(R"(^ipatool-v?(\d+(?:\.\d+)*)-linux-[A-Za-z0-9_]+$)"));
+    std::optional<QString> newest;
+    QVersionNumber newestVersion;
+    const QStringList names = QDir(folder).entryList({QStringLiteral("ipatool-*")}, QDir::Files, QDir::Name);
+    for (const QString& name : names) {
+        const QRegularExpressionMatch match = releaseName.match(name);
+        const QString path = QDir(folder).filePath(name);
+        if (!match.hasMatch() || !isExecutableFile(path))
+            continue;
+        const QVersionNumber version = QVersionNumber::fromString(match.captured(1));
+        if (!newest || version > newestVersion) {
+            newest = path;
+            newestVersion = version;
+        }
+    }
+    return newest;
+}
+
 std::optional<QString> ipatool()
 {
-    return lookup(QStringLiteral("ipatool"),
-                  {QStringLiteral("/opt/homebrew/bin/ipatool"), QStringLiteral("/usr/local/bin/ipatool")});
+    const QString name = QStringLiteral("ipatool");
+    QStringList paths{QStringLiteral("/opt/homebrew/bin/ipatool"), QStringLiteral("/usr/local/bin/ipatool")};
+    if (!Platform::isLinux())
+        return candidates(name, paths);
+    QStringList folders{QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin")};
+    folders += linuxIpatoolFolders();
+    paths.clear();
+    for (const QString& folder : std::as_const(folders)) {
+        paths.append(QDir(folder).filePath(name));
+        if (const auto release = newestReleaseFile(folder))
+            paths.append(*release);
+    }
+    return candidates(name, paths);
 }
 
 std::optional<QString> cfgutil()

@@ -9,7 +9,11 @@
 /// so a tool installed while the application runs is found at the next call.
 namespace Tools {
 
+/// On Linux also the folders users put a release in, each for "ipatool" and then for the newest
+/// release file of the folder ("ipatool-2.6.0-linux-amd64").
 std::optional<QString> ipatool();
+/// That newest release file in `folder`, if it holds one that can run.
+std::optional<QString> newestReleaseFile(const QString& folder);
 std::optional<QString> cfgutil();
 std::optional<QString> ideviceinstaller();
 std::optional<QString> ideviceID();

@@ -92,3 +92,23 @@ TEST(Tools, DefaultSupportFolderFollowsThePlatformDataLocation)
     Tools::setSupportDirectory(std::nullopt);
     EXPECT_EQ(Tools::supportDirectory(), home.filePath(".local/share/Quorrel"));
 }
+
+TEST(Tools, IpatoolIsFoundWhereLinuxUsersPutARelease)
+{
+    TempHome home;
+    Tools::setSystemToolsSearched(true);
+    if (QFileInfo::exists("/opt/homebrew/bin/ipatool") || QFileInfo::exists("/usr/local/bin/ipatool"))
+        GTEST_SKIP() << "an installed ipatool would win";
+    const QString bin = home.filePath(".local/bin");
+    makeFile(bin + "/ipatool-2.5.9-linux-amd64", true);
+    makeFile(bin + "/ipatool-2.10.0-linux-arm64", false); // cannot run
+    makeFile(bin + "/ipatool-2.6.0-linux-amd64", true);
+    makeFile(bin + "/ipatool-2.7.0-linux-amd64.tar.gz", true);
+    EXPECT_EQ(Tools::newestReleaseFile(bin), bin + "/ipatool-2.6.0-linux-amd64");
+    EXPECT_EQ(Tools::ipatool(), bin + "/ipatool-2.6.0-linux-amd64");
+    // A renamed copy in the same folder is taken first, and one in ~/go/bin after ~/.local/bin.
+    makeFile(home.filePath("go/bin/ipatool"), true);
+    EXPECT_EQ(Tools::ipatool(), bin + "/ipatool-2.6.0-linux-amd64");
+    makeFile(bin + "/ipatool", true);
+    EXPECT_EQ(Tools::ipatool(), bin + "/ipatool");
+}
