@@ -1,6 +1,7 @@
 #include "store/IPATool.h"
 
 #include "common/JsonRead.h"
+#include "common/TerminalText.h"
 #include "process/ProcessRunner.h"
 #include "process/ToolError.h"
 #include "process/Tools.h"
@@ -41,6 +42,28 @@ IPAToolError messageError(QString text)
     return IPAToolError(IPAToolError::Kind::message, std::move(text));
 }
 
+// A failed run that gave no JSON explanation speaks through its last words.
+ToolError exitFailure(const ProcessOutput& output)
+{
+    const QStringList& lines = output.lines();
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        if (QString text = TerminalText::withoutEscapes(*line).trimmed(); !text.isEmpty())
+            return ToolError(QStringLiteral("ipatool"), output.status, text);
+    }
+    return ToolError(QStringLiteral("ipatool"), output.status,
+                     TerminalText::withoutEscapes(output.standardError()).trimmed());
+}
+
+QCoro::Task<ProcessOutput> runTool(QStringList words)
+{
+    const std::optional<QString> tool = Tools::ipatool();
+    if (!tool)
+        throw IPAToolError(IPAToolError::Kind::notInstalled);
+    QStringList arguments{QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--non-interactive")};
+    arguments += words;
+    co_return co_await ProcessRunner::run(*tool, arguments);
+}
+
 // Reports a download's size on disk from the event loop until it is destroyed, so no report can
 // follow the end of the download, however it ended.
 class ProgressWatcher {
@@ -79,12 +102,7 @@ IPATool::IPATool(std::chrono::milliseconds progressInterval)
 
 QCoro::Task<std::optional<QJsonObject>> IPATool::runJSON(QStringList words, bool allowFailure)
 {
-    const std::optional<QString> tool = Tools::ipatool();
-    if (!tool)
-        throw IPAToolError(IPAToolError::Kind::notInstalled);
-    QStringList arguments{QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--non-interactive")};
-    arguments += words;
-    const ProcessOutput output = co_await ProcessRunner::run(*tool, arguments);
+    const ProcessOutput output = co_await runTool(std::move(words));
     co_return judge(output, pickAnswer(output.lines()), allowFailure);
 }
 
@@ -118,8 +136,7 @@ std::optional<QJsonObject> IPATool::judge(const ProcessOutput& output, std::opti
     if (output.status != 0) {
         if (answer && answer->contains(errorKey))
             return answer;
-        throw ToolError(QStringLiteral("ipatool"), output.status,
-                        output.lines().isEmpty() ? output.standardError() : output.lines().last());
+        throw exitFailure(output);
     }
     return answer;
 }
@@ -134,7 +151,7 @@ std::optional<IPATool::Account> IPATool::accountFrom(const std::optional<QJsonOb
     return Account{JsonRead::string(*answer, QLatin1String("name")).value_or(*email), *email};
 }
 
-void IPATool::checkLogin(const std::optional<QJsonObject>& answer)
+void IPATool::checkLogin(const ProcessOutput& output, const std::optional<QJsonObject>& answer)
 {
     if (const auto text = errorText(answer)) {
         if (asksForSecondFactor(*text))
@@ -146,6 +163,9 @@ void IPATool::checkLogin(const std::optional<QJsonObject>& answer)
         if (const auto message = JsonRead::string(*answer, messageKey); message && asksForSecondFactor(*message))
             throw IPAToolError(IPAToolError::Kind::needsTwoFactor);
     }
+    // A crash or a refused command line: the keychain still holds whoever signed in before.
+    if (output.status != 0)
+        throw exitFailure(output);
 }
 
 IPATool::PurchasesPage IPATool::purchasesFrom(const QJsonObject& answer)
@@ -250,10 +270,15 @@ QCoro::Task<IPATool::Account> IPATool::login(QString email, QString password, QS
         QStringLiteral("auth"), QStringLiteral("login"), QStringLiteral("-e"), email, QStringLiteral("-p"), password};
     if (!code.isEmpty())
         words << QStringLiteral("--auth-code") << code;
-    checkLogin(co_await runJSON(words, true));
+    const ProcessOutput output = co_await runTool(words);
+    checkLogin(output, pickAnswer(output.lines()));
     const std::optional<Account> account = co_await accountInfo();
     if (!account)
         throw messageError(QStringLiteral("Вход не удался — ipatool не вернул данные аккаунта"));
+    // ipatool may report an account it kept from before rather than the one just asked for.
+    if (account->email.compare(email.trimmed(), Qt::CaseInsensitive) != 0)
+        throw messageError(QStringLiteral("Вход не удался: ipatool вернул другой аккаунт (") + account->email
+                           + QStringLiteral("). Проверь e-mail и попробуй ещё раз"));
     co_return *account;
 }
 

@@ -61,8 +61,8 @@ public:
     static std::optional<QJsonObject> judge(const ProcessOutput& output, std::optional<QJsonObject> answer,
                                             bool allowFailure);
     static std::optional<Account> accountFrom(const std::optional<QJsonObject>& answer);
-    /// Throws what a login answer means when it is not a success.
-    static void checkLogin(const std::optional<QJsonObject>& answer);
+    /// Throws what a login run means when it is not a success.
+    static void checkLogin(const ProcessOutput& output, const std::optional<QJsonObject>& answer);
     static PurchasesPage purchasesFrom(const QJsonObject& answer);
     /// Throws the IPAToolError a download error text stands for.
     [[noreturn]] static void throwDownloadError(const QString& text);

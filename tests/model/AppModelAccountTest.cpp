@@ -154,6 +154,31 @@ TEST(AppModelAccount, SignInAsksForTheCodeThenSyncsAndSignOutForgetsEverything)
     EXPECT_EQ(logTexts(model).last(), "Выход из аккаунта");
 }
 
+TEST(AppModelAccount, SignInLeavingIpatoolWithTheEarlierAccountFailsAndTouchesNothing)
+{
+    // Anna's revoke failed, so ipatool still holds her when Ivan tries to sign in.
+    const QJsonObject revokeFails = rule("ipatool", "auth revoke$", {out("\x1b[31mkeychain locked\x1b[0m")}, 1);
+    for (const QJsonObject& login : {rule("ipatool", "auth login ", {out("Error: unknown flag: --auth-code")}, 1),
+                                     rule("ipatool", "auth login ", {out(ipatoolLine({{"success", true}}))})}) {
+        Fixture f;
+        f.tools.setScenario(scenario(QJsonArray{revokeFails, login, signedInAs("anna@example.com")} + historyPages(2),
+                                     {{"signedIn", "yes"}, {"email", "anna@example.com"}}));
+        AppModel model(f.endpoints());
+        AsyncTest::await(model.bootstrap());
+        AsyncTest::await(model.signOut());
+        const qsizetype calls = f.tools.calls("ipatool").size();
+
+        EXPECT_THROW(AsyncTest::await(model.signIn("ivan@example.com", "secret")), AppError);
+        EXPECT_EQ(model.stage(), AppModel::Stage::signedOut);
+        EXPECT_EQ(model.account(), std::nullopt);
+        EXPECT_TRUE(model.apps().isEmpty());
+        EXPECT_FALSE(model.isWatchingDevices());
+        EXPECT_FALSE(QFile::exists(PurchasesCache::filePath()));
+        EXPECT_EQ(logTexts(model).last(), "Выход из аккаунта");
+        EXPECT_LE(f.tools.calls("ipatool").size(), calls + 2) << "no history read";
+    }
+}
+
 TEST(AppModelSync, ReadsThreePagesWithProgressAndStatus)
 {
     Fixture f;
