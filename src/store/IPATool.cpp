@@ -173,17 +173,22 @@ IPATool::PurchasesPage IPATool::purchasesFrom(const QJsonObject& answer)
     PurchasesPage page;
     page.totalCount = JsonRead::integer(answer, QLatin1String("totalCount")).value_or(0);
     const QJsonValue apps = answer.value(appsKey);
+    // Go writes an empty list as null. Anything else that is not a list must not pass for an
+    // empty history: the caller would save it over the one it has.
+    if (apps.isNull())
+        return page;
     if (!apps.isArray())
-        return page;
+        throw messageError(QStringLiteral("ipatool прислал историю загрузок без списка приложений"));
     const QJsonArray array = apps.toArray();
-    if (!std::all_of(array.begin(), array.end(), [](const QJsonValue& value) { return value.isObject(); }))
-        return page;
+    page.rawCount = array.size();
     page.apps.reserve(array.size());
     for (const QJsonValue& value : array) {
         const QJsonObject object = value.toObject();
-        const auto id = JsonRead::integer(object, QLatin1String("id"));
-        if (!id)
+        const auto id = value.isObject() ? JsonRead::integer(object, QLatin1String("id")) : std::nullopt;
+        if (!id) {
+            ++page.skipped;
             continue;
+        }
         PurchasedApp app;
         app.id = *id;
         app.bundleID = JsonRead::string(object, QLatin1String("bundleID")).value_or(QString());

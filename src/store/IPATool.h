@@ -32,6 +32,10 @@ public:
     struct PurchasesPage {
         QList<PurchasedApp> apps;
         qint64 totalCount = 0;
+        /// Entries the page listed, readable or not: what paging goes by.
+        qsizetype rawCount = 0;
+        /// Entries left out of `apps` because they could not be read.
+        qsizetype skipped = 0;
     };
 
     using ByteHandler = std::function<void(qint64)>;
@@ -63,6 +67,7 @@ public:
     static std::optional<Account> accountFrom(const std::optional<QJsonObject>& answer);
     /// Throws what a login run means when it is not a success.
     static void checkLogin(const ProcessOutput& output, const std::optional<QJsonObject>& answer);
+    /// Throws when the answer holds no list of apps at all.
     static PurchasesPage purchasesFrom(const QJsonObject& answer);
     /// Throws the IPAToolError a download error text stands for.
     [[noreturn]] static void throwDownloadError(const QString& text);

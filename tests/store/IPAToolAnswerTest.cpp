@@ -122,17 +122,22 @@ TEST(IPAToolAnswer, DownloadErrorsFirstMatchWins)
     }
 }
 
-TEST(IPAToolAnswer, PurchaseRecordsSkipAppsWithoutAnIntegerId)
+TEST(IPAToolAnswer, PurchaseRecordsSkipUnreadableEntriesOneByOne)
 {
     const IPATool::PurchasesPage page = IPATool::purchasesFrom(json(R"({"totalCount":4.5,"apps":[
         {"name":"no id"}, {"id":"12","name":"text id"}, {"id":1.5}, {"id":9007199254740993,"name":"big"},
-        {"id":5,"bundleID":3,"price":"free","purchaseDate":"yesterday"}]})"));
+        2, null, "x", [], {"id":5,"bundleID":3,"price":"free","purchaseDate":"yesterday"}]})"));
     EXPECT_EQ(page.totalCount, 0);
+    EXPECT_EQ(page.rawCount, 9);
+    EXPECT_EQ(page.skipped, 7);
     ASSERT_EQ(page.apps.size(), 2);
     EXPECT_EQ(page.apps[0].id, 9007199254740993);
     EXPECT_EQ(page.apps[1],
               (PurchasedApp{5, "", "Без названия", "", 0, std::nullopt, std::nullopt, std::nullopt, false}));
-    EXPECT_TRUE(IPATool::purchasesFrom(json(R"({"apps":[{"id":1},2]})")).apps.isEmpty());
+
+    EXPECT_EQ(IPATool::purchasesFrom(json(R"({"apps":null,"totalCount":0})")).rawCount, 0);
+    for (const char* text : {R"({"totalCount":3})", R"({"apps":{"id":1}})", R"({"apps":"1,2,3"})"})
+        EXPECT_EQ(kindOf([&] { IPATool::purchasesFrom(json(text)); }), IPAToolError::Kind::message) << text;
 }
 
 TEST(IPAToolAnswer, InternetDatesOnly)
