@@ -166,16 +166,11 @@ TEST(AppModelAccount, SignInLeavingIpatoolWithTheEarlierAccountFailsAndTouchesNo
         AppModel model(f.endpoints());
         AsyncTest::await(model.bootstrap());
         AsyncTest::await(model.signOut());
-        const qsizetype calls = f.tools.calls("ipatool").size();
 
         EXPECT_THROW(AsyncTest::await(model.signIn("ivan@example.com", "secret")), AppError);
         EXPECT_EQ(model.stage(), AppModel::Stage::signedOut);
         EXPECT_EQ(model.account(), std::nullopt);
-        EXPECT_TRUE(model.apps().isEmpty());
-        EXPECT_FALSE(model.isWatchingDevices());
-        EXPECT_FALSE(QFile::exists(PurchasesCache::filePath()));
-        EXPECT_EQ(logTexts(model).last(), "Выход из аккаунта");
-        EXPECT_LE(f.tools.calls("ipatool").size(), calls + 2) << "no history read";
+        EXPECT_FALSE(QFile::exists(PurchasesCache::filePath())) << "neither Anna's history nor a sync";
     }
 }
 
@@ -237,10 +232,8 @@ TEST(AppModelSync, UnreadableEntryIsSkippedAloneAndTheRestOfTheHistoryIsRead)
     const auto cached = PurchasesCache::load("ivan@example.com");
     ASSERT_TRUE(cached);
     EXPECT_EQ(cached->apps.size(), 249);
-    const QStringList log = logTexts(model);
-    EXPECT_TRUE(log.contains("История загрузок: 249 приложений"));
-    EXPECT_EQ(log.filter("запис").size(), 1);
-    EXPECT_TRUE(log.contains("Не удалось прочитать 1 запись истории загрузок — пропускаю"));
+    EXPECT_EQ(logTexts(model).filter("запис"),
+              QStringList{"Не удалось прочитать 1 запись истории загрузок — пропускаю"});
 }
 
 TEST(AppModelSync, FailedOrShapelessPageKeepsWhatWasShownAndLogsTheError)
