@@ -7,6 +7,21 @@
 
 #include <algorithm>
 
+namespace {
+
+QString entriesWord(qsizetype count)
+{
+    const qsizetype lastTwo = count % 100;
+    const qsizetype last = count % 10;
+    if (last == 1 && lastTwo != 11)
+        return QStringLiteral("запись");
+    if (last >= 2 && last <= 4 && (lastTwo < 12 || lastTwo > 14))
+        return QStringLiteral("записи");
+    return QStringLiteral("записей");
+}
+
+} // namespace
+
 bool AppModel::isCurrentSession(quint64 session, const QString& email) const
 {
     return m_session == session && m_account && m_account->email == email;
@@ -70,6 +85,9 @@ QCoro::Task<> AppModel::syncPurchases(bool force)
     setSyncProgress(0.0);
     setSyncStatus(QStringLiteral("Читаю историю загрузок…"));
     QList<PurchasedApp> collected;
+    // Paging counts entries as listed: one unreadable entry must not end the history early.
+    qsizetype listed = 0;
+    qsizetype skipped = 0;
     try {
         for (int page = 1;; ++page) {
             const IPATool::PurchasesPage answer =
@@ -77,13 +95,14 @@ QCoro::Task<> AppModel::syncPurchases(bool force)
             if (!isCurrentSession(session, email))
                 co_return;
             collected.append(answer.apps);
+            listed += answer.rawCount;
+            skipped += answer.skipped;
             setSyncProgress(answer.totalCount < 1
                                 ? std::nullopt
-                                : std::optional(std::min(1.0, double(collected.size()) / double(answer.totalCount))));
-            setSyncStatus(QStringLiteral("Загружено ") + QString::number(collected.size()) + QStringLiteral(" из ")
+                                : std::optional(std::min(1.0, double(listed) / double(answer.totalCount))));
+            setSyncStatus(QStringLiteral("Загружено ") + QString::number(listed) + QStringLiteral(" из ")
                           + QString::number(answer.totalCount));
-            if (answer.apps.size() < purchasesPageSize || collected.size() >= answer.totalCount
-                || page >= purchasesLastPage)
+            if (answer.rawCount < purchasesPageSize || listed >= answer.totalCount || page >= purchasesLastPage)
                 break;
         }
     } catch (const std::exception& error) {
@@ -108,6 +127,9 @@ QCoro::Task<> AppModel::syncPurchases(bool force)
     setLastSync(QDateTime::currentDateTime());
     PurchasesCache::save(m_apps, email);
     note(QStringLiteral("История загрузок: ") + QString::number(m_apps.size()) + QStringLiteral(" приложений"));
+    if (skipped > 0)
+        note(QStringLiteral("Не удалось прочитать ") + QString::number(skipped) + QLatin1Char(' ')
+             + entriesWord(skipped) + QStringLiteral(" истории загрузок — пропускаю"));
 
     co_await enrichArtwork();
     if (!isCurrentSession(session, email))

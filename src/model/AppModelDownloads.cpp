@@ -167,21 +167,38 @@ void AppModel::refreshDownloadedSet()
 
 QList<LocalIPA> AppModel::localFiles() const
 {
-    QList<LocalIPA> files;
+    struct Listed {
+        LocalIPA file;
+        QDateTime modified;
+    };
+    QList<Listed> listed;
     const QFileInfoList entries = QDir(Tools::downloadsDirectory()).entryInfoList(QDir::Files);
     const QDateTime now = QDateTime::currentDateTime();
     for (const QFileInfo& entry : entries) {
         if (entry.suffix() != QLatin1String("ipa"))
             continue;
         const QString stem = entry.completeBaseName();
+        const QDateTime modified = entry.lastModified().isValid() ? entry.lastModified() : now;
         QDateTime created = entry.birthTime();
         if (!created.isValid())
-            created = entry.lastModified();
-        files.append(LocalIPA{entry.absoluteFilePath(), std::nullopt, textBeforeUnderscore(stem), stem, std::nullopt,
-                              entry.size(), created.isValid() ? created : now});
+            created = modified;
+        listed.append({LocalIPA{entry.absoluteFilePath(), std::nullopt, textBeforeUnderscore(stem), stem, std::nullopt,
+                                entry.size(), created},
+                       modified});
     }
-    std::stable_sort(files.begin(), files.end(),
-                     [](const LocalIPA& a, const LocalIPA& b) { return a.createdAt > b.createdAt; });
+    // Birth times share a clock tick when files are made together, so they alone leave the
+    // order to chance.
+    std::sort(listed.begin(), listed.end(), [](const Listed& a, const Listed& b) {
+        if (a.file.createdAt != b.file.createdAt)
+            return a.file.createdAt > b.file.createdAt;
+        if (a.modified != b.modified)
+            return a.modified > b.modified;
+        return a.file.path < b.file.path;
+    });
+    QList<LocalIPA> files;
+    files.reserve(listed.size());
+    for (Listed& entry : listed)
+        files.append(std::move(entry.file));
     return files;
 }
 

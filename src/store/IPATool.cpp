@@ -1,6 +1,7 @@
 #include "store/IPATool.h"
 
 #include "common/JsonRead.h"
+#include "common/TerminalText.h"
 #include "process/ProcessRunner.h"
 #include "process/ToolError.h"
 #include "process/Tools.h"
@@ -41,6 +42,18 @@ IPAToolError messageError(QString text)
     return IPAToolError(IPAToolError::Kind::message, std::move(text));
 }
 
+// A failed run that gave no JSON explanation speaks through its last words.
+ToolError exitFailure(const ProcessOutput& output)
+{
+    const QStringList& lines = output.lines();
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        if (QString text = TerminalText::withoutEscapes(*line).trimmed(); !text.isEmpty())
+            return ToolError(QStringLiteral("ipatool"), output.status, text);
+    }
+    return ToolError(QStringLiteral("ipatool"), output.status,
+                     TerminalText::withoutEscapes(output.standardError()).trimmed());
+}
+
 // Reports a download's size on disk from the event loop until it is destroyed, so no report can
 // follow the end of the download, however it ended.
 class ProgressWatcher {
@@ -78,6 +91,18 @@ IPATool::IPATool(std::chrono::milliseconds progressInterval, std::optional<std::
     , m_watchdog(watchdog.value_or(ProcessRunner::defaultWatchdog()))
 {}
 
+QCoro::Task<ProcessOutput> IPATool::runTool(QStringList words, ProcessRunner::Options control)
+{
+    const std::optional<QString> tool = Tools::ipatool();
+    if (!tool)
+        throw IPAToolError(IPAToolError::Kind::notInstalled);
+    QStringList arguments{QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--non-interactive")};
+    arguments += words;
+    if (!control.watchdog)
+        control.watchdog = m_watchdog;
+    co_return co_await ProcessRunner::run(*tool, arguments, std::move(control));
+}
+
 QCoro::Task<std::optional<QJsonObject>> IPATool::runJSON(QStringList words, bool allowFailure)
 {
     ProcessRunner::Options control;
@@ -87,14 +112,7 @@ QCoro::Task<std::optional<QJsonObject>> IPATool::runJSON(QStringList words, bool
 QCoro::Task<std::optional<QJsonObject>> IPATool::runJSON(QStringList words, bool allowFailure,
                                                          ProcessRunner::Options control)
 {
-    const std::optional<QString> tool = Tools::ipatool();
-    if (!tool)
-        throw IPAToolError(IPAToolError::Kind::notInstalled);
-    QStringList arguments{QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--non-interactive")};
-    arguments += words;
-    if (!control.watchdog)
-        control.watchdog = m_watchdog;
-    const ProcessOutput output = co_await ProcessRunner::run(*tool, arguments, std::move(control));
+    const ProcessOutput output = co_await runTool(std::move(words), std::move(control));
     co_return judge(output, pickAnswer(output.lines()), allowFailure);
 }
 
@@ -128,8 +146,7 @@ std::optional<QJsonObject> IPATool::judge(const ProcessOutput& output, std::opti
     if (output.status != 0) {
         if (answer && answer->contains(errorKey))
             return answer;
-        throw ToolError(QStringLiteral("ipatool"), output.status,
-                        output.lines().isEmpty() ? output.standardError() : output.lines().last());
+        throw exitFailure(output);
     }
     return answer;
 }
@@ -144,7 +161,7 @@ std::optional<IPATool::Account> IPATool::accountFrom(const std::optional<QJsonOb
     return Account{JsonRead::string(*answer, QLatin1String("name")).value_or(*email), *email};
 }
 
-void IPATool::checkLogin(const std::optional<QJsonObject>& answer)
+void IPATool::checkLogin(const ProcessOutput& output, const std::optional<QJsonObject>& answer)
 {
     if (const auto text = errorText(answer)) {
         if (asksForSecondFactor(*text))
@@ -156,6 +173,9 @@ void IPATool::checkLogin(const std::optional<QJsonObject>& answer)
         if (const auto message = JsonRead::string(*answer, messageKey); message && asksForSecondFactor(*message))
             throw IPAToolError(IPAToolError::Kind::needsTwoFactor);
     }
+    // A crash or a refused command line: the keychain still holds whoever signed in before.
+    if (output.status != 0)
+        throw exitFailure(output);
 }
 
 IPATool::PurchasesPage IPATool::purchasesFrom(const QJsonObject& answer)
@@ -163,17 +183,22 @@ IPATool::PurchasesPage IPATool::purchasesFrom(const QJsonObject& answer)
     PurchasesPage page;
     page.totalCount = JsonRead::integer(answer, QLatin1String("totalCount")).value_or(0);
     const QJsonValue apps = answer.value(appsKey);
+    // Go writes an empty list as null. Anything else that is not a list must not pass for an
+    // empty history: the caller would save it over the one it has.
+    if (apps.isNull())
+        return page;
     if (!apps.isArray())
-        return page;
+        throw messageError(QStringLiteral("ipatool прислал историю загрузок без списка приложений"));
     const QJsonArray array = apps.toArray();
-    if (!std::all_of(array.begin(), array.end(), [](const QJsonValue& value) { return value.isObject(); }))
-        return page;
+    page.rawCount = array.size();
     page.apps.reserve(array.size());
     for (const QJsonValue& value : array) {
         const QJsonObject object = value.toObject();
-        const auto id = JsonRead::integer(object, QLatin1String("id"));
-        if (!id)
+        const auto id = value.isObject() ? JsonRead::integer(object, QLatin1String("id")) : std::nullopt;
+        if (!id) {
+            ++page.skipped;
             continue;
+        }
         PurchasedApp app;
         app.id = *id;
         app.bundleID = JsonRead::string(object, QLatin1String("bundleID")).value_or(QString());
@@ -262,10 +287,15 @@ QCoro::Task<IPATool::Account> IPATool::login(QString email, QString password, QS
         words << QStringLiteral("--auth-code") << code;
     ProcessRunner::Options control;
     control.watchdog = std::max<std::chrono::milliseconds>(m_watchdog, signInWatchdog);
-    checkLogin(co_await runJSON(words, true, std::move(control)));
+    const ProcessOutput output = co_await runTool(words, std::move(control));
+    checkLogin(output, pickAnswer(output.lines()));
     const std::optional<Account> account = co_await accountInfo();
     if (!account)
         throw messageError(QStringLiteral("Вход не удался — ipatool не вернул данные аккаунта"));
+    // ipatool may report an account it kept from before rather than the one just asked for.
+    if (account->email.compare(email.trimmed(), Qt::CaseInsensitive) != 0)
+        throw messageError(QStringLiteral("Вход не удался: ipatool вернул другой аккаунт (") + account->email
+                           + QStringLiteral("). Проверь e-mail и попробуй ещё раз"));
     co_return *account;
 }
 

@@ -34,6 +34,10 @@ public:
     struct PurchasesPage {
         QList<PurchasedApp> apps;
         qint64 totalCount = 0;
+        /// Entries the page listed, readable or not: what paging goes by.
+        qsizetype rawCount = 0;
+        /// Entries left out of `apps` because they could not be read.
+        qsizetype skipped = 0;
     };
 
     using ByteHandler = std::function<void(qint64)>;
@@ -73,8 +77,9 @@ public:
     static std::optional<QJsonObject> judge(const ProcessOutput& output, std::optional<QJsonObject> answer,
                                             bool allowFailure);
     static std::optional<Account> accountFrom(const std::optional<QJsonObject>& answer);
-    /// Throws what a login answer means when it is not a success.
-    static void checkLogin(const std::optional<QJsonObject>& answer);
+    /// Throws what a login run means when it is not a success.
+    static void checkLogin(const ProcessOutput& output, const std::optional<QJsonObject>& answer);
+    /// Throws when the answer holds no list of apps at all.
     static PurchasesPage purchasesFrom(const QJsonObject& answer);
     /// Throws the IPAToolError a download error text stands for.
     [[noreturn]] static void throwDownloadError(const QString& text);
@@ -84,6 +89,9 @@ public:
     static qint64 measureDownload(const QString& destination);
 
 private:
+    /// Runs ipatool with the common prefix; the client's watchdog unless `control` has one.
+    QCoro::Task<ProcessOutput> runTool(QStringList words, ProcessRunner::Options control);
+
     std::chrono::milliseconds m_progressInterval;
     std::chrono::milliseconds m_watchdog;
 };

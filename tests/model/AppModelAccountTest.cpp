@@ -154,6 +154,26 @@ TEST(AppModelAccount, SignInAsksForTheCodeThenSyncsAndSignOutForgetsEverything)
     EXPECT_EQ(logTexts(model).last(), "Выход из аккаунта");
 }
 
+TEST(AppModelAccount, SignInLeavingIpatoolWithTheEarlierAccountFailsAndTouchesNothing)
+{
+    // Anna's revoke failed, so ipatool still holds her when Ivan tries to sign in.
+    const QJsonObject revokeFails = rule("ipatool", "auth revoke$", {out("\x1b[31mkeychain locked\x1b[0m")}, 1);
+    for (const QJsonObject& login : {rule("ipatool", "auth login ", {out("Error: unknown flag: --auth-code")}, 1),
+                                     rule("ipatool", "auth login ", {out(ipatoolLine({{"success", true}}))})}) {
+        Fixture f;
+        f.tools.setScenario(scenario(QJsonArray{revokeFails, login, signedInAs("anna@example.com")} + historyPages(2),
+                                     {{"signedIn", "yes"}, {"email", "anna@example.com"}}));
+        AppModel model(f.endpoints());
+        AsyncTest::await(model.bootstrap());
+        AsyncTest::await(model.signOut());
+
+        EXPECT_THROW(AsyncTest::await(model.signIn("ivan@example.com", "secret")), AppError);
+        EXPECT_EQ(model.stage(), AppModel::Stage::signedOut);
+        EXPECT_EQ(model.account(), std::nullopt);
+        EXPECT_FALSE(QFile::exists(PurchasesCache::filePath())) << "neither Anna's history nor a sync";
+    }
+}
+
 TEST(AppModelSync, ReadsThreePagesWithProgressAndStatus)
 {
     Fixture f;
@@ -192,35 +212,68 @@ TEST(AppModelSync, DuplicatesKeepTheirFirstOccurrenceAndAMissingTotalReadsOnePag
     EXPECT_EQ(progress.value(1), std::nullopt);
 }
 
-TEST(AppModelSync, FailedPageKeepsWhatWasShownAndLogsTheError)
+TEST(AppModelSync, UnreadableEntryIsSkippedAloneAndTheRestOfTheHistoryIsRead)
 {
     Fixture f;
-    f.tools.setScenario(scenario(
-        QJsonArray{signedInAs("ivan@example.com"),
-                   rule("ipatool", "list-purchases -p 2 -l 100$",
-                        {out(ipatoolLine({{"error", "failed to get purchases: network is down"}, {"success", false}}))},
-                        1)}
-            + historyPages(150),
-        {{"signedIn", "yes"}, {"email", "ivan@example.com"}}));
-    const PurchasedApp cached{7,    "com.example.cached", "Из кэша", "1.0", 0, std::nullopt, std::nullopt, std::nullopt,
-                              false};
-    PurchasesCache::save({cached}, "ivan@example.com");
-    QFile cacheFile(PurchasesCache::filePath());
-    cacheFile.open(QIODevice::ReadOnly);
-    const QByteArray before = cacheFile.readAll();
-    cacheFile.close();
-
+    QJsonArray firstPage;
+    for (int i = 0; i < 100; ++i)
+        firstPage.append(i == 5 ? QJsonObject{{"id", "1005"}, {"name", "Строковый номер"}}
+                                : purchasedApp(1000 + i, QString("Приложение %1").arg(i)));
+    const QJsonObject pageOne = rule("ipatool", "list-purchases -p 1 -l 100$",
+                                     {out(ipatoolLine({{"apps", firstPage}, {"totalCount", 250}, {"success", true}}))});
+    f.tools.setScenario(scenario(QJsonArray{signedInAs("ivan@example.com"), pageOne} + historyPages(250),
+                                 {{"signedIn", "yes"}, {"email", "ivan@example.com"}}));
     AppModel model(f.endpoints());
     AsyncTest::await(model.bootstrap());
-    AsyncTest::await(model.syncPurchases(true));
     model.stopDeviceWatch();
 
-    EXPECT_EQ(model.apps(), QList<PurchasedApp>{cached});
-    EXPECT_EQ(model.log().last().text, "История покупок: failed to get purchases: network is down");
-    EXPECT_TRUE(model.log().last().isError);
-    EXPECT_EQ(model.syncProgress(), std::nullopt);
-    cacheFile.open(QIODevice::ReadOnly);
-    EXPECT_EQ(cacheFile.readAll(), before);
+    EXPECT_EQ(f.tools.calls("ipatool").size(), 4) << "the account and all three pages";
+    EXPECT_EQ(model.apps().size(), 249);
+    const auto cached = PurchasesCache::load("ivan@example.com");
+    ASSERT_TRUE(cached);
+    EXPECT_EQ(cached->apps.size(), 249);
+    EXPECT_EQ(logTexts(model).filter("запис"),
+              QStringList{"Не удалось прочитать 1 запись истории загрузок — пропускаю"});
+}
+
+TEST(AppModelSync, FailedOrShapelessPageKeepsWhatWasShownAndLogsTheError)
+{
+    const struct {
+        QString answer;
+        int exit;
+        QString logged;
+    } cases[] = {
+        {ipatoolLine({{"error", "failed to get purchases: network is down"}, {"success", false}}), 1,
+         "История покупок: failed to get purchases: network is down"},
+        {ipatoolLine({{"apps", QJsonObject{{"id", 1100}}}, {"totalCount", 150}, {"success", true}}), 0,
+         "История покупок: ipatool прислал историю загрузок без списка приложений"},
+    };
+    for (const auto& c : cases) {
+        Fixture f;
+        f.tools.setScenario(scenario(QJsonArray{signedInAs("ivan@example.com"),
+                                                rule("ipatool", "list-purchases -p 2 -l 100$", {out(c.answer)}, c.exit)}
+                                         + historyPages(150),
+                                     {{"signedIn", "yes"}, {"email", "ivan@example.com"}}));
+        const PurchasedApp cached{
+            7, "com.example.cached", "Из кэша", "1.0", 0, std::nullopt, std::nullopt, std::nullopt, false};
+        PurchasesCache::save({cached}, "ivan@example.com");
+        QFile cacheFile(PurchasesCache::filePath());
+        cacheFile.open(QIODevice::ReadOnly);
+        const QByteArray before = cacheFile.readAll();
+        cacheFile.close();
+
+        AppModel model(f.endpoints());
+        AsyncTest::await(model.bootstrap());
+        AsyncTest::await(model.syncPurchases(true));
+        model.stopDeviceWatch();
+
+        EXPECT_EQ(model.apps(), QList<PurchasedApp>{cached});
+        EXPECT_EQ(model.log().last().text, c.logged);
+        EXPECT_TRUE(model.log().last().isError);
+        EXPECT_EQ(model.syncProgress(), std::nullopt);
+        cacheFile.open(QIODevice::ReadOnly);
+        EXPECT_EQ(cacheFile.readAll(), before);
+    }
 }
 
 TEST(AppModelSync, SyncFinishingAfterSignOutOrAnotherSignInChangesNothing)

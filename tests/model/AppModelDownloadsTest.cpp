@@ -187,17 +187,25 @@ TEST(AppModelFiles, ListsOnlyLowerCaseIpaFilesNewestFirst)
 {
     TempHome home;
     const QDir folder(Tools::downloadsDirectory());
-    const auto make = [&](const QString& name, int bytes, qint64 ageSeconds) {
-        QFile file(folder.filePath(name));
-        file.open(QIODevice::WriteOnly);
-        file.write(QByteArray(bytes, 'x'));
-        file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime);
-        file.close();
-    };
-    make("app-123_latest.ipa", 10, 300);
-    make("com.example.new_2.0.ipa", 20, 10);
-    make("SHOUTING_1.IPA", 30, 0);
-    make("notes.txt", 5, 0);
+    const struct {
+        const char* name;
+        int bytes;
+        qint64 ageSeconds;
+    } made[] = {{"app-123_latest.ipa", 10, 300},
+                {"com.example.new_2.0.ipa", 20, 10},
+                {"SHOUTING_1.IPA", 30, 0},
+                {"notes.txt", 5, 0}};
+    // Created back to back, so their birth times mostly fall in one clock tick: only the ages
+    // can order them then, whichever way the tick fell.
+    for (const auto& file : made)
+        ASSERT_TRUE(QFile(folder.filePath(file.name)).open(QIODevice::WriteOnly));
+    for (const auto& file : made) {
+        QFile handle(folder.filePath(file.name));
+        ASSERT_TRUE(handle.open(QIODevice::WriteOnly));
+        handle.write(QByteArray(file.bytes, 'x'));
+        handle.flush(); // or the buffered write lands after the time is set and undoes it
+        handle.setFileTime(QDateTime::currentDateTime().addSecs(-file.ageSeconds), QFileDevice::FileModificationTime);
+    }
     AppModel model;
     const QList<LocalIPA> files = model.localFiles();
     ASSERT_EQ(files.size(), 2);

@@ -62,7 +62,8 @@ TEST(IPAToolAnswer, StrictAndLenientJudgement)
     EXPECT_EQ(IPATool::judge(exited(2, {}), structured, false), structured);
 
     try {
-        IPATool::judge(exited(3, {"first", "last words"}), json(R"({"level":"info"})"), false);
+        IPATool::judge(exited(3, {"first", "\x1b[1;31mlast words\x1b[0m", "\x1b[0m"}), json(R"({"level":"info"})"),
+                       false);
         FAIL() << "no ToolError";
     } catch (const ToolError& failure) {
         EXPECT_EQ(failure.status(), 3);
@@ -87,19 +88,24 @@ TEST(IPAToolAnswer, LoginRefusalsAreTranslated)
         const char* text :
         {R"({"error":"An Auth Code is required"})", R"({"error":"TWO-FACTOR needed"})", R"({"error":"2FA"})",
          R"({"level":"info","message":"2FA code is required; run the command again and supply a code using the `--auth-code` flag","time":"2026-01-01T00:00:00Z"})"})
-        EXPECT_EQ(kindOf([&] { IPATool::checkLogin(json(text)); }), IPAToolError::Kind::needsTwoFactor) << text;
+        EXPECT_EQ(kindOf([&] { IPATool::checkLogin(exited(0, {}), json(text)); }), IPAToolError::Kind::needsTwoFactor)
+            << text;
 
     try {
-        IPATool::checkLogin(json(R"({"error":"Invalid Credentials"})"));
+        IPATool::checkLogin(exited(1, {}), json(R"({"error":"Invalid Credentials"})"));
         FAIL() << "accepted";
     } catch (const IPAToolError& error) {
         EXPECT_EQ(error.kind(), IPAToolError::Kind::badCredentials);
         EXPECT_EQ(error.text(), "Invalid Credentials");
     }
     // Success answers and unrelated messages go on to ask for the account.
-    EXPECT_NO_THROW(IPATool::checkLogin(json(R"({"success":true,"message":"2fa done"})")));
-    EXPECT_NO_THROW(IPATool::checkLogin(json(R"({"level":"info","message":"signing in"})")));
-    EXPECT_NO_THROW(IPATool::checkLogin(std::nullopt));
+    EXPECT_NO_THROW(IPATool::checkLogin(exited(0, {}), json(R"({"success":true,"message":"2fa done"})")));
+    EXPECT_NO_THROW(IPATool::checkLogin(exited(0, {}), json(R"({"level":"info","message":"signing in"})")));
+    EXPECT_NO_THROW(IPATool::checkLogin(exited(0, {}), std::nullopt));
+    // A failed run without an explanation is no sign-in, whatever the keychain still holds.
+    for (const auto& answer :
+         {std::optional(json(R"({"level":"info","message":"signing in"})")), std::optional<QJsonObject>()})
+        EXPECT_THROW(IPATool::checkLogin(exited(2, {"\x1b[31mError:\x1b[0m unknown flag"}), answer), ToolError);
 }
 
 TEST(IPAToolAnswer, DownloadErrorsFirstMatchWins)
@@ -116,17 +122,22 @@ TEST(IPAToolAnswer, DownloadErrorsFirstMatchWins)
     }
 }
 
-TEST(IPAToolAnswer, PurchaseRecordsSkipAppsWithoutAnIntegerId)
+TEST(IPAToolAnswer, PurchaseRecordsSkipUnreadableEntriesOneByOne)
 {
     const IPATool::PurchasesPage page = IPATool::purchasesFrom(json(R"({"totalCount":4.5,"apps":[
         {"name":"no id"}, {"id":"12","name":"text id"}, {"id":1.5}, {"id":9007199254740993,"name":"big"},
-        {"id":5,"bundleID":3,"price":"free","purchaseDate":"yesterday"}]})"));
+        2, null, "x", [], {"id":5,"bundleID":3,"price":"free","purchaseDate":"yesterday"}]})"));
     EXPECT_EQ(page.totalCount, 0);
+    EXPECT_EQ(page.rawCount, 9);
+    EXPECT_EQ(page.skipped, 7);
     ASSERT_EQ(page.apps.size(), 2);
     EXPECT_EQ(page.apps[0].id, 9007199254740993);
     EXPECT_EQ(page.apps[1],
               (PurchasedApp{5, "", "Без названия", "", 0, std::nullopt, std::nullopt, std::nullopt, false}));
-    EXPECT_TRUE(IPATool::purchasesFrom(json(R"({"apps":[{"id":1},2]})")).apps.isEmpty());
+
+    EXPECT_EQ(IPATool::purchasesFrom(json(R"({"apps":null,"totalCount":0})")).rawCount, 0);
+    for (const char* text : {R"({"totalCount":3})", R"({"apps":{"id":1}})", R"({"apps":"1,2,3"})"})
+        EXPECT_EQ(kindOf([&] { IPATool::purchasesFrom(json(text)); }), IPAToolError::Kind::message) << text;
 }
 
 TEST(IPAToolAnswer, InternetDatesOnly)

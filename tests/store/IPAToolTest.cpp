@@ -115,6 +115,43 @@ TEST_F(IPAToolTest, SignInWithoutAccountDataIsReportedNotTakenForSuccess)
     }
 }
 
+TEST_F(IPAToolTest, SignInCountsOnlyForTheAccountTyped)
+{
+    // The keychain still holds an earlier account, whatever the login run did.
+    const QJsonObject info{{"tool", "ipatool"},
+                           {"match", "auth info$"},
+                           {"steps", QJsonArray{out(R"({"email":"old@example.com","success":true})")}}};
+    const struct {
+        QString email;
+        QJsonArray steps;
+        int exit;
+        QString failure;
+    } cases[] = {
+        {"new@example.com",
+         {out("\x1b[31mError:\x1b[0m unknown flag: --auth-code")},
+         1,
+         "Error: unknown flag: --auth-code"},
+        {"new@example.com",
+         {QJsonObject{{"err", "panic: nil map"}}, QJsonObject{{"signal", "SEGV"}}},
+         0,
+         "panic: nil map"},
+        {"new@example.com",
+         {out(R"({"success":true})")},
+         0,
+         "Вход не удался: ipatool вернул другой аккаунт (old@example.com). Проверь e-mail и попробуй ещё раз"},
+        {"Old@Example.COM", {out(R"({"success":true})")}, 0, ""},
+    };
+    for (const auto& c : cases) {
+        tools.setScenario({{"rules", QJsonArray{info, rule(c.steps, c.exit)}}});
+        try {
+            EXPECT_EQ(AsyncTest::await(client.login(c.email, "pw")).email, "old@example.com");
+            EXPECT_EQ(c.failure, "");
+        } catch (const AppError& error) {
+            EXPECT_EQ(error.description(), c.failure);
+        }
+    }
+}
+
 TEST_F(IPAToolTest, PurchasesPagesVersionsAndMetadata)
 {
     use("catalogue.json");
