@@ -154,11 +154,15 @@ Device CfgUtil::deviceFrom(const QString& ecid, const std::optional<QJsonObject>
     return device;
 }
 
-QCoro::Task<> CfgUtil::install(QString ipa, QString ecid, ProgressHandler onProgress)
+QCoro::Task<> CfgUtil::install(QString ipa, QString ecid, ProgressHandler onProgress,
+                               std::optional<CancelHandle> cancel)
 {
     const QString tool = requireTool();
-    const ProcessOutput output = co_await ProcessRunner::run(tool, installArguments(ecid, ipa), std::nullopt,
-                                                             progressLines(std::move(onProgress)));
+    ProcessRunner::Options options;
+    options.onLine = progressLines(std::move(onProgress));
+    options.cancel = std::move(cancel);
+    options.watchdog = ProcessRunner::defaultWatchdog();
+    const ProcessOutput output = co_await ProcessRunner::run(tool, installArguments(ecid, ipa), std::move(options));
     if (output.status != 0)
         throw CfgUtilError::message(humanReadableFailure(output));
 }
@@ -188,10 +192,9 @@ std::optional<CfgUtil::Progress> CfgUtil::parseProgress(const QString& line)
     const double fraction = std::clamp(value / 100.0, 0.0, 1.0);
 
     const QString prefix = line.left(match.capturedStart(0));
-    // "(" too: ideviceinstaller writes "Install: CreatingStagingDirectory (5%)".
     const auto trimmable = [](QChar c) {
         return c == QLatin1Char(' ') || c == QLatin1Char(':') || c == QLatin1Char('\t') || c == QLatin1Char('-')
-               || c == QLatin1Char('[') || c == QLatin1Char(']') || c == QLatin1Char('(');
+               || c == QLatin1Char('[') || c == QLatin1Char(']');
     };
     qsizetype begin = 0;
     qsizetype end = prefix.size();
@@ -205,14 +208,39 @@ std::optional<CfgUtil::Progress> CfgUtil::parseProgress(const QString& line)
     return Progress{fraction, step};
 }
 
-QString CfgUtil::humanReadableFailure(const ProcessOutput& output)
+std::optional<QString> CfgUtil::adviceFor(const QString& text)
 {
-    const QString text = QString(output.standardError() + QLatin1Char('\n') + output.standardOutput()).trimmed();
     const QString lower = text.toLower();
     const auto any = [&](std::initializer_list<const char*> needles) {
         return std::any_of(needles.begin(), needles.end(),
                            [&](const char* needle) { return lower.contains(QLatin1String(needle)); });
     };
+    // The phone's and lockdownd's own error names first: they say more than the generic words below.
+    if (any({"pairing dialog response pending"}))
+        return QStringLiteral("iPhone спрашивает, доверять ли этому компьютеру — разблокируй его и нажми «Доверять»");
+    if (any({"user denied pairing"}))
+        return QStringLiteral("На iPhone отказались доверять этому компьютеру — отключи и снова подключи кабель, "
+                              "затем нажми «Доверять»");
+    if (any({"password protected"}))
+        return QStringLiteral("iPhone заблокирован — разблокируй экран и повтори");
+    if (any({"invalid hostid", "invalid host id"}))
+        return QStringLiteral("iPhone больше не доверяет этому компьютеру — отключи и снова подключи кабель, "
+                              "затем нажми «Доверять»");
+    if (any({"could not connect to lockdownd"}))
+        return QStringLiteral("iPhone не отвечает — разблокируй его и, если он спросит, нажми «Доверять»");
+    if (any({"applicationverificationfailed"}))
+        return QStringLiteral("iPhone не принял приложение: на нём нужно войти в тот Apple Account, который его "
+                              "получал (Настройки → App Store)");
+    if (any({"deviceosversiontoolow"}))
+        return QStringLiteral("Этой версии приложения нужна iOS новее, чем на iPhone — выбери версию постарше");
+    if (any({"could not start com.apple.mobile.installation_proxy"}))
+        return QStringLiteral("iPhone не запустил установку — перезагрузи его и повтори");
+    if (any({"device removed", "afc write error", "wrote only"}))
+        return QStringLiteral("Связь с iPhone прервалась — проверь кабель и повтори");
+    if (any({"no such file or directory", "could not open", "permission denied"}))
+        return QStringLiteral("Файл .ipa не найден или не читается — скачай его заново");
+    if (any({"could not determine value for cfbundleexecutable"}))
+        return QStringLiteral("Файл .ipa повреждён: в нём нет самого приложения — скачай его заново");
     if (any({"passcode", "locked"}))
         return QStringLiteral("Устройство заблокировано — разблокируй экран и повтори");
     if (any({"trust", "paired"}))
@@ -225,6 +253,14 @@ QString CfgUtil::humanReadableFailure(const ProcessOutput& output)
     if (any({"license", "purchase", "apple id"}))
         return QStringLiteral(
             "iPhone не авторизован этим Apple Account — зайди на нём в App Store под тем же аккаунтом");
+    return std::nullopt;
+}
+
+QString CfgUtil::humanReadableFailure(const ProcessOutput& output)
+{
+    const QString text = QString(output.standardError() + QLatin1Char('\n') + output.standardOutput()).trimmed();
+    if (const auto advice = adviceFor(text))
+        return *advice;
     if (!text.isEmpty())
         return text;
     return QStringLiteral("cfgutil завершился с кодом ") + QString::number(output.status);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/Device.h"
+#include "process/CancelHandle.h"
 #include "process/ProcessOutput.h"
 
 #include <QJsonObject>
@@ -26,12 +27,15 @@ public:
 
     QCoro::Task<QList<Device>> devices();
     QCoro::Task<QJsonObject> properties(QString ecid, QStringList names);
-    QCoro::Task<> install(QString ipa, QString ecid, ProgressHandler onProgress);
+    QCoro::Task<> install(QString ipa, QString ecid, ProgressHandler onProgress,
+                          std::optional<CancelHandle> cancel = std::nullopt);
     /// Runs cfgutil with "--format JSON" before `arguments` and returns its answer object.
     QCoro::Task<QJsonObject> runJSON(QStringList arguments);
 
     static std::optional<Progress> parseProgress(const QString& line);
     static QString humanReadableFailure(const ProcessOutput& output);
+    /// Plain advice for a failure the phone tools describe in `text`, when one is known.
+    static std::optional<QString> adviceFor(const QString& text);
 
     // The pure halves of the operations above.
     static QJsonObject interpretJSON(const ProcessOutput& output);

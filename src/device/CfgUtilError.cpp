@@ -5,6 +5,13 @@ CfgUtilError::CfgUtilError(Kind kind, QString text)
     , m_text(std::move(text))
 {}
 
+CfgUtilError CfgUtilError::message(QString text, QString detail)
+{
+    CfgUtilError error(Kind::message, std::move(text));
+    error.m_detail = std::move(detail);
+    return error;
+}
+
 QString CfgUtilError::description() const
 {
     switch (m_kind) {

@@ -26,24 +26,27 @@ bool isUtf8(const QByteArray& bytes)
 
 CfgUtilError missingTool()
 {
-    return CfgUtilError::message(QStringLiteral(
-        "Чтобы узнать App ID приложений с телефона, нужен ideviceinstaller: brew install ideviceinstaller"));
+    return CfgUtilError::message(QStringLiteral("Чтобы узнать App ID приложений с телефона, нужен ideviceinstaller: ")
+                                 + IDeviceInstaller::installHint());
 }
 
 } // namespace
 
-QCoro::Task<QList<InstalledApp>> DeviceAppsReader::read(QString udid)
+QCoro::Task<QList<InstalledApp>> DeviceAppsReader::read(QString udid, bool network)
 {
     const std::optional<QString> tool = Tools::ideviceinstaller();
     if (!tool)
         throw missingTool();
-    co_return co_await readViaIDeviceInstaller(*tool, udid);
+    co_return co_await readViaIDeviceInstaller(*tool, udid, network);
 }
 
-QCoro::Task<QList<InstalledApp>> DeviceAppsReader::readViaIDeviceInstaller(QString tool, QString udid)
+QCoro::Task<QList<InstalledApp>> DeviceAppsReader::readViaIDeviceInstaller(QString tool, QString udid, bool network)
 {
     const IDeviceInstaller::Syntax dialect = co_await IDeviceInstaller::syntax(tool);
-    const ProcessOutput output = co_await ProcessRunner::run(tool, IDeviceInstaller::listArguments(dialect, udid));
+    ProcessRunner::Options options;
+    options.watchdog = ProcessRunner::defaultWatchdog();
+    const ProcessOutput output =
+        co_await ProcessRunner::run(tool, IDeviceInstaller::listArguments(dialect, udid, network), std::move(options));
     const QByteArray document = output.standardOutputBytes();
     if (output.status != 0 || !isUtf8(document))
         throw CfgUtilError::message(CfgUtil::humanReadableFailure(output));

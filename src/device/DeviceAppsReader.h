@@ -15,7 +15,8 @@
 class DeviceAppsReader {
 public:
     /// Sorted by name. Throws CfgUtilError, or ToolError when ideviceinstaller cannot start.
-    QCoro::Task<QList<InstalledApp>> read(QString udid);
+    /// `network`: the phone is reachable over Wi-Fi only.
+    QCoro::Task<QList<InstalledApp>> read(QString udid, bool network = false);
 
     /// The tool's property-list answer (XML or binary), in the tool's order. A malformed entry is
     /// skipped or loses its App ID; a document that is no list of dictionaries throws CfgUtilError.
@@ -24,5 +25,5 @@ public:
     static std::optional<qint64> adamIDFromMetadata(const QByteArray& metadata);
 
 private:
-    static QCoro::Task<QList<InstalledApp>> readViaIDeviceInstaller(QString tool, QString udid);
+    static QCoro::Task<QList<InstalledApp>> readViaIDeviceInstaller(QString tool, QString udid, bool network = false);
 };

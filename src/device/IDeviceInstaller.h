@@ -1,6 +1,8 @@
 #pragma once
 
 #include "device/CfgUtil.h"
+#include "device/CfgUtilError.h"
+#include "process/CancelHandle.h"
 #include "process/ProcessOutput.h"
 
 #include <QString>
@@ -17,17 +19,26 @@ public:
     enum class Syntax { subcommands, legacyFlags };
 
     static bool isAvailable();
+    /// How to get the tool on this platform.
+    static QString installHint();
 
-    /// Throws CfgUtilError (notInstalled when the tool is missing) or ToolError when it cannot start.
-    QCoro::Task<> install(QString ipa, QString udid, CfgUtil::ProgressHandler onProgress);
+    /// Throws CfgUtilError (when the tool is missing, or with the advice for what the phone
+    /// said), ToolError when it cannot start or was cancelled. `network`: the phone is reachable
+    /// over Wi-Fi only. A phone that stops answering is given up after the tools' watchdog.
+    QCoro::Task<> install(QString ipa, QString udid, bool network, CfgUtil::ProgressHandler onProgress,
+                          std::optional<CancelHandle> cancel = std::nullopt);
 
     /// Asks the tool for its help once per tool file and remembers the answer.
     static QCoro::Task<Syntax> syntax(QString tool);
     /// nullopt when the help text says nothing recognisable.
     static std::optional<Syntax> syntaxFromHelp(const QString& help);
-    static QStringList installArguments(Syntax syntax, const QString& udid, const QString& ipa);
-    static QStringList listArguments(Syntax syntax, const QString& udid);
+    static QStringList installArguments(Syntax syntax, const QString& udid, const QString& ipa, bool network = false);
+    static QStringList listArguments(Syntax syntax, const QString& udid, bool network = false);
 
-    /// The tool reports some failures only in text, on either stream, with exit status 0.
-    static bool reportsFailure(const ProcessOutput& output);
+    /// Nothing when the install is proven done: the tool exits 0 even when the cable was pulled,
+    /// so only its "Complete" step counts. Otherwise the failure, decided from standard error and
+    /// "ERROR:" lines alone (standard output echoes the file's path, which may hold any word).
+    static std::optional<CfgUtilError> installFailure(const ProcessOutput& output);
+    /// The step's name in Russian for "Install: CreatingStagingDirectory (" and the like.
+    static QString stepName(const QString& step);
 };

@@ -216,6 +216,8 @@ public:
     QCoro::Task<> installOnDevice(PurchasedApp app, std::optional<AppVersion> version);
     QCoro::Task<> installOnDevice(Target target, std::optional<AppVersion> version);
     QCoro::Task<> installLocalFile(QString path);
+    /// Ends the app's running download or install; it ends neither done nor failed.
+    void cancel(qint64 appID);
 
     // Versions and App IDs.
     /// Newest first; the newest twelve with version numbers and dates. Never fails: a failure is
@@ -307,7 +309,10 @@ private:
     QCoro::Task<QString> performDownload(Target target, std::optional<AppVersion> version, QString destination,
                                          bool purchase, CancelHandle cancel);
     /// Installs through cfgutil, falling back to ideviceinstaller; returns the installer that did it.
-    QCoro::Task<QString> install(QString ipa, Device device, CfgUtil::ProgressHandler onProgress);
+    QCoro::Task<QString> install(QString ipa, Device device, CfgUtil::ProgressHandler onProgress,
+                                 std::optional<CancelHandle> cancel);
+    static bool isCancellation(const std::exception& error);
+    void logToolDetail(const std::exception& error);
     /// Gives the file its final name and returns where it is; throws when the tool reported
     /// success but left no file.
     QString finishDownload(const Target& target, const QString& destination, const QString& written);

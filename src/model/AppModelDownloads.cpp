@@ -112,9 +112,15 @@ QCoro::Task<std::optional<QString>> AppModel::download(Target target, std::optio
         const QString written = co_await performDownload(target, version, partial, true, ticket.cancel());
         co_return finishDownload(target, destination, written);
     } catch (const std::exception& error) {
-        failure = AppError::describe(error);
+        if (!isCancellation(error))
+            failure = AppError::describe(error);
     }
     removeLeftovers(destination);
+    if (!failure) {
+        setActivity(target.adamID, {});
+        note(target.name + QStringLiteral(": загрузка отменена"));
+        co_return std::nullopt;
+    }
     setActivity(target.adamID, AppActivity::failed(*failure));
     fail(target.name + QStringLiteral(": ") + *failure);
     co_return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include "common/AppError.h"
 #include "device/CfgUtilError.h"
+#include "process/ToolError.h"
 
 #include <QFileInfo>
 
@@ -40,16 +41,40 @@ QCoro::Task<> AppModel::installOnDevice(Target target, std::optional<AppVersion>
             self->setActivity(appID, AppActivity::installing(fraction, step));
     };
     try {
-        const QString installer = co_await install(*file, *device, onProgress);
+        const QString installer = co_await install(*file, *device, onProgress, ticket->cancel());
         *finished = true;
         setActivity(appID, AppActivity::done(QStringLiteral("Установлено")));
         note(target.name + QStringLiteral(" установлено на ") + device->name + QStringLiteral(" (") + installer
              + QStringLiteral(")"));
     } catch (const std::exception& error) {
         *finished = true;
+        if (isCancellation(error)) {
+            setActivity(appID, {});
+            note(target.name + QStringLiteral(": установка отменена"));
+            co_return;
+        }
         setActivity(appID, AppActivity::failed(AppError::describe(error)));
         fail(target.name + QStringLiteral(": ") + AppError::describe(error));
+        logToolDetail(error);
     }
+}
+
+bool AppModel::isCancellation(const std::exception& error)
+{
+    const auto* tool = dynamic_cast<const ToolError*>(&error);
+    return tool && tool->kind() == ToolError::Kind::cancelled;
+}
+
+void AppModel::logToolDetail(const std::exception& error)
+{
+    // The user reads the advice; the tool's own words are kept for whoever reads the log.
+    if (const auto* device = dynamic_cast<const CfgUtilError*>(&error); device && !device->detail().isEmpty())
+        note(device->detail());
+}
+
+void AppModel::cancel(qint64 appID)
+{
+    m_operations.cancelApp(appID);
 }
 
 QCoro::Task<> AppModel::installLocalFile(QString path)
@@ -62,37 +87,40 @@ QCoro::Task<> AppModel::installLocalFile(QString path)
     const QString fileName = QFileInfo(path).fileName();
     note(QStringLiteral("Ставлю ") + fileName + QStringLiteral(" на ") + device->name + QStringLiteral("…"));
     try {
-        const QString installer = co_await install(path, *device, [](double, const QString&) {});
+        const QString installer = co_await install(path, *device, [](double, const QString&) {}, std::nullopt);
         note(fileName + QStringLiteral(": установлено (") + installer + QStringLiteral(")"));
     } catch (const std::exception& error) {
         fail(fileName + QStringLiteral(": ") + AppError::describe(error));
+        logToolDetail(error);
     }
 }
 
-QCoro::Task<QString> AppModel::install(QString ipa, Device device, CfgUtil::ProgressHandler onProgress)
+QCoro::Task<QString> AppModel::install(QString ipa, Device device, CfgUtil::ProgressHandler onProgress,
+                                       std::optional<CancelHandle> cancel)
 {
+    const bool network = device.link == Device::Link::wifi;
     // A file gone since it was chosen or downloaded is named as such, not left to a tool's guess.
     if (!QFileInfo(ipa).isFile())
         throw CfgUtilError::message(QStringLiteral("Файл не найден: ") + ipa);
     if (device.canUseCfgutil()) {
         std::optional<QString> cfgutilFailure;
         try {
-            co_await m_cfgutil.install(ipa, *device.ecid, onProgress);
+            co_await m_cfgutil.install(ipa, *device.ecid, onProgress, cancel);
             co_return QStringLiteral("cfgutil");
         } catch (const std::exception& error) {
-            if (!IDeviceInstaller::isAvailable() || !device.udid)
+            if (!IDeviceInstaller::isAvailable() || !device.udid || isCancellation(error))
                 throw;
             cfgutilFailure = AppError::describe(error);
         }
         note(QStringLiteral("cfgutil не смог (") + *cfgutilFailure + QStringLiteral("), пробую ideviceinstaller…"));
-        co_await m_fallbackInstaller.install(ipa, *device.udid, onProgress);
+        co_await m_fallbackInstaller.install(ipa, *device.udid, network, onProgress, cancel);
         co_return QStringLiteral("ideviceinstaller");
     }
     if (device.udid) {
         if (!IDeviceInstaller::isAvailable())
-            throw CfgUtilError::message(QStringLiteral(
-                "Телефон виден только по Wi-Fi. Подключи кабелем или поставь: brew install ideviceinstaller"));
-        co_await m_fallbackInstaller.install(ipa, *device.udid, onProgress);
+            throw CfgUtilError::message(QStringLiteral("Телефон виден только по Wi-Fi. Подключи кабелем или ")
+                                        + IDeviceInstaller::installHint());
+        co_await m_fallbackInstaller.install(ipa, *device.udid, network, onProgress, cancel);
         co_return QStringLiteral("ideviceinstaller, ") + Device::label(device.link);
     }
     throw CfgUtilError(CfgUtilError::Kind::noDevice);

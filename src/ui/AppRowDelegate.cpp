@@ -42,7 +42,10 @@ QList<RowDelegate::Control> AppRowDelegate::controls(const QRect& rowRect, const
 {
     const PurchasedApp& app = m_rows->app(index.row());
     const AppModel* model = m_rows->appModel();
-    const bool busy = RowPaint::isBusy(model->activity(app.id));
+    const AppActivity activity = model->activity(app.id);
+    const bool busy = RowPaint::isBusy(activity);
+    const bool cancellable =
+        activity.kind == AppActivity::Kind::downloading || activity.kind == AppActivity::Kind::installing;
     const bool hasPhone = !model->devices().isEmpty();
     const QRect content = contentRect(rowRect);
 
@@ -62,6 +65,13 @@ QList<RowDelegate::Control> AppRowDelegate::controls(const QRect& rowRect, const
     install.prominent = hasPhone;
     install.toolTip = hasPhone ? QStringLiteral("Скачать последнюю версию и поставить на устройство")
                                : QStringLiteral("Подключи iPhone кабелем");
+    if (cancellable) {
+        install.id = cancelID;
+        install.text = QStringLiteral("Отменить");
+        install.enabled = true;
+        install.prominent = false;
+        install.toolTip = QStringLiteral("Остановить и ничего не оставлять недокачанным");
+    }
     const QSize installSize = buttonSize(install.text, false);
     install.rect =
         QRect(QPoint(menu.rect.left() - 6 - installSize.width(), content.center().y() - installSize.height() / 2),

@@ -15,6 +15,7 @@ public:
 
     static inline const QString installID = QStringLiteral("install");
     static inline const QString menuID = QStringLiteral("menu");
+    static inline const QString cancelID = QStringLiteral("cancel");
     static constexpr int rowHeight = 54;
     static constexpr int iconSide = 40;
 

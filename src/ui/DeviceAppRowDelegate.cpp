@@ -48,12 +48,16 @@ QList<RowDelegate::Control> DeviceAppRowDelegate::controls(const QRect& rowRect,
     const QSize menuSize = buttonSize({}, true);
     const QRect menu(content.right() - menuSize.width() + 1, content.center().y() - menuSize.height() / 2 + 1,
                      menuSize.width(), menuSize.height());
-    const QString downloadText = QStringLiteral("Скачать IPA");
+    const auto activity = index.data(DeviceAppsListModel::ActivityRole).value<AppActivity>();
+    const bool cancellable =
+        activity.kind == AppActivity::Kind::downloading || activity.kind == AppActivity::Kind::installing;
+    const QString downloadText = cancellable ? QStringLiteral("Отменить") : QStringLiteral("Скачать IPA");
     const QSize downloadSize = buttonSize(downloadText, false);
     const QRect download(menu.left() - 6 - downloadSize.width(), content.center().y() - downloadSize.height() / 2 + 1,
                          downloadSize.width(), downloadSize.height());
     return {
-        Control{downloadControl, download, downloadText, {}, {}, enabled, false, false},
+        Control{cancellable ? cancelControl : downloadControl, download, downloadText, {}, {}, enabled || cancellable,
+                false, false},
         Control{menuControl, menu, {}, menuIcon(), QStringLiteral("Ещё"), enabled, false, true},
     };
 }

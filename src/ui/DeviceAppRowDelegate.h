@@ -9,6 +9,7 @@ class DeviceAppRowDelegate : public RowDelegate {
 public:
     static inline const QString downloadControl = QStringLiteral("download");
     static inline const QString menuControl = QStringLiteral("menu");
+    static inline const QString cancelControl = QStringLiteral("cancel");
 
     using RowDelegate::RowDelegate;
 

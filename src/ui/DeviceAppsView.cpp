@@ -197,6 +197,8 @@ void DeviceAppsView::controlClicked(const QModelIndex& index, const QString& id,
         return;
     if (id == DeviceAppRowDelegate::downloadControl)
         m_model->download(DeviceAppsListModel::target(app), std::nullopt); // runs on by itself
+    else if (id == DeviceAppRowDelegate::cancelControl)
+        m_model->cancel(*app.adamID);
     else if (id == DeviceAppRowDelegate::menuControl)
         showMenu(index.row(), anchor);
 }

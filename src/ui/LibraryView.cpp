@@ -163,6 +163,8 @@ void LibraryView::controlClicked(const QModelIndex& index, const QString& id, co
     const PurchasedApp app = m_rows->app(index.row());
     if (id == AppRowDelegate::installID)
         m_model->installOnDevice(app, std::nullopt);
+    else if (id == AppRowDelegate::cancelID)
+        m_model->cancel(app.id);
     else if (id == AppRowDelegate::menuID)
         openMenu(index.row(), anchor);
 }

@@ -1,6 +1,7 @@
 #include "device/IDeviceInstaller.h"
 #include "device/CfgUtilError.h"
 
+#include "process/OutputCollector.h"
 #include "process/Tools.h"
 #include "support/AsyncTest.h"
 #include "support/QtPrinters.h"
@@ -20,7 +21,7 @@ namespace {
 QString installFailure(const QString& ipa, const QString& udid)
 {
     try {
-        AsyncTest::await(IDeviceInstaller().install(ipa, udid, {}));
+        AsyncTest::await(IDeviceInstaller().install(ipa, udid, false, {}));
     } catch (const CfgUtilError& error) {
         return error.description();
     }
@@ -40,17 +41,49 @@ TEST(IDeviceInstaller, RecognisesBothDialectsFromHelp)
               (QStringList{"-u", "U1", "install", "/a b.ipa"}));
 }
 
-TEST(IDeviceInstaller, FailureIsTextOnEitherStreamNotOnlyTheStatus)
+TEST(IDeviceInstaller, OnlyACompleteStepCountsAndFailuresComeFromErrorsNotThePath)
 {
-    const auto failed = [](int status, const QByteArray& out, const QByteArray& err) {
-        return IDeviceInstaller::reportsFailure(ProcessOutput(status, {}, {out}, {err}));
+    // What Debian's ideviceinstaller 1.1.1 prints, stream by stream, in each situation.
+    const QByteArray copying = "Copying '/home/u/error/App.ipa' to device... ";
+    const QByteArray steps = "Installing 'com.example.error'\n\rInstall: CreatingStagingDirectory (5%)"
+                             "\rInstall: VerifyingApplication (40%)";
+    const struct {
+        int status;
+        QByteArray out, err;
+        QString expected; // empty: installed
+    } cases[] = {
+        {0, copying + "DONE.\n" + steps + "\rInstall: Complete\n",
+         "WARNING: could not locate iTunesMetadata.plist in archive!\n", {}},
+        {128, copying + "DONE.\n" + steps,
+         "ERROR: Install failed. Got error \"ApplicationVerificationFailed\" with code 0xe8008015: No profile\n",
+         "iPhone не принял приложение: на нём нужно войти в тот Apple Account, который его получал (Настройки → App "
+         "Store)"},
+        {128, copying + "DONE.\n" + steps, "ERROR: Install failed. Got error \"DeviceOSVersionTooLow\".\n",
+         "Этой версии приложения нужна iOS новее, чем на iPhone — выбери версию постарше"},
+        {0, copying + "DONE.\n" + steps, "ideviceinstaller: Device removed\n",
+         "Связь с iPhone прервалась — проверь кабель и повтори"},
+        {0, copying, "AFC Write error: 30\nError: wrote only 0 of 1000\n",
+         "Связь с iPhone прервалась — проверь кабель и повтори"},
+        {255, "", "ERROR: stat: /x.ipa: No such file or directory\n",
+         "Файл .ipa не найден или не читается — скачай его заново"},
+        {255, "", "Could not connect to lockdownd. Exiting.\n",
+         "iPhone не отвечает — разблокируй его и, если он спросит, нажми «Доверять»"},
+        {255, "", "No device found with udid U.\n", "iPhone не найден — проверь кабель"},
+        {0, copying + "DONE.\n" + steps, "",
+         "Установка не закончилась — iPhone не подтвердил её. Проверь кабель и повтори"},
+        {1, "", "something new\n", "iPhone не принял установку — подробности в журнале"},
     };
-    EXPECT_FALSE(failed(0, "Install: CreatingStagingDirectory (5%)\rInstall: Complete\n", ""));
-    EXPECT_TRUE(
-        failed(0, "Install: Complete\n", "ERROR: Install failed. Got error \"ApplicationVerificationFailed\"\n"));
-    EXPECT_TRUE(failed(0, "Install - Error occured: APIInternalError\n", ""));
-    EXPECT_TRUE(failed(0, "", "No device found.\n"));
-    EXPECT_TRUE(failed(1, "", ""));
+    for (const auto& c : cases) {
+        OutputCollector collector;
+        collector.append(c.out, OutputCollector::Stream::out);
+        collector.append(c.err, OutputCollector::Stream::err);
+        collector.flush();
+        const auto failure = IDeviceInstaller::installFailure(collector.result(c.status));
+        EXPECT_EQ(failure ? failure->description() : QString(), c.expected) << c.err.toStdString();
+        if (failure && c.expected.endsWith("журнале")) {
+            EXPECT_EQ(failure->detail(), "something new");
+        }
+    }
 }
 
 TEST(IDeviceInstaller, InstallsWithTheLocatedDialectAskingOnceAndReadsFailuresFromEitherStream)
@@ -70,15 +103,15 @@ TEST(IDeviceInstaller, InstallsWithTheLocatedDialectAskingOnceAndReadsFailuresFr
     }));
     QList<std::pair<double, QString>> seen;
     const auto record = [&](double fraction, const QString& step) { seen.append({fraction, step}); };
-    AsyncTest::await(IDeviceInstaller().install("/ipa/App 1.ipa", "U1", record));
-    AsyncTest::await(IDeviceInstaller().install("/ipa/App 1.ipa", "U1", record));
+    AsyncTest::await(IDeviceInstaller().install("/ipa/App 1.ipa", "U1", false, record));
+    AsyncTest::await(IDeviceInstaller().install("/ipa/App 1.ipa", "U1", false, record));
     EXPECT_EQ(seen.size(), 4);
-    EXPECT_EQ(seen.first(), std::make_pair(0.05, QString("Install: CreatingStagingDirectory")));
+    EXPECT_EQ(seen.first(), std::make_pair(0.05, QString("Готовлю место на iPhone")));
 
     // Exit status 0 both times: the text on standard error is what fails them.
     EXPECT_EQ(installFailure("/ipa/B.ipa", "U2"),
-              "ERROR: Install failed. Got error \"ApplicationVerificationFailed\" with code 0xe8008015: A valid "
-              "provisioning profile for this executable was not found.\n\nInstall: VerifyingApplication (40%)");
+              "iPhone не принял приложение: на нём нужно войти в тот Apple Account, который его получал (Настройки → "
+              "App Store)");
     EXPECT_EQ(installFailure("/ipa/C.ipa", "U2"), "iPhone не найден — проверь кабель");
     EXPECT_EQ(tools.calls("ideviceinstaller").count(QStringList{"--help"}), 1);
 }
@@ -87,7 +120,8 @@ TEST(IDeviceInstaller, MissingToolIsNotInstalled)
 {
     TempHome home;
     EXPECT_FALSE(IDeviceInstaller::isAvailable());
-    EXPECT_EQ(installFailure("/x.ipa", "U"), "Не найден cfgutil. Поставь Apple Configurator из App Store.");
+    EXPECT_EQ(installFailure("/x.ipa", "U"),
+              "Не найден ideviceinstaller — поставь пакет ideviceinstaller (sudo apt install ideviceinstaller)");
 }
 
 TEST(IDeviceInstaller, RealToolWithoutPhoneFailsWithTranslatedError)
