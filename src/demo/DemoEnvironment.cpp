@@ -45,9 +45,9 @@ QStringList toolNames()
             QStringLiteral("ideviceinfo"), QStringLiteral("ideviceinstaller")};
 }
 
-QString iconPath(const QString& root, int icon)
+QString iconName(int icon)
 {
-    return QDir(root).filePath(QStringLiteral("icons/icon-%1.png").arg(icon, 2, 10, QLatin1Char('0')));
+    return QStringLiteral("icon-%1.png").arg(icon, 2, 10, QLatin1Char('0'));
 }
 
 std::optional<QString> writeFile(const QString& path, const QByteArray& content)
@@ -178,20 +178,22 @@ DemoEnvironment::DemoEnvironment(std::optional<QString> dataDirectory, std::opti
             return;
     }
     redirect();
+    startServer();
     if (!prepared)
         m_error = seedSupportFolder();
-    if (!m_error && QFileInfo(bundleCopy()).isDir()) {
-        if (const auto failure = startUpdateServer()) {
+    if (!m_error && m_server && QFileInfo(bundleCopy()).isDir()) {
+        if (const auto failure = offerUpdate()) {
             // The rest of the demo works without it.
             qWarning("%s", qPrintable(QStringLiteral("Демо-обновления не будет: ") + *failure));
-            m_updateServer.reset();
+        } else {
+            m_offersUpdate = true;
         }
     }
 }
 
 DemoEnvironment::~DemoEnvironment()
 {
-    m_updateServer.reset();
+    m_server.reset();
     if (m_redirected)
         restore();
     if (m_keep || m_root.isEmpty())
@@ -243,8 +245,8 @@ AppModel::Endpoints DemoEnvironment::endpoints() const
     // Without a bundle copy the check fails at once the same way, so the demo never offers to
     // replace the real build.
     const QUrl offline = QUrl::fromLocalFile(QDir(m_root).filePath(QStringLiteral("offline")));
-    if (m_updateServer)
-        return {offline, m_updateServer->manifestUrl(), bundleCopy()};
+    if (m_offersUpdate)
+        return {offline, m_server->manifestUrl(), bundleCopy()};
     return {offline, QUrl::fromLocalFile(QDir(m_root).filePath(QStringLiteral("offline/appcast.json")))};
 }
 
@@ -286,7 +288,25 @@ QString DemoEnvironment::relaunchFromCopy(char* argv[])
     return QStringLiteral("Не удалось запустить копию демо: ") + QString::fromLocal8Bit(std::strerror(errno));
 }
 
-std::optional<QString> DemoEnvironment::startUpdateServer()
+void DemoEnvironment::startServer()
+{
+    m_server = std::make_unique<DemoUpdateServer>();
+    m_server->setIconFolder(QDir(m_root).filePath(QStringLiteral("icons")));
+    // A copy an update relaunches takes the same port, so the icon addresses cached before still answer.
+    QFile saved(QDir(m_root).filePath(QStringLiteral("server-port")));
+    const quint16 port = saved.open(QIODevice::ReadOnly) ? saved.readAll().toUShort() : 0;
+    saved.close();
+    if (!m_server->listen(port) && !(port != 0 && m_server->listen())) {
+        // Rows then show initials instead of icons, and there is no update to try.
+        qWarning("%s", qPrintable(QStringLiteral("Не удалось открыть порт для демо-сервера")));
+        m_server.reset();
+        return;
+    }
+    if (const auto failure = writeFile(saved.fileName(), QByteArray::number(m_server->port())))
+        qWarning("%s", qPrintable(*failure));
+}
+
+std::optional<QString> DemoEnvironment::offerUpdate()
 {
     const QString folder = QDir(m_root).filePath(QStringLiteral("update"));
     if (!QDir().mkpath(folder))
@@ -299,10 +319,7 @@ std::optional<QString> DemoEnvironment::startUpdateServer()
     } else if (auto failure = buildOffer(bundleCopy(), folder, offer)) {
         return failure;
     }
-    m_updateServer = std::make_unique<DemoUpdateServer>();
-    if (!m_updateServer->listen())
-        return QStringLiteral("Не удалось открыть порт для сервера обновлений");
-    m_updateServer->setOffer(offer, QDir(folder).filePath(QStringLiteral("Quorrel.zip")));
+    m_server->setOffer(offer, QDir(folder).filePath(QStringLiteral("Quorrel.zip")));
     return std::nullopt;
 }
 
@@ -388,7 +405,8 @@ std::optional<QString> DemoEnvironment::seedSupportFolder()
         ArtworkService::Entry entry;
         entry.checkedAt = checked;
         if (!app.gone) {
-            entry.artworkURL = QUrl::fromLocalFile(iconPath(m_root, app.icon)).toString();
+            if (m_server)
+                entry.artworkURL = m_server->url(QStringLiteral("/icons/") + iconName(app.icon)).toString();
             entry.sellerName = app.seller;
             entry.fileSizeBytes = 18'000'000 + (app.id % 97) * 1'700'000;
         }

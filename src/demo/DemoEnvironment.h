@@ -45,8 +45,10 @@ public:
     /// update check goes to the demo's own server when there is a bundle copy to update, and
     /// nowhere otherwise.
     AppModel::Endpoints endpoints() const;
-    /// The demo's update server; absent without a bundle copy.
-    DemoUpdateServer* updateServer() const { return m_updateServer.get(); }
+    /// The demo's server when it offers an update; absent without a bundle copy.
+    DemoUpdateServer* updateServer() const { return m_offersUpdate ? m_server.get() : nullptr; }
+    /// Serves the app icons; absent only when it could not listen.
+    DemoUpdateServer* server() const { return m_server.get(); }
     /// Leaves the folder behind for the copy an update relaunches, which removes it in its turn.
     void keepFolder() { m_keep = true; }
 
@@ -63,7 +65,8 @@ private:
     void redirect();
     void restore();
     std::optional<QString> seedSupportFolder();
-    std::optional<QString> startUpdateServer();
+    void startServer();
+    std::optional<QString> offerUpdate();
     QString bundleCopy() const;
 
     QString m_root;
@@ -71,5 +74,6 @@ private:
     bool m_redirected = false;
     bool m_keep = false;
     QList<std::pair<const char*, QByteArray>> m_savedEnvironment;
-    std::unique_ptr<DemoUpdateServer> m_updateServer;
+    std::unique_ptr<DemoUpdateServer> m_server;
+    bool m_offersUpdate = false;
 };

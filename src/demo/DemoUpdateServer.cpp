@@ -1,7 +1,9 @@
 #include "demo/DemoUpdateServer.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -36,9 +38,9 @@ DemoUpdateServer::DemoUpdateServer(QObject* parent)
     connect(&m_server, &QTcpServer::newConnection, this, &DemoUpdateServer::accept);
 }
 
-bool DemoUpdateServer::listen()
+bool DemoUpdateServer::listen(quint16 port)
 {
-    return m_server.listen(QHostAddress::LocalHost, 0);
+    return m_server.listen(QHostAddress::LocalHost, port);
 }
 
 QUrl DemoUpdateServer::url(const QString& path) const
@@ -88,7 +90,15 @@ void DemoUpdateServer::read(QTcpSocket* socket)
 
 void DemoUpdateServer::answer(QTcpSocket* socket, const QByteArray& path)
 {
-    if (m_offer.isEmpty()) {
+    static const QRegularExpression iconPath(QStringLiteral("^/icons/(icon-[0-9]+\\.png)$"));
+    const QRegularExpressionMatch icon = iconPath.match(QString::fromLatin1(path));
+    if (icon.hasMatch() && !m_icons.isEmpty()) {
+        QFile file(QDir(m_icons).filePath(icon.captured(1)));
+        if (file.open(QIODevice::ReadOnly))
+            respond(socket, 200, "image/png", file.readAll());
+        else
+            respond(socket, 404, "text/plain", QByteArray("no icon"));
+    } else if (m_offer.isEmpty()) {
         respond(socket, 404, "text/plain", QByteArray("no offer"));
     } else if (path == "/appcast.json") {
         QJsonObject manifest = m_offer;

@@ -12,16 +12,21 @@
 
 class QTcpSocket;
 
-/// The demo's own update server on the loopback interface: the manifest, its archive and a
-/// release page, so the whole update road can be tried without the maker's server.
+/// The demo's own server on the loopback interface: the app icons, and the update manifest, its
+/// archive and a release page, so the whole update road can be tried without the maker's server.
 class DemoUpdateServer : public QObject {
     Q_OBJECT
 public:
     explicit DemoUpdateServer(QObject* parent = nullptr);
 
-    bool listen();
+    /// Any free port when `port` is 0.
+    bool listen(quint16 port = 0);
+    quint16 port() const { return m_server.serverPort(); }
     QUrl url(const QString& path) const;
     QUrl manifestUrl() const { return url(QStringLiteral("/appcast.json")); }
+
+    /// Serves `/icons/icon-NN.png` from `folder`, with or without an offer.
+    void setIconFolder(QString folder) { m_icons = std::move(folder); }
 
     /// The manifest without "url" and "page", which point at this server; `archive` is the file
     /// served as the update. Until there is an offer the manifest is missing.
@@ -38,6 +43,7 @@ private:
     QTcpServer m_server;
     QJsonObject m_offer;
     QString m_archive;
+    QString m_icons;
     std::chrono::milliseconds m_delay{0};
     QHash<QTcpSocket*, QByteArray> m_pending;
 };

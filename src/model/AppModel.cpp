@@ -43,6 +43,7 @@ void AppModel::setShowOnlyGone(bool showOnlyGone)
 void AppModel::setSelectedDeviceID(std::optional<QString> id)
 {
     assign(m_selectedDeviceID, std::move(id), &AppModel::selectedDeviceIDChanged);
+    followSelectedDevice();
 }
 
 void AppModel::setAlert(std::optional<QString> alert)

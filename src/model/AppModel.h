@@ -197,6 +197,9 @@ public:
     bool hasDeviceWatchLoop() const { return m_watchLoops > 0; }
     QCoro::Task<> refreshDevices();
     QCoro::Task<> loadInstalledApps();
+    /// Whether a read of a phone's apps still runs, counting one whose answer will be dropped
+    /// because another phone was chosen since (it ends with its tool run).
+    bool hasPhoneAppsRead() const { return m_appsReadsRunning > 0; }
     void rememberKnown(qint64 appID, QString bundleID, QString name, QString source);
     void rememberKnown(const Target& target, QString source);
 
@@ -321,6 +324,8 @@ private:
     bool isCurrentSession(quint64 session, const QString& email) const;
     static QCoro::Task<> watchDevices(QPointer<AppModel> model, quint64 generation);
     struct WatchPause;
+    /// Drops the phone apps of a phone no longer selected and reads the selected one's.
+    void followSelectedDevice();
 
     Stage m_stage = Stage::checking;
     QString m_search;
@@ -358,6 +363,12 @@ private:
     int m_watchLoops = 0;
     QTimer m_watchTimer;
     std::coroutine_handle<> m_watchWaiter;
+    // Bumped by every read of a phone's apps and by every change of phone: only the latest read
+    // publishes, so a slow read of a phone left behind cannot fill the list of the one chosen since.
+    quint64 m_appsRead = 0;
+    int m_appsReadsRunning = 0;
+    // The phone that `installedApps` and its error belong to, or are being read from.
+    std::optional<QString> m_appsDeviceID;
 
     Operations m_operations;
     IPATool m_ipatool;

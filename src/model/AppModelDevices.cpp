@@ -128,12 +128,29 @@ QCoro::Task<> AppModel::refreshDevices()
     const QStringList foundIDs = ids(found);
     if (!m_selectedDeviceID || !foundIDs.contains(*m_selectedDeviceID))
         setSelectedDeviceID(found.isEmpty() ? std::nullopt : std::optional(found.first().id()));
+    followSelectedDevice();
     if (found.isEmpty()) {
         setInstalledApps({});
         co_return;
     }
     note(QStringLiteral("Подключено: ") + found.first().name + QStringLiteral(" — ") + found.first().subtitle());
-    if (m_installedApps.isEmpty())
+    if (m_installedApps.isEmpty() && !m_loadingInstalledApps)
+        loadInstalledApps(); // runs on by itself; the model catches everything there
+}
+
+void AppModel::followSelectedDevice()
+{
+    const std::optional<Device> device = selectedDevice();
+    std::optional<QString> id = device ? std::optional(device->id()) : std::nullopt;
+    if (id == m_appsDeviceID)
+        return;
+    // The list, its error and any read under way all belong to the phone left behind.
+    ++m_appsRead;
+    m_appsDeviceID = std::move(id);
+    setInstalledApps({});
+    setInstalledAppsError(std::nullopt);
+    setLoadingInstalledApps(false);
+    if (device)
         loadInstalledApps(); // runs on by itself; the model catches everything there
 }
 
@@ -145,30 +162,40 @@ QCoro::Task<> AppModel::loadInstalledApps()
         co_return;
     }
     QPointer<AppModel> self(this);
+    const quint64 read = ++m_appsRead;
+    ++m_appsReadsRunning;
     setLoadingInstalledApps(true);
     setInstalledAppsError(std::nullopt);
+    std::optional<QList<InstalledApp>> apps;
+    QString failure;
     try {
-        QList<InstalledApp> apps = co_await m_deviceApps.read(*device->udid);
-        if (!self)
-            co_return;
-        setInstalledApps(apps);
+        apps = co_await m_deviceApps.read(*device->udid);
+    } catch (const std::exception& error) {
+        failure = AppError::describe(error);
+    }
+    if (!self)
+        co_return;
+    --m_appsReadsRunning;
+    // Another phone was chosen, or a newer read began, while this one ran: its answer is not wanted.
+    if (m_appsRead != read)
+        co_return;
+    if (apps) {
+        setInstalledApps(*apps);
         const auto withID =
-            std::count_if(apps.cbegin(), apps.cend(), [](const InstalledApp& app) { return app.adamID.has_value(); });
-        note(QStringLiteral("С ") + device->name + QStringLiteral(" прочитано ") + QString::number(apps.size())
+            std::count_if(apps->cbegin(), apps->cend(), [](const InstalledApp& app) { return app.adamID.has_value(); });
+        note(QStringLiteral("С ") + device->name + QStringLiteral(" прочитано ") + QString::number(apps->size())
              + QStringLiteral(" приложений, из них с App ID — ") + QString::number(withID));
         QList<KnownApp> learned;
         const QDateTime now = QDateTime::currentDateTime();
-        for (const InstalledApp& app : std::as_const(apps)) {
+        for (const InstalledApp& app : std::as_const(*apps)) {
             if (app.adamID)
                 learned.append(KnownApp{*app.adamID, app.bundleID, app.name, KnownApp::deviceSource(), now});
         }
         m_knownStore.merge(learned);
         setKnownApps(m_knownStore.all());
-    } catch (const std::exception& error) {
-        if (!self)
-            co_return;
-        setInstalledAppsError(AppError::describe(error));
-        fail(QStringLiteral("Список приложений с телефона: ") + AppError::describe(error));
+    } else {
+        setInstalledAppsError(failure);
+        fail(QStringLiteral("Список приложений с телефона: ") + failure);
     }
     setLoadingInstalledApps(false);
 }

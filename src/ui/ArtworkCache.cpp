@@ -1,5 +1,6 @@
 #include "ui/ArtworkCache.h"
 
+#include <QHostAddress>
 #include <QImage>
 #include <QNetworkReply>
 #include <QPainter>
@@ -29,6 +30,19 @@ QPixmap rounded(const QImage& image, QSize pixels, qreal ratio)
 
 } // namespace
 
+bool ArtworkCache::isFetchable(const QUrl& url)
+{
+    if (!url.isValid())
+        return false;
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("https"))
+        return !url.host().isEmpty();
+    if (scheme != QLatin1String("http"))
+        return false;
+    const QString host = url.host().toLower();
+    return host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
+}
+
 ArtworkCache::ArtworkCache(QObject* parent)
     : QObject(parent)
     // Pixmap cost is in kilobytes: room for a few thousand icons of a list row.
@@ -42,8 +56,12 @@ const QPixmap* ArtworkCache::icon(const QUrl& url, int side, qreal devicePixelRa
 {
     if (const QPixmap* cached = m_icons.object(url))
         return cached;
-    if (m_failed.contains(url) || m_inFlight.contains(url) || !url.isValid())
+    if (m_failed.contains(url) || m_inFlight.contains(url))
         return nullptr;
+    if (!isFetchable(url)) {
+        m_failed.insert(url);
+        return nullptr;
+    }
     m_requests.insert(url, {side, devicePixelRatio});
     if (m_queued.contains(url))
         m_queue.removeOne(url);
@@ -67,7 +85,12 @@ void ArtworkCache::pump()
         m_inFlight.insert(url);
         QNetworkRequest request(url);
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-        m_network.get(request);
+        QNetworkReply* reply = m_network.get(request);
+        // A row icon is a few kilobytes; a server that sends more, or never stops, is cut off.
+        connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
+            if (received > maxIconBytes || total > maxIconBytes)
+                reply->abort();
+        });
     }
 }
 
@@ -77,8 +100,11 @@ void ArtworkCache::finished(QNetworkReply* reply)
     const QUrl url = reply->request().url();
     m_inFlight.remove(url);
     QImage image;
-    if (reply->error() == QNetworkReply::NoError)
-        image.loadFromData(reply->readAll());
+    if (reply->error() == QNetworkReply::NoError) {
+        const QByteArray bytes = reply->read(maxIconBytes + 1);
+        if (bytes.size() <= maxIconBytes)
+            image.loadFromData(bytes);
+    }
     const Request wanted = m_requests.take(url);
     const QSize pixels = QSize(wanted.side, wanted.side) * wanted.ratio;
     if (image.isNull() || pixels.isEmpty()) {

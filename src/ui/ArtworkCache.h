@@ -23,8 +23,14 @@ public:
     /// and `loaded` follows). An icon that could not be fetched stays absent for the whole run.
     const QPixmap* icon(const QUrl& url, int side, qreal devicePixelRatio);
 
+    /// Whether the rows may fetch an icon from `url`: https anywhere, plain http only on this machine.
+    /// Anything else (file:, data:, remote http) keeps the initial square.
+    static bool isFetchable(const QUrl& url);
+    bool hasFailed(const QUrl& url) const { return m_failed.contains(url); }
+
     static constexpr int maxConcurrent = 6;
     static constexpr int maxQueued = 64;
+    static constexpr qint64 maxIconBytes = 2 * 1024 * 1024;
 
 Q_SIGNALS:
     void loaded(const QUrl& url);

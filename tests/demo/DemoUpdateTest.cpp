@@ -37,6 +37,7 @@ TEST(DemoUpdate, OffersTheBundleCopyItsNextBuildAndTheRelaunchedCopyNothingMore)
     const QString copy = folder.filePath("Quorrel.app");
     writeBundle(copy, infoPlist(bundleID, "1.2", "15"), "#!/bin/sh\necho started > \"$0.marker\"\n");
     QString newBundle;
+    quint16 port = 0;
     {
         DemoEnvironment demo(QString(QUORREL_DEMO_DATA_DIR), folder.path());
         ASSERT_TRUE(demo.isReady()) << demo.error()->toStdString();
@@ -66,6 +67,7 @@ TEST(DemoUpdate, OffersTheBundleCopyItsNextBuildAndTheRelaunchedCopyNothingMore)
         EXPECT_TRUE(text.contains("<string>1.3</string>"));
         // The copy in use is untouched until the swap.
         EXPECT_EQ(snapshot(copy).value("Contents/Info.plist"), infoPlist(bundleID, "1.2", "15"));
+        port = demo.server()->port();
         demo.keepFolder();
     }
     ASSERT_TRUE(QFileInfo::exists(copy));
@@ -80,6 +82,10 @@ TEST(DemoUpdate, OffersTheBundleCopyItsNextBuildAndTheRelaunchedCopyNothingMore)
         Updater updater({demo.endpoints().updateManifest, copy, {}, {}});
         EXPECT_EQ(updater.currentBuild(), 16);
         EXPECT_EQ(AsyncTest::await(updater.checkForUpdate()), std::nullopt);
+        // The icon addresses its predecessor cached still answer.
+        EXPECT_EQ(demo.server()->port(), port);
+        EXPECT_TRUE(get(demo.server()->url("/icons/icon-07.png")).startsWith("\x89PNG"));
+        EXPECT_TRUE(get(demo.server()->url("/icons/../server-port")).isEmpty());
     }
     EXPECT_FALSE(QFileInfo::exists(folder.path()));
 }

@@ -27,6 +27,22 @@ struct Fixture {
     }
 };
 
+// The Wi-Fi phone's own list: one app; the cable phone's comes from installerRules().
+QJsonObject wifiPhoneList()
+{
+    return rule("ideviceinstaller", "-u WIFI-1 -l -o xml$",
+                {out("<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array><dict>"
+                     "<key>CFBundleIdentifier</key><string>com.example.wifi</string></dict></array></plist>")});
+}
+
+QStringList bundleIDs(const AppModel& model)
+{
+    QStringList ids;
+    for (const InstalledApp& app : model.installedApps())
+        ids.append(app.bundleID);
+    return ids;
+}
+
 } // namespace
 
 TEST(AppModelDevices, PhoneSeenByBothSourcesIsListedOnceWithItsEcidAndWifiPhonesJoin)
@@ -56,7 +72,7 @@ TEST(AppModelDevices, PhoneSeenByBothSourcesIsListedOnceWithItsEcidAndWifiPhones
 TEST(AppModelDevices, UnpluggingTheChosenPhoneMovesTheSelectionAndLosingAllClearsTheApps)
 {
     Fixture f;
-    f.phones("yes", "yes", installerRules());
+    f.phones("yes", "yes", QJsonArray{wifiPhoneList()} + installerRules());
     AppModel model;
     AsyncTest::await(model.refreshDevices());
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.installedApps().isEmpty(); }));
@@ -67,8 +83,10 @@ TEST(AppModelDevices, UnpluggingTheChosenPhoneMovesTheSelectionAndLosingAllClear
     ASSERT_EQ(model.devices().size(), 1);
     EXPECT_EQ(model.selectedDeviceID(), "WIFI-1");
     EXPECT_EQ(model.selectedDevice()->name, "Беспроводной");
-    EXPECT_FALSE(model.installedApps().isEmpty()) << "the list stays unless it was empty";
     EXPECT_TRUE(logTexts(model).last().startsWith("Подключено: Беспроводной — "));
+    EXPECT_TRUE(model.installedApps().isEmpty()) << "the unplugged phone's apps are not shown as the other's";
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.loadingInstalledApps(); }));
+    EXPECT_EQ(bundleIDs(model), QStringList{"com.example.wifi"});
 
     f.tools.setState("wifi", "no");
     const qsizetype logged = model.log().size();
@@ -78,6 +96,39 @@ TEST(AppModelDevices, UnpluggingTheChosenPhoneMovesTheSelectionAndLosingAllClear
     EXPECT_TRUE(model.installedApps().isEmpty());
     EXPECT_EQ(model.log().size(), logged);
     EXPECT_EQ(model.deviceError(), std::nullopt) << "cfgutil answered; it just saw no phone";
+}
+
+TEST(AppModelDevices, ChoosingAnotherPhoneShowsOnlyItsAppsAndALateReadOfTheFirstChangesNothing)
+{
+    Fixture f;
+    const QString cableList = "-u " + cableUdid + " -l -o xml$";
+    QJsonObject failing = rule("ideviceinstaller", cableList, {out("ERROR: Could not connect to lockdownd")}, 1);
+    QJsonObject slow = rule("ideviceinstaller", cableList, {sleepFor(1500), out(appListXml())});
+    failing.insert("times", 1);
+    slow.insert("times", 1);
+    f.phones("yes", "yes", QJsonArray{wifiPhoneList(), failing, slow} + installerRules());
+    AppModel model;
+    AsyncTest::await(model.refreshDevices());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.installedAppsError().has_value(); }));
+
+    // The other phone is picked while a slow read of the first is under way.
+    model.loadInstalledApps();
+    model.setSelectedDeviceID("WIFI-1");
+    EXPECT_TRUE(model.loadingInstalledApps());
+    EXPECT_EQ(model.installedAppsError(), std::nullopt) << "the error was the first phone's";
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.loadingInstalledApps(); }));
+    EXPECT_EQ(bundleIDs(model), QStringList{"com.example.wifi"});
+
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.hasPhoneAppsRead(); })) << "the slow read has ended";
+    EXPECT_EQ(bundleIDs(model), QStringList{"com.example.wifi"});
+    EXPECT_FALSE(logTexts(model).join('\n').contains("С Кабельный прочитано"));
+    EXPECT_TRUE(model.knownApps().isEmpty());
+
+    // Back to the first phone: its own list, not the one shown last.
+    model.setSelectedDeviceID(cableUdid);
+    EXPECT_TRUE(model.installedApps().isEmpty());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.loadingInstalledApps(); }));
+    EXPECT_EQ(bundleIDs(model), (QStringList{"com.example.sideloaded", "com.example.kept"}));
 }
 
 TEST(AppModelDevices, ReadsThePhonesAppsAndRemembersTheirAppIds)
@@ -123,8 +174,8 @@ TEST(AppModelDevices, ExplainsWhyNoPhoneIsListed)
     AsyncTest::await(model.refreshDevices());
     ASSERT_EQ(model.devices().size(), 1);
     EXPECT_EQ(model.deviceError(), std::nullopt);
-    // The new phone's apps are being read: that read must end before the model does.
-    EXPECT_TRUE(AsyncTest::waitUntil([&] { return !model.loadingInstalledApps(); }));
+    // The new phone\'s apps are being read: that read must end before the model does.
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.hasPhoneAppsRead(); }));
 }
 
 TEST(AppModelDevices, WatchFindsPhonesAtOnceAndStopsWhenAsked)

@@ -54,6 +54,11 @@ struct Fixture {
         tools.setState("wifi", wifi);
         QObject::connect(&model, &AppModel::activitiesChanged, [this] { seen.append(model.activity(app.adamID)); });
     }
+    // A change of phone starts a read of its apps, which must not outlive the model.
+    ~Fixture()
+    {
+        AsyncTest::waitUntil([&] { return !model.hasPhoneAppsRead(); });
+    }
     void findPhones()
     {
         AsyncTest::await(model.refreshDevices());

@@ -10,12 +10,14 @@
 #include "ui/Navigation.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -155,15 +157,21 @@ TEST(LibraryView, SubtitleLeavesOutWhatTheAppLacks)
               "com.example.bare · вер. 3.2 · " + QLocale().toString(QDate(2020, 5, 6), QLocale::ShortFormat));
 }
 
-TEST(ArtworkCache, FetchesEachIconOnceAndRemembersOnesThatFailed)
+QByteArray redSquarePng()
 {
-    HttpServer server;
     QImage image(60, 60, QImage::Format_ARGB32);
     image.fill(Qt::red);
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
+    return png;
+}
+
+TEST(ArtworkCache, FetchesEachIconOnceAndRemembersOnesThatFailed)
+{
+    HttpServer server;
+    const QByteArray png = redSquarePng();
     server.setResponse("/icon.png", HttpServer::Response::text(png, "image/png"));
     server.setResponse("/broken.png", HttpServer::Response::text("not an image", "image/png"));
 
@@ -184,5 +192,44 @@ TEST(ArtworkCache, FetchesEachIconOnceAndRemembersOnesThatFailed)
     EXPECT_EQ(cache.icon(server.url("/broken.png"), 40, 1.0), nullptr);
     QTest::qWait(100);
     EXPECT_EQ(server.requests("/broken.png").size(), 1) << "a broken icon is not asked for again";
+    EXPECT_EQ(loaded, QList<QUrl>{server.url("/icon.png")});
+}
+
+TEST(ArtworkCache, FetchesOnlyHttpsAndLoopbackHttp)
+{
+    const std::pair<const char*, bool> cases[] = {
+        {"https://is1-ssl.mzstatic.com/a/100x100bb.jpg", true},
+        {"http://127.201.3.4:8080/icon.png", true},
+        {"http://[::1]/icon.png", true},
+        {"http://LocalHost/icon.png", true},
+        {"http://example.com/icon.png", false},
+        {"http://127.0.0.1@example.com/icon.png", false},
+        {"http://localhost.example.com/icon.png", false},
+        {"file:///dev/zero", false},
+        {"data:image/png;base64,iVBORw0KGgo=", false},
+        {"ftp://127.0.0.1/icon.png", false},
+    };
+    for (const auto& [url, fetchable] : cases)
+        EXPECT_EQ(ArtworkCache::isFetchable(QUrl(url)), fetchable) << url;
+}
+
+TEST(ArtworkCache, CutsOffAnOversizedIconAndNeverOpensAFile)
+{
+    HttpServer server;
+    const QByteArray png = redSquarePng();
+    // Still decodable: only its size makes it unwelcome.
+    server.setResponse("/big.png", HttpServer::Response::text(png + QByteArray(ArtworkCache::maxIconBytes, 0)));
+    server.setResponse("/icon.png", HttpServer::Response::text(png, "image/png"));
+    QTemporaryDir dir;
+    QFile file(dir.filePath("icon.png"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(png) == png.size() && file.flush());
+
+    ArtworkCache cache;
+    QList<QUrl> loaded;
+    QObject::connect(&cache, &ArtworkCache::loaded, [&](const QUrl& url) { loaded << url; });
+    for (const QUrl& url : {QUrl::fromLocalFile(file.fileName()), server.url("/big.png"), server.url("/icon.png")})
+        EXPECT_EQ(cache.icon(url, 40, 1.0), nullptr);
+    EXPECT_TRUE(cache.hasFailed(QUrl::fromLocalFile(file.fileName())));
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return cache.hasFailed(server.url("/big.png")) && !loaded.isEmpty(); }));
     EXPECT_EQ(loaded, QList<QUrl>{server.url("/icon.png")});
 }

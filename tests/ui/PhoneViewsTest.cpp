@@ -54,6 +54,10 @@ struct PhoneFixture {
         EXPECT_TRUE(
             AsyncTest::waitUntil([&] { return model->installedApps().size() == 3 && !model->loadingInstalledApps(); }));
     }
+    ~PhoneFixture()
+    {
+        AsyncTest::waitUntil([&] { return !model->hasPhoneAppsRead(); });
+    }
 };
 
 QModelIndex rowNamed(QListView* list, const QString& name)

@@ -71,7 +71,7 @@ inline void settle(AppModel& model)
     AsyncTest::waitUntil([&] { return !model.syncProgress(); });
     QTest::qWait(300);
     model.stopDeviceWatch();
-    AsyncTest::waitUntil([&] { return !model.hasDeviceWatchLoop(); });
+    AsyncTest::waitUntil([&] { return !model.hasDeviceWatchLoop() && !model.hasPhoneAppsRead(); });
 }
 
 /// A window signed in to an account whose history is already cached, so start-up shows it at once.
