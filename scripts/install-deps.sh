@@ -7,7 +7,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-svg-dev qt6-translations-l10n libgl-dev
     qcoro-qt6-dev libplist-dev
-    libimobiledevice-utils ideviceinstaller libarchive-tools
+    libimobiledevice-utils ideviceinstaller usbmuxd libarchive-tools
     xvfb xauth
 )
 

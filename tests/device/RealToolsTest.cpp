@@ -1,0 +1,300 @@
+#include "device/DeviceAppsReader.h"
+#include "process/ProcessRunner.h"
+#include "process/ToolError.h"
+
+#include "support/AsyncTest.h"
+#include "support/LoopbackPhone.h"
+#include "support/QtPrinters.h"
+#include "support/UpdateFixture.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+// Debian's own idevice_id, ideviceinfo and ideviceinstaller against the loopback phone: what they
+// print, on which stream and with which status, in each situation the application has to read.
+
+namespace {
+
+using namespace std::chrono_literals;
+using Transport = LoopbackPhone::Transport;
+
+// In commands and expected texts: %U the phone's UDID, %N its name, %F the archive, %S its size.
+struct Words {
+    QString udid, name, archive;
+};
+
+struct Call {
+    QString command;
+    QString out;
+    QString err = {};
+    int status = 0;
+};
+
+QString expand(QString text, const Words& words)
+{
+    return text.replace("%U", words.udid)
+        .replace("%N", words.name)
+        .replace("%F", words.archive)
+        .replace("%S", QString::number(QFileInfo(words.archive).size()));
+}
+
+QJsonObject app(const QString& id, const QString& name, const QString& build, const QString& version, qint64 itemID = 0,
+                const QString& type = "User")
+{
+    QJsonObject result{{"CFBundleIdentifier", id},
+                       {"CFBundleDisplayName", name},
+                       {"CFBundleVersion", build},
+                       {"CFBundleShortVersionString", version},
+                       {"ApplicationType", type}};
+    if (itemID)
+        result.insert("iTunesMetadata", QJsonObject{{"itemId", itemID}, {"itemName", name}});
+    return result;
+}
+
+// Three apps of the user's, so the phone answers in two pages, and one of the system's.
+QJsonObject withApps()
+{
+    return {{"apps", QJsonArray{app("com.example.notes", "Заметки Плюс", "241", "2.4.1", 1234567890),
+                                app("com.example.radio", "Old Radio", "7", "1.0.7", 987654321),
+                                app("org.example.sideloaded", "Sideloaded", "1", "1.0"),
+                                app("com.apple.mobilesafari", "Safari", "8615", "16.6", 0, "System")}}};
+}
+
+QJsonObject withSteps(QJsonObject config = {})
+{
+    const auto step = [](const char* status, int percent) {
+        return QJsonObject{{"status", status}, {"percent", percent}};
+    };
+    config.insert("installSteps", QJsonArray{step("CreatingStagingDirectory", 5), step("ExtractingPackage", 15),
+                                             step("VerifyingApplication", 40)});
+    config.insert("stepsBeforeTrouble", 2);
+    return config;
+}
+
+// An .ipa holding Payload/Demo.app; without CFBundleExecutable unless `runnable`.
+QString writeArchive(const QTemporaryDir& dir, const QString& name, bool runnable)
+{
+    const QString staging = dir.filePath(name + "-staging");
+    QByteArray plist = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                       "<key>CFBundleIdentifier</key><string>com.example.demo</string>";
+    if (runnable)
+        plist += "<key>CFBundleExecutable</key><string>Demo</string>";
+    UpdateFixture::writeFile(staging + "/Payload/Demo.app/Info.plist", plist + "</dict></plist>\n");
+    UpdateFixture::writeFile(staging + "/Payload/Demo.app/Demo", "\xcf\xfa\xed\xfe");
+    const QString path = dir.filePath(name + ".ipa");
+    UpdateFixture::writeFile(path, UpdateFixture::zip(staging, {"Payload"}));
+    return path;
+}
+
+class RealTools : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* tool : {"idevice_id", "ideviceinfo", "ideviceinstaller"}) {
+            if (!QFileInfo(QString("/usr/bin/") + tool).isExecutable())
+                GTEST_FAIL() << "/usr/bin/" << tool << " is missing; these tests run Debian's real tools "
+                             << "(scripts/install-deps.sh installs libimobiledevice-utils and ideviceinstaller)";
+        }
+    }
+
+    static ProcessOutput run(const QString& command, const Words& words, ProcessRunner::Options options = {})
+    {
+        QStringList arguments = command.split(' ');
+        const QString tool = "/usr/bin/" + arguments.takeFirst();
+        for (QString& argument : arguments)
+            argument = expand(argument, words);
+        return AsyncTest::await(ProcessRunner::run(tool, arguments, std::move(options)), 60s);
+    }
+
+    static void expectCalls(const QList<Call>& calls, const Words& words)
+    {
+        for (const Call& call : calls) {
+            SCOPED_TRACE(call.command.toStdString());
+            const ProcessOutput output = run(call.command, words);
+            EXPECT_EQ(output.standardOutput(), expand(call.out, words));
+            EXPECT_EQ(output.standardError(), expand(call.err, words));
+            EXPECT_EQ(output.status, call.status);
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(RealTools, ListAndReadEachKindOfPhone)
+{
+    const QString list = "CFBundleIdentifier, CFBundleVersion, CFBundleDisplayName\n"
+                         "com.example.notes, \"241\", \"Заметки Плюс\"\ncom.example.radio, \"7\", \"Old Radio\"\n"
+                         "org.example.sideloaded, \"1\", \"Sideloaded\"\n";
+    const QString notFound = "ERROR: Device %U not found!\n";
+    const QString noneFound = "ERROR: No device found!\n";
+    const QString noUdid = "No device found with udid %U.\n";
+    const QString noLockdown = "ERROR: Could not connect to lockdownd: ";
+    struct Case {
+        QString scenario;
+        QJsonObject config;
+        Transport transport;
+        QList<Call> calls;
+    };
+    const QList<Case> cases{
+        {"paired",
+         withApps(),
+         Transport::unixSocket,
+         {{"idevice_id -l", "%U\n"},
+          {"idevice_id -n", ""},
+          {"idevice_id", "%U (USB)\n"},
+          {"idevice_id %U", "%N\n"},
+          {"ideviceinfo -u %U -k DeviceName", "%N\n"},
+          {"ideviceinfo -u %U -k NoSuchKey", ""},
+          {"ideviceinstaller -u %U -l", list}}},
+        {"network",
+         withApps(),
+         Transport::tcp,
+         {{"idevice_id -l", ""},
+          {"idevice_id -n", "%U\n"},
+          {"idevice_id", "%U (Network)\n"},
+          {"ideviceinfo -u %U -k DeviceName", notFound, "", 255},
+          {"ideviceinfo -s", noneFound, "", 255},
+          {"ideviceinstaller -u %U -l", "", noUdid, 255},
+          {"ideviceinfo -n -u %U -k DeviceName", "%N\n"},
+          {"ideviceinstaller -n -u %U -l", list}}},
+        {"untrusted",
+         {},
+         Transport::unixSocket,
+         {{"idevice_id -l", "%U\n"},
+          {"idevice_id %U", "%N\n"},
+          {"ideviceinfo -s -k DeviceName", "%N\n"},
+          {"ideviceinfo -u %U -k DeviceName", "", noLockdown + "Pairing dialog response pending (-19)\n", 255},
+          {"ideviceinstaller -u %U -l -o xml", "", "Could not connect to lockdownd. Exiting.\n", 255}}},
+        {"untrusted",
+         {{"pairError", "UserDeniedPairing"}},
+         Transport::unixSocket,
+         {{"ideviceinfo -u %U -k DeviceName", "", noLockdown + "User denied pairing (-18)\n", 255}}},
+        {"no-phone",
+         {},
+         Transport::unixSocket,
+         {{"idevice_id -l", ""},
+          {"idevice_id %U", "", "ERROR: No device with UDID %U attached.\n", 254},
+          {"ideviceinfo -u %U -k DeviceName", notFound, "", 255},
+          {"ideviceinfo -s", noneFound, "", 255},
+          {"ideviceinstaller -u %U -l -o xml", "", noUdid, 255}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario.toStdString());
+        const LoopbackPhone phone(c.scenario, c.config, c.transport);
+        expectCalls(c.calls, {phone.udid(), phone.name(), {}});
+    }
+}
+
+TEST_F(RealTools, WithoutMuxDaemonNoListIsRetrieved)
+{
+    QTemporaryDir dir;
+    const MuxAddress nowhere("UNIX:" + dir.filePath("usbmuxd"));
+    const QString error = "ERROR: Unable to retrieve device list!\n";
+    expectCalls({{"idevice_id -l", "", error, 255}, {"idevice_id -n", "", error, 255}, {"idevice_id", "", error, 255}},
+                {});
+}
+
+TEST_F(RealTools, XmlAppListCarriesStoreMetadataAsBinaryPropertyLists)
+{
+    const LoopbackPhone phone("paired", withApps());
+    const ProcessOutput output = run("ideviceinstaller -u %U -l -o xml", {phone.udid(), {}, {}});
+    EXPECT_EQ(output.status, 0);
+    EXPECT_EQ(output.standardError(), "");
+    const QString xml = output.standardOutput();
+    EXPECT_TRUE(xml.startsWith("<?xml ")) << xml.left(100).toStdString();
+    EXPECT_TRUE(xml.endsWith("</plist>\n\n")) << xml.right(100).toStdString();
+    EXPECT_EQ(xml.count("<key>iTunesMetadata</key>\n\t\t<data>"), 2);
+    EXPECT_EQ(DeviceAppsReader::parseAppList(output.standardOutputBytes()),
+              (QList<InstalledApp>{{"com.example.notes", "Заметки Плюс", "2.4.1", 1234567890},
+                                   {"com.example.radio", "Old Radio", "1.0.7", 987654321},
+                                   {"org.example.sideloaded", "Sideloaded", "1.0", std::nullopt}}));
+}
+
+TEST_F(RealTools, EachInstallOutcomeAsTheToolReportsIt)
+{
+    QTemporaryDir dir;
+    const QString archive = writeArchive(dir, "Demo", true);
+    const QString notRunnable = writeArchive(dir, "NoExecutable", false);
+    QFile file(archive);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    const QString noMetadata = "WARNING: could not locate iTunesMetadata.plist in archive!\n";
+    const QString warnings = noMetadata + "WARNING: could not locate Payload/Demo.app/SC_Info/Demo.sinf in archive!\n";
+    const QString copied = "Copying '%F' to device... ";
+    const QString started = copied + "DONE.\nInstalling 'com.example.demo'\n";
+    const QString twoSteps = "\rInstall: CreatingStagingDirectory (5%)\n\rInstall: ExtractingPackage (15%)";
+    const QString refusal = "ERROR: Install failed. Got error \"ApplicationVerificationFailed\" with code 0xe8008015: "
+                            "A valid provisioning profile for this executable was not found.\n";
+    const QJsonObject verification{{"name", "ApplicationVerificationFailed"},
+                                   {"description", "A valid provisioning profile for this executable was not found."},
+                                   {"code", double(0xe8008015)}};
+    struct Case {
+        QString scenario;
+        QJsonObject config;
+        QString archive;
+        Call call;
+        QString event = {}; // what the phone must have seen
+    };
+    const QList<Case> cases{
+        {"paired",
+         {},
+         archive,
+         {{}, started + twoSteps + "\n\rInstall: VerifyingApplication (40%)\n\rInstall: Complete\n", warnings, 0},
+         "install PublicStaging/com.example.demo"},
+        {"refuses-install", {{"error", verification}}, archive, {{}, started + twoSteps, warnings + refusal, 128}},
+        {"refuses-install",
+         {{"error", QJsonObject{{"name", "APIInternalError"}}}},
+         archive,
+         {{}, started + twoSteps, warnings + "ERROR: Install failed. Got error \"APIInternalError\".\n", 128}},
+        {"unplugged-during-install",
+         {},
+         archive,
+         {{}, started + twoSteps, warnings + "ideviceinstaller: Device removed\n", 0},
+         "unplugged"},
+        {"unplugged-during-upload",
+         {},
+         archive,
+         {{}, copied, warnings + "AFC Write error: 30\nError: wrote only 0 of %S\n", 0},
+         "unplugged"},
+        {"paired", {}, dir.filePath("missing.ipa"), {{}, "", "ERROR: stat: %F: No such file or directory\n", 255}},
+        {"paired", {}, notRunnable, {{}, "", noMetadata + "Could not determine value for CFBundleExecutable!\n", 255}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QString(c.scenario + " " + QFileInfo(c.archive).fileName()).toStdString());
+        const LoopbackPhone phone(c.scenario, withSteps(c.config));
+        Call call = c.call;
+        call.command = "ideviceinstaller -u %U -i %F";
+        expectCalls({call}, {phone.udid(), phone.name(), c.archive});
+        if (!c.event.isEmpty()) {
+            EXPECT_TRUE(phone.events().contains(c.event)) << phone.events().join(" | ").toStdString();
+        }
+        if (c.event.startsWith("install ")) {
+            EXPECT_EQ(phone.uploaded("PublicStaging/com.example.demo"), bytes);
+        }
+    }
+}
+
+TEST_F(RealTools, InstallerThatStopsAnsweringIsEndedByTheWatchdog)
+{
+    QTemporaryDir dir;
+    const QString archive = writeArchive(dir, "Demo", true);
+    const LoopbackPhone phone("installer-hangs", withSteps());
+    QStringList lines;
+    ProcessRunner::Options options;
+    options.watchdog = 3s;
+    options.onLine = [&](const QString& line) { lines.append(line); };
+    try {
+        run("ideviceinstaller -u %U -i %F", {phone.udid(), {}, archive}, std::move(options));
+        ADD_FAILURE() << "the tool ended by itself";
+    } catch (const ToolError& error) {
+        EXPECT_EQ(error.kind(), ToolError::Kind::hung);
+    }
+    EXPECT_TRUE(lines.contains("Install: ExtractingPackage (15%)")) << lines.join(" | ").toStdString();
+    EXPECT_FALSE(lines.contains("Install: VerifyingApplication (40%)"));
+    // Only the tool's end closes its installation_proxy connection.
+    EXPECT_TRUE(AsyncTest::waitUntil([&] { return phone.events().contains("closed installation_proxy"); }, 20s))
+        << phone.events().join(" | ").toStdString();
+}
