@@ -169,7 +169,7 @@ QCoro::Task<> AppModel::loadInstalledApps()
     std::optional<QList<InstalledApp>> apps;
     QString failure;
     try {
-        apps = co_await m_deviceApps.read(*device->udid);
+        apps = co_await m_deviceApps.read(*device->udid, device->link == Device::Link::wifi);
     } catch (const std::exception& error) {
         failure = AppError::describe(error);
     }

