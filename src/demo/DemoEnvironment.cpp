@@ -7,6 +7,7 @@
 #include "platform/Platform.h"
 #include "process/Tools.h"
 #include "store/ArtworkService.h"
+#include "update/UpdateSignature.h"
 #include "update/Updater.h"
 
 #include <QCryptographicHash>
@@ -38,6 +39,7 @@ const char* const redirectedVariables[] = {"HOME",           "XDG_DATA_HOME", "X
 // that it runs inside a demo's folder.
 const QString copyMarker = QStringLiteral(".quorrel-demo");
 const QString bundleName = QStringLiteral("Quorrel.app");
+const QString publicKeyFile = QStringLiteral("update-key.pub");
 
 QStringList toolNames()
 {
@@ -95,7 +97,9 @@ bool replaceString(QString& plist, const QString& key, const std::function<QStri
     return true;
 }
 
-/// The same bundle one build later, zipped as the maker would publish it, and its manifest.
+/// The same bundle one build later, zipped and signed as the maker would publish it, and its
+/// manifest. The demo signs with a key of its own, made here and forgotten; only its public half is
+/// kept, for the relaunched copy to check the same offer.
 std::optional<QString> buildOffer(const QString& bundle, const QString& folder, QJsonObject& offer)
 {
     const QString staging = QDir(folder).filePath(QStringLiteral("new"));
@@ -133,9 +137,12 @@ std::optional<QString> buildOffer(const QString& bundle, const QString& folder, 
     QDir(staging).removeRecursively();
 
     QFile zip(archive);
-    QCryptographicHash digest(QCryptographicHash::Sha256);
-    if (!zip.open(QIODevice::ReadOnly) || !digest.addData(&zip))
+    if (!zip.open(QIODevice::ReadOnly))
         return QStringLiteral("Не удалось прочитать ") + archive;
+    const QByteArray bytes = zip.readAll();
+    const UpdateSignature::KeyPair key = UpdateSignature::generate();
+    if (auto failure = writeFile(QDir(folder).filePath(publicKeyFile), key.publicKey.toBase64()))
+        return failure;
     offer = QJsonObject{
         {QStringLiteral("version"), version},
         {QStringLiteral("build"), build},
@@ -145,7 +152,9 @@ std::optional<QString> buildOffer(const QString& bundle, const QString& folder, 
                         "Подменяется только копия приложения во временной папке демо-режима; настоящая сборка "
                         "и установленное приложение не меняются.")},
         {QStringLiteral("date"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
-        {QStringLiteral("sha256"), QString::fromLatin1(digest.result().toHex())},
+        {QStringLiteral("sha256"),
+         QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())},
+        {QStringLiteral("signature"), UpdateSignature::sign(bytes, key.secretKey)},
         {QStringLiteral("size"), zip.size()},
     };
     return writeFile(QDir(folder).filePath(QStringLiteral("offer.json")), QJsonDocument(offer).toJson());
@@ -246,7 +255,7 @@ AppModel::Endpoints DemoEnvironment::endpoints() const
     // replace the real build.
     const QUrl offline = QUrl::fromLocalFile(QDir(m_root).filePath(QStringLiteral("offline")));
     if (m_offersUpdate)
-        return {offline, m_server->manifestUrl(), bundleCopy()};
+        return {offline, m_server->manifestUrl(), bundleCopy(), m_updateKey};
     return {offline, QUrl::fromLocalFile(QDir(m_root).filePath(QStringLiteral("offline/appcast.json")))};
 }
 
@@ -319,6 +328,11 @@ std::optional<QString> DemoEnvironment::offerUpdate()
     } else if (auto failure = buildOffer(bundleCopy(), folder, offer)) {
         return failure;
     }
+    QFile key(QDir(folder).filePath(publicKeyFile));
+    m_updateKey = key.open(QIODevice::ReadOnly) ? UpdateSignature::publicKeyFrom(QString::fromLatin1(key.readAll()))
+                                                : std::nullopt;
+    if (!m_updateKey)
+        return QStringLiteral("Нет ключа демо-обновления в ") + folder;
     m_server->setOffer(offer, QDir(folder).filePath(QStringLiteral("Quorrel.zip")));
     return std::nullopt;
 }

@@ -76,4 +76,5 @@ private:
     QList<std::pair<const char*, QByteArray>> m_savedEnvironment;
     std::unique_ptr<DemoUpdateServer> m_server;
     bool m_offersUpdate = false;
+    std::optional<QByteArray> m_updateKey;
 };

@@ -13,7 +13,7 @@ AppModel::AppModel(Endpoints endpoints, QObject* parent)
     : QObject(parent)
     , m_ipatool(std::chrono::milliseconds(300), endpoints.toolWatchdog)
     , m_artwork(endpoints.lookup)
-    , m_updater(Updater::Options{endpoints.updateManifest, endpoints.updateBundle, {}, {}})
+    , m_updater(Updater::Options{endpoints.updateManifest, endpoints.updateBundle, {}, {}, endpoints.updatePublicKey})
 {
     m_watchTimer.setSingleShot(true);
     m_watchTimer.setInterval(std::chrono::seconds(3));

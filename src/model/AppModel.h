@@ -107,6 +107,8 @@ public:
         std::optional<QUrl> updateManifest = std::nullopt;
         /// The bundle the updater reads its version from and replaces; the running one when absent.
         std::optional<QString> updateBundle = std::nullopt;
+        /// The key update archives must be signed with; the build's own when absent (the demo's own).
+        std::optional<QByteArray> updatePublicKey = std::nullopt;
         /// How long a tool may stay silent before it is ended as hung; the build's limit when absent.
         std::optional<std::chrono::milliseconds> toolWatchdog = std::nullopt;
     };

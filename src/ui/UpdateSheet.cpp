@@ -97,6 +97,10 @@ UpdateSheet::UpdateSheet(AppModel* model, QWidget* parent)
     , m_pageLink(new QLabel(this))
     , m_close(new QPushButton(QStringLiteral("Закрыть"), this))
     , m_install(new ProminentButton(QStringLiteral("Обновить и перезапустить"), this))
+    , m_unsignedNote(Labels::wrapping(QStringLiteral("Эта сборка ставит обновления только из подписанного выпуска — "
+                                                     "скачай новую версию со страницы проекта."),
+                                      RowPaint::captionFont(), RowPaint::secondary(palette()), this))
+    , m_openRelease(new ProminentButton(QStringLiteral("Открыть страницу"), this))
     , m_retry(new QPushButton(QStringLiteral("Повторить"), this))
 {
     setObjectName(QStringLiteral("updateSheet"));
@@ -115,6 +119,8 @@ UpdateSheet::UpdateSheet(AppModel* model, QWidget* parent)
     m_close->setObjectName(QStringLiteral("updateClose"));
     m_install->setObjectName(QStringLiteral("updateInstall"));
     m_retry->setObjectName(QStringLiteral("updateRetry"));
+    m_unsignedNote->setObjectName(QStringLiteral("updateUnsignedNote"));
+    m_openRelease->setObjectName(QStringLiteral("updateOpenRelease"));
 
     auto* icon = new QLabel(this);
     icon->setPixmap(
@@ -145,7 +151,8 @@ UpdateSheet::UpdateSheet(AppModel* model, QWidget* parent)
     m_pageLink->setTextFormat(Qt::RichText);
     m_pageLink->setText(QStringLiteral("<a href=\"page\">Открыть страницу</a>"));
     m_pageLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    for (QPushButton* button : {m_close, static_cast<QPushButton*>(m_install), m_retry})
+    for (QPushButton* button :
+         {m_close, static_cast<QPushButton*>(m_install), static_cast<QPushButton*>(m_openRelease), m_retry})
         button->setAutoDefault(false);
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(8);
@@ -153,6 +160,7 @@ UpdateSheet::UpdateSheet(AppModel* model, QWidget* parent)
     buttons->addStretch();
     buttons->addWidget(m_close);
     buttons->addWidget(m_install);
+    buttons->addWidget(m_openRelease);
     buttons->addWidget(m_retry);
 
     auto* column = new QVBoxLayout(this);
@@ -162,12 +170,14 @@ UpdateSheet::UpdateSheet(AppModel* model, QWidget* parent)
     column->addWidget(m_notesBlock);
     for (QWidget* state : {m_checking, m_downloading, m_installing, static_cast<QWidget*>(m_error)})
         column->addWidget(state);
+    column->addWidget(m_unsignedNote);
     column->addLayout(buttons);
 
     connect(m_pageLink, &QLabel::linkActivated, this, &UpdateSheet::openPage);
     connect(m_close, &QPushButton::clicked, this, &UpdateSheet::reject);
     // The operations run on by themselves; the sheet follows them through the model's signals.
     connect(m_install, &QPushButton::clicked, model, [model] { model->installUpdate(); });
+    connect(m_openRelease, &QPushButton::clicked, this, &UpdateSheet::openPage);
     connect(m_retry, &QPushButton::clicked, model, [model] { model->checkForUpdates(true); });
     connect(model, &AppModel::updateStateChanged, this, &UpdateSheet::refresh);
     connect(model, &AppModel::updateInfoChanged, this, &UpdateSheet::refresh);
@@ -183,8 +193,13 @@ void UpdateSheet::reject()
 void UpdateSheet::openPage()
 {
     const std::optional<UpdateInfo>& info = m_model->updateInfo();
-    if (info && isWebPage(info->pageURL))
+    if (!info)
+        return;
+    // Without a page of its own the release is the archive itself, for the user to install by hand.
+    if (isWebPage(info->pageURL))
         QDesktopServices::openUrl(*info->pageURL);
+    else if (info->url.scheme() == QLatin1String("https"))
+        QDesktopServices::openUrl(info->url);
 }
 
 void UpdateSheet::refresh()
@@ -214,8 +229,13 @@ void UpdateSheet::refresh()
     m_error->setText(state.kind == Kind::failed ? state.message : QString());
 
     m_pageLink->setVisible(info && isWebPage(info->pageURL));
-    m_install->setVisible(state.kind == Kind::available);
-    m_install->setDefault(state.kind == Kind::available);
+    const bool offered = state.kind == Kind::available;
+    const bool installs = m_model->updater().canInstall();
+    m_install->setVisible(offered && installs);
+    m_install->setDefault(offered && installs);
+    m_openRelease->setVisible(offered && !installs);
+    m_openRelease->setDefault(offered && !installs);
+    m_unsignedNote->setVisible(offered && !installs);
     m_retry->setVisible(state.kind == Kind::failed);
 
     // The width is fixed; the height follows the wrapped texts of the state shown.

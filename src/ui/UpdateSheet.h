@@ -38,5 +38,8 @@ private:
     QLabel* m_pageLink;
     QPushButton* m_close;
     ProminentButton* m_install;
+    // A build without an update key offers the release page instead of installing.
+    QLabel* m_unsignedNote;
+    ProminentButton* m_openRelease;
     QPushButton* m_retry;
 };

@@ -18,6 +18,13 @@ QString UpdateError::description() const
     case Kind::cannotReplace:
         return QStringLiteral("Не удалось заменить ") + m_path
                + QStringLiteral(". Перетащи новую версию в Программы вручную.");
+    case Kind::missingSignature:
+        return QStringLiteral("Обновление не подписано — ставить его нельзя. Обновление отменено.");
+    case Kind::badSignature:
+        return QStringLiteral("Подпись обновления не сошлась — файл подменён или повреждён. Обновление отменено.");
+    case Kind::unsignedBuild:
+        return QStringLiteral("Эта сборка ставит обновления только из подписанного выпуска — скачай новую версию "
+                              "со страницы проекта");
     }
     return {};
 }

@@ -5,7 +5,7 @@
 /// The updater's own failures; anything else it meets (network, files, the unpacker) keeps its own error.
 class UpdateError : public AppError {
 public:
-    enum class Kind { badManifest, checksumMismatch, notAnApp, cannotReplace };
+    enum class Kind { badManifest, checksumMismatch, notAnApp, cannotReplace, missingSignature, badSignature, unsignedBuild };
 
     /// `path` is the bundle that could not be replaced, for `cannotReplace` only.
     explicit UpdateError(Kind kind, QString path = {});

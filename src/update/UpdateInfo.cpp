@@ -59,6 +59,7 @@ std::optional<UpdateInfo> UpdateInfo::fromManifest(const QByteArray& body)
         return std::nullopt;
     info.sha256 = sha256->toLower();
 
+    info.signature = JsonRead::string(*manifest, QLatin1String("signature")).value_or(QString());
     info.notes = JsonRead::string(*manifest, QLatin1String("notes")).value_or(QString());
     if (const auto date = JsonRead::string(*manifest, QLatin1String("date")))
         info.date = parseDate(*date);

@@ -15,6 +15,7 @@ struct UpdateInfo {
     std::optional<QDateTime> date;
     QUrl url;
     QString sha256; // lower case
+    QString signature; // base64 Ed25519 signature of the archive; empty when the manifest has none
     qint64 size = 0;
     std::optional<QUrl> pageURL;
 

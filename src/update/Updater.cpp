@@ -8,6 +8,7 @@
 #include "process/ProcessRunner.h"
 #include "process/ToolError.h"
 #include "update/UpdateError.h"
+#include "update/UpdateSignature.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -190,6 +191,7 @@ Updater::Updater(Options options)
     , m_quit(std::move(options.quit))
     , m_processID(options.processID)
     , m_version(QStringLiteral("0"))
+    , m_publicKey(options.publicKey ? options.publicKey : UpdateSignature::buildKey())
 {
     if (!m_bundlePath)
         return;
@@ -237,12 +239,18 @@ QCoro::Task<std::unique_ptr<QTemporaryFile>> Updater::fetchArchive(QUrl url)
 
 QCoro::Task<QString> Updater::download(UpdateInfo info, ProgressHandler onProgress)
 {
+    if (!m_publicKey)
+        throw UpdateError(UpdateError::Kind::unsignedBuild);
+    if (info.signature.trimmed().isEmpty())
+        throw UpdateError(UpdateError::Kind::missingSignature);
     const std::unique_ptr<QTemporaryFile> archive = co_await fetchArchive(info.url);
     report(onProgress, 0.6);
 
     const QString downloaded = archive->fileName();
     const std::optional<QString> digest = co_await QtConcurrent::run(&sha256Hex, downloaded);
     checkDigest(digest, downloaded, info.sha256);
+    if (!co_await QtConcurrent::run(&UpdateSignature::verifyFile, downloaded, info.signature, *m_publicKey))
+        throw UpdateError(UpdateError::Kind::badSignature);
     report(onProgress, 0.75);
 
     const QString work = prepareWorkFolder(info.build);

@@ -34,6 +34,8 @@ public:
         std::function<void()> quit;
         /// The process the swap script waits for; this one when absent.
         std::optional<qint64> processID;
+        /// The key archives must be signed with; the build's own when absent.
+        std::optional<QByteArray> publicKey;
     };
 
     static constexpr std::chrono::seconds manifestTimeout{15};
@@ -50,12 +52,15 @@ public:
     qint64 currentBuild() const { return m_build; }
     const std::optional<QString>& bundleIdentifier() const { return m_identifier; }
     const std::optional<QString>& bundlePath() const { return m_bundlePath; }
+    /// Whether this build can install an update at all: only one with a key to check signatures.
+    bool canInstall() const { return m_publicKey.has_value(); }
 
     /// The manifest's record. Fails with UpdateError::badManifest, or with the network's own error.
     QCoro::Task<UpdateInfo> fetchLatest();
     /// The manifest's record when its build is newer than the running one.
     QCoro::Task<std::optional<UpdateInfo>> checkForUpdate();
     /// The verified new bundle (a folder inside the work folder). Reports 0.6, 0.75, 0.9 and 1.0.
+    /// Nothing is unpacked before the archive's signature was checked against the build's key.
     QCoro::Task<QString> download(UpdateInfo info, ProgressHandler onProgress = {});
     /// Starts the swap script for `newApp` and quits; throws when the swap cannot be started.
     void installAndRestart(const QString& newApp);
@@ -79,6 +84,7 @@ private:
     std::optional<qint64> m_processID;
     QString m_version;
     qint64 m_build = 0;
+    std::optional<QByteArray> m_publicKey;
     std::optional<QString> m_identifier;
     QNetworkAccessManager m_network;
 };

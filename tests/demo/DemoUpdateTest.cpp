@@ -45,7 +45,7 @@ TEST(DemoUpdate, OffersTheBundleCopyItsNextBuildAndTheRelaunchedCopyNothingMore)
         const AppModel::Endpoints endpoints = demo.endpoints();
         EXPECT_EQ(endpoints.updateBundle, copy);
 
-        Updater updater({endpoints.updateManifest, endpoints.updateBundle, {}, {}});
+        Updater updater({endpoints.updateManifest, endpoints.updateBundle, {}, {}, endpoints.updatePublicKey});
         const std::optional<UpdateInfo> info = AsyncTest::await(updater.checkForUpdate());
         ASSERT_TRUE(info);
         EXPECT_EQ(info->build, 16);
@@ -79,7 +79,7 @@ TEST(DemoUpdate, OffersTheBundleCopyItsNextBuildAndTheRelaunchedCopyNothingMore)
         DemoEnvironment demo(QString(QUORREL_DEMO_DATA_DIR), folder.path());
         ASSERT_TRUE(demo.isReady()) << demo.error()->toStdString();
         ASSERT_NE(demo.updateServer(), nullptr);
-        Updater updater({demo.endpoints().updateManifest, copy, {}, {}});
+        Updater updater({demo.endpoints().updateManifest, copy, {}, {}, demo.endpoints().updatePublicKey});
         EXPECT_EQ(updater.currentBuild(), 16);
         EXPECT_EQ(AsyncTest::await(updater.checkForUpdate()), std::nullopt);
         // The icon addresses its predecessor cached still answer.

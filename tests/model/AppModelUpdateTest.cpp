@@ -43,6 +43,7 @@ struct Fixture {
     qint64 publishedBuild = 15;
     int manifestStatus = 200;
     QString archiveDigest = QString(64, 'a');
+    QString archiveSignature;
 
     Fixture()
     {
@@ -51,13 +52,17 @@ struct Fixture {
             const QJsonObject manifest{{"version", "1.3"},
                                        {"build", publishedBuild},
                                        {"url", server.url("/Quorrel.zip").toString()},
-                                       {"sha256", archiveDigest}};
+                                       {"sha256", archiveDigest},
+                                       {"signature", archiveSignature}};
             return HttpServer::Response::json(QJsonDocument(manifest).toJson(), manifestStatus);
         });
     }
     AppModel::Endpoints endpoints() const
     {
-        return {.lookup = server.url(), .updateManifest = server.url("/appcast.json"), .updateBundle = bundle};
+        return {.lookup = server.url(),
+                .updateManifest = server.url("/appcast.json"),
+                .updateBundle = bundle,
+                .updatePublicKey = releaseKey().publicKey};
     }
     qsizetype checks() const { return server.requests("/appcast.json").size(); }
 };
@@ -180,6 +185,7 @@ TEST(AppModelUpdate, AFailedInstallShowsWhyAndKeepsTheOfferForAnotherTry)
     writeBundle(f.sandbox.path("staging/Quorrel.app"), infoPlist("com.example.Other", "1.3", "16"));
     const QByteArray archive = zip(f.sandbox.path("staging"), {"Quorrel.app"});
     f.archiveDigest = sha256(archive);
+    f.archiveSignature = signature(archive);
     f.server.setResponse("/Quorrel.zip", HttpServer::Response::text(archive, "application/zip"));
     AppModel model(f.endpoints());
 
@@ -229,6 +235,7 @@ TEST(AppModelUpdate, WhileAnUpdateDownloadsAChecksChangesNothingAndASecondInstal
     writeBundle(f.sandbox.path("staging/Quorrel.app"), infoPlist("com.example.Other", "1.3", "16"));
     const QByteArray archive = zip(f.sandbox.path("staging"), {"Quorrel.app"});
     f.archiveDigest = sha256(archive);
+    f.archiveSignature = signature(archive);
     HttpServer::Response slow = HttpServer::Response::text(archive, "application/zip");
     slow.delay = std::chrono::milliseconds(500);
     f.server.setResponse("/Quorrel.zip", slow);

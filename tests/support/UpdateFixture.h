@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/TempHome.h"
+#include "update/UpdateSignature.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -22,6 +23,18 @@
 namespace UpdateFixture {
 
 inline const QString bundleID = "org.quorrel.Quorrel";
+
+/// The key the tests' releases are signed with, made once per test program.
+inline const UpdateSignature::KeyPair& releaseKey()
+{
+    static const UpdateSignature::KeyPair key = UpdateSignature::generate();
+    return key;
+}
+
+inline QString signature(const QByteArray& archive)
+{
+    return UpdateSignature::sign(archive, releaseKey().secretKey);
+}
 
 inline QByteArray infoPlist(const std::optional<QString>& identifier, const QString& version, const QString& build)
 {

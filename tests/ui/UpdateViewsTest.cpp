@@ -35,7 +35,8 @@ struct UpdateWindow {
     std::unique_ptr<AppModel> model;
     std::unique_ptr<MainWindow> window;
 
-    explicit UpdateWindow(qint64 publishedBuild, QJsonObject extra = {})
+    explicit UpdateWindow(qint64 publishedBuild, QJsonObject extra = {},
+                          std::optional<QByteArray> key = UpdateFixture::releaseKey().publicKey)
     {
         const QString bundle = sandbox.path("Applications/Quorrel.app");
         UpdateFixture::writeBundle(bundle, UpdateFixture::infoPlist(UpdateFixture::bundleID, "1.2", "15"));
@@ -43,6 +44,7 @@ struct UpdateWindow {
                                {"build", publishedBuild},
                                {"url", server.url("/Quorrel.zip").toString()},
                                {"sha256", QString(64, 'a')},
+                               {"signature", UpdateFixture::signature("not a zip")},
                                {"size", 12'400'000}};
         for (auto it = extra.begin(); it != extra.end(); ++it)
             manifest.insert(it.key(), it.value());
@@ -58,7 +60,8 @@ struct UpdateWindow {
         tools.setScenario(scenario(QJsonArray{signedInAs(email)}, QJsonObject{{"signedIn", "yes"}, {"email", email}}));
         // The start-up's automatic check is due.
         Platform::preferences()->remove("lastUpdateCheck");
-        model = std::make_unique<AppModel>(AppModel::Endpoints{offline.lookup, server.url("/appcast.json"), bundle});
+        model = std::make_unique<AppModel>(
+            AppModel::Endpoints{offline.lookup, server.url("/appcast.json"), bundle, std::move(key)});
         window = std::make_unique<MainWindow>(model.get());
         window->show();
     }
@@ -235,4 +238,15 @@ TEST(UpdateViews, RetryingAFailedCheckFromTheSheetAsksTheServerAgain)
     // The open sheet turns into the offer.
     EXPECT_EQ(text(w.sheet(), "updateTitle"), "Доступна версия 1.3");
     EXPECT_EQ(visibleButtons(w.sheet()), (QStringList{"Закрыть", "Обновить и перезапустить"}));
+}
+
+TEST(UpdateViews, ABuildWithoutAnUpdateKeyOffersThePageInsteadOfInstalling)
+{
+    UpdateWindow w(16, {{"page", "https://example.com/release"}}, std::nullopt);
+    ASSERT_TRUE(w.ready());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.banner()->isVisible(); }));
+    QTest::mouseClick(w.banner()->findChild<QPushButton*>("updateBannerMore"), Qt::LeftButton);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.sheet() != nullptr; }));
+    EXPECT_EQ(visibleButtons(w.sheet()), (QStringList{"Закрыть", "Открыть страницу"}));
+    EXPECT_TRUE(shown(w.sheet(), "updateUnsignedNote"));
 }

@@ -43,7 +43,7 @@ struct Fixture {
     QString bundle = sandbox.path("Applications/Quorrel.app");
 
     Fixture() { writeBundle(bundle, infoPlist(bundleID, "1.2", "15")); }
-    Updater updater() const { return Updater({server.url("/appcast.json"), bundle, {}, {}}); }
+    Updater updater() const { return Updater({server.url("/appcast.json"), bundle, {}, {}, {}}); }
     void serve(const QJsonObject& manifest, int status = 200)
     {
         server.setResponse("/appcast.json", HttpServer::Response::json(QJsonDocument(manifest).toJson(), status));
@@ -192,6 +192,6 @@ TEST(UpdateCheck, AnythingButAUsableAnswerIsBadManifestAndTheNetworkKeepsItsErro
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
     const QUrl nowhere(QString("http://127.0.0.1:%1/appcast.json").arg(closed.serverPort()));
     closed.close();
-    Updater offline({nowhere, f.bundle, {}, {}});
+    Updater offline({nowhere, f.bundle, {}, {}, {}});
     EXPECT_THROW(AsyncTest::await(offline.fetchLatest()), SystemError);
 }

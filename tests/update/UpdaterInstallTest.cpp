@@ -43,7 +43,8 @@ struct Fixture {
 
     Updater updater(std::optional<qint64> processID = std::nullopt)
     {
-        return Updater({server.url("/appcast.json"), bundle, [this] { quitAsked = true; }, processID});
+        return Updater(
+            {server.url("/appcast.json"), bundle, [this] { quitAsked = true; }, processID, releaseKey().publicKey});
     }
 
     /// The record of build 16 whose archive is `bytes`, served at /Quorrel-16.zip.
@@ -55,6 +56,7 @@ struct Fixture {
         info.build = 16;
         info.url = server.url("/Quorrel-16.zip");
         info.sha256 = checksum.value_or(sha256(bytes));
+        info.signature = signature(bytes);
         return info;
     }
 
@@ -89,7 +91,8 @@ TEST(UpdateDownload, VerifiesTheArchiveReportingProgressAtEachStage)
         HttpServer::Response::json(QJsonDocument(QJsonObject{{"version", "1.3"},
                                                              {"build", 16},
                                                              {"url", f.server.url("/Quorrel-16.zip").toString()},
-                                                             {"sha256", sha256(archive).toUpper()}})
+                                                             {"sha256", sha256(archive).toUpper()},
+                                                             {"signature", signature(archive)}})
                                        .toJson()));
     f.offer(archive);
     const auto offer = AsyncTest::await(updater.checkForUpdate());
@@ -275,8 +278,45 @@ TEST(UpdateInstall, TheSwapScriptReplacesTheBundleOnceTheOldProcessHasGoneAndSta
     ASSERT_TRUE(started.open(QIODevice::ReadOnly));
     EXPECT_EQ(started.readAll(), "new\n");
     EXPECT_EQ(snapshot(f.bundle)["Contents/MacOS/Quorrel"], newExecutable);
-    EXPECT_EQ(Updater(Updater::Options{std::nullopt, f.bundle, {}, {}}).currentBuild(), 16);
+    EXPECT_EQ(Updater(Updater::Options{std::nullopt, f.bundle, {}, {}, {}}).currentBuild(), 16);
     EXPECT_FALSE(QFile::exists(f.bundle + ".old"));
     EXPECT_EQ(QDir(f.folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               (QStringList{"Quorrel.app", "started"}));
+}
+
+TEST(UpdateDownload, OnlyAnArchiveSignedWithTheBuildsKeyIsUnpacked)
+{
+    Fixture f;
+    Updater updater = f.updater();
+    const QByteArray archive = f.goodArchive();
+    const auto before = snapshot(f.folder);
+    const QString good = signature(archive);
+    const UpdateSignature::KeyPair stranger = UpdateSignature::generate();
+    const struct {
+        QString signature;
+        QString failure;
+    } cases[] = {
+        {"", "Обновление не подписано — ставить его нельзя. Обновление отменено."},
+        {UpdateSignature::sign(archive, stranger.secretKey), "Подпись обновления не сошлась — файл подменён или "
+                                                             "повреждён. Обновление отменено."},
+        {signature(archive + "x"), "Подпись обновления не сошлась — файл подменён или повреждён. Обновление отменено."},
+        {good.left(good.size() - 8),
+         "Подпись обновления не сошлась — файл подменён или повреждён. Обновление отменено."},
+    };
+    for (const auto& c : cases) {
+        UpdateInfo offer = f.offer(archive);
+        offer.signature = c.signature;
+        EXPECT_EQ(updateFailure(updater, offer), c.failure);
+    }
+    EXPECT_TRUE(f.sandbox.tmpEntries("quorrel-update-*").isEmpty()) << "nothing was unpacked";
+    EXPECT_EQ(snapshot(f.folder), before);
+
+    // A build without a key installs nothing, however well the archive is signed.
+    f.server.clearRequests();
+    Updater keyless({f.server.url("/appcast.json"), f.bundle, {}, {}, std::nullopt});
+    EXPECT_FALSE(keyless.canInstall());
+    EXPECT_EQ(updateFailure(keyless, f.offer(archive)),
+              "Эта сборка ставит обновления только из подписанного выпуска — скачай новую версию со страницы проекта");
+    EXPECT_TRUE(f.server.requests("/Quorrel-16.zip").isEmpty());
+    EXPECT_TRUE(AsyncTest::await(updater.download(f.offer(archive))).endsWith("/unpacked/Quorrel.app"));
 }
