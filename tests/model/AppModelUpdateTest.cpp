@@ -65,6 +65,19 @@ struct Fixture {
                 .updatePublicKey = releaseKey().publicKey};
     }
     qsizetype checks() const { return server.requests("/appcast.json").size(); }
+    /// Publishes build 16 as a sound, signed archive of some other application: it fails the
+    /// last check, right after 0.9 is reported.
+    void publishOtherApp(std::chrono::milliseconds delay = {})
+    {
+        publishedBuild = 16;
+        writeBundle(sandbox.path("staging/Quorrel.app"), infoPlist("com.example.Other", "1.3", "16"));
+        const QByteArray archive = zip(sandbox.path("staging"), {"Quorrel.app"});
+        archiveDigest = sha256(archive);
+        archiveSignature = signature(archive);
+        HttpServer::Response response = HttpServer::Response::text(archive, "application/zip");
+        response.delay = delay;
+        server.setResponse("/Quorrel.zip", response);
+    }
 };
 
 std::optional<double> lastCheck()
@@ -180,13 +193,7 @@ TEST(AppModelUpdate, ANewerBuildIsOfferedAndLoggedEvenByAnAutomaticCheck)
 TEST(AppModelUpdate, AFailedInstallShowsWhyAndKeepsTheOfferForAnotherTry)
 {
     Fixture f;
-    f.publishedBuild = 16;
-    // A sound archive of some other application: it fails the last check, right after 0.9 is reported.
-    writeBundle(f.sandbox.path("staging/Quorrel.app"), infoPlist("com.example.Other", "1.3", "16"));
-    const QByteArray archive = zip(f.sandbox.path("staging"), {"Quorrel.app"});
-    f.archiveDigest = sha256(archive);
-    f.archiveSignature = signature(archive);
-    f.server.setResponse("/Quorrel.zip", HttpServer::Response::text(archive, "application/zip"));
+    f.publishOtherApp();
     AppModel model(f.endpoints());
 
     AsyncTest::await(model.installUpdate()); // nothing offered yet
@@ -231,14 +238,7 @@ TEST(AppModelUpdate, StartUpChecksForUpdatesOnceSignedIn)
 TEST(AppModelUpdate, WhileAnUpdateDownloadsAChecksChangesNothingAndASecondInstallIsRefused)
 {
     Fixture f;
-    f.publishedBuild = 16;
-    writeBundle(f.sandbox.path("staging/Quorrel.app"), infoPlist("com.example.Other", "1.3", "16"));
-    const QByteArray archive = zip(f.sandbox.path("staging"), {"Quorrel.app"});
-    f.archiveDigest = sha256(archive);
-    f.archiveSignature = signature(archive);
-    HttpServer::Response slow = HttpServer::Response::text(archive, "application/zip");
-    slow.delay = std::chrono::milliseconds(500);
-    f.server.setResponse("/Quorrel.zip", slow);
+    f.publishOtherApp(std::chrono::milliseconds(500));
     AppModel model(f.endpoints());
     AsyncTest::await(model.checkForUpdates(true));
 
