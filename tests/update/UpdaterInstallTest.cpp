@@ -270,13 +270,16 @@ TEST(UpdateInstall, TheSwapScriptReplacesTheBundleOnceTheOldProcessHasGoneAndSta
     EXPECT_EQ(snapshot(f.bundle)["Contents/MacOS/Quorrel"], oldExecutable);
     ASSERT_TRUE(oldProcess.waitForFinished());
 
+    // The started copy creates its marker before it writes to it: wait for the whole line.
     const QString marker = f.folder + "/started";
-    ASSERT_TRUE(
-        AsyncTest::waitUntil([&] { return QFile::exists(marker) && f.sandbox.tmpEntries("quorrel-swap-*").isEmpty(); },
-                             std::chrono::seconds(20)));
-    QFile started(marker);
-    ASSERT_TRUE(started.open(QIODevice::ReadOnly));
-    EXPECT_EQ(started.readAll(), "new\n");
+    const auto startedBy = [&] {
+        QFile started(marker);
+        return started.open(QIODevice::ReadOnly) ? started.readAll() : QByteArray();
+    };
+    ASSERT_TRUE(AsyncTest::waitUntil(
+        [&] { return startedBy().endsWith('\n') && f.sandbox.tmpEntries("quorrel-swap-*").isEmpty(); },
+        std::chrono::seconds(20)));
+    EXPECT_EQ(startedBy(), "new\n");
     EXPECT_EQ(snapshot(f.bundle)["Contents/MacOS/Quorrel"], newExecutable);
     EXPECT_EQ(Updater(Updater::Options{std::nullopt, f.bundle, {}, {}, {}}).currentBuild(), 16);
     EXPECT_FALSE(QFile::exists(f.bundle + ".old"));
