@@ -2,6 +2,7 @@
 
 #include "model/AppModel.h"
 #include "model/ModelTestSupport.h"
+#include "store/IPAToolError.h"
 #include "support/AsyncTest.h"
 #include "support/HttpServer.h"
 #include "support/QtPrinters.h"
@@ -75,7 +76,7 @@ TEST(SignInView, ButtonNeedsEmailAndPasswordAndAPlainFailureShowsItsText)
     QTest::keyClicks(f.field("signInPassword"), "secret");
     QTest::keyClick(f.field("signInPassword"), Qt::Key_Return);
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.idle(); }));
-    EXPECT_EQ(f.error()->text(), "Не найден ipatool. Поставь его: brew install ipatool");
+    EXPECT_EQ(f.error()->text(), IPAToolError(IPAToolError::Kind::notInstalled).description());
     EXPECT_TRUE(f.error()->isVisibleTo(f.view));
     EXPECT_FALSE(f.field("signInCode")->isVisibleTo(f.view));
     EXPECT_EQ(f.button()->text(), "Войти");
