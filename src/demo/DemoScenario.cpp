@@ -88,6 +88,7 @@ QJsonArray accountRules()
     const QString ipatool = QStringLiteral("ipatool");
     const QJsonObject signedIn{{QStringLiteral("signedIn"), QStringLiteral("yes")}};
     QJsonArray rules;
+    rules.append(exact(ipatool, {QStringLiteral("--version")}, {out(QStringLiteral("ipatool version 2.6.0"))}));
     rules.append(withState(rule(ipatool, QStringLiteral("auth info$"),
                                 {out(ipatoolLine({{QStringLiteral("email"), QStringLiteral("{json:state:email}")},
                                                   {QStringLiteral("name"), QStringLiteral("{json:state:name}")},
@@ -95,38 +96,40 @@ QJsonArray accountRules()
                            signedIn));
     rules.append(rule(ipatool, QStringLiteral("auth info$"),
                       {out(ipatoolLine({{QStringLiteral("error"),
-                                         QStringLiteral("failed to get account: the specified item could not be "
-                                                        "found in the keyring")},
+                                         QStringLiteral("failed to get account: failed to get item: The specified "
+                                                        "item could not be found in the keyring")},
                                         {QStringLiteral("success"), false}}))},
                       1));
+    const QJsonObject preparing =
+        out(ipatoolLine({{QStringLiteral("message"),
+                          QStringLiteral("preparing authentication; the first login may take a few minutes")}}));
     // Any password; ipatool 2.x in non-interactive mode asks for the code with an info line.
-    rules.append(
-        rule(ipatool, QStringLiteral("auth login -e \\S+ -p (?!.* --auth-code ).*$"),
-             {pause(600), out(ipatoolLine({{QStringLiteral("message"),
-                                            QStringLiteral("2FA code is required; run the command again and "
-                                                           "supply a code using the `--auth-code` flag")}}))}));
+    rules.append(rule(ipatool, QStringLiteral("auth login -e \\S+ -p (?!.* --auth-code ).*$"),
+                      {preparing, pause(600),
+                       out(ipatoolLine({{QStringLiteral("message"),
+                                         QStringLiteral("2FA code is required; run the command again and "
+                                                        "supply a code using the `--auth-code` flag")}}))}));
     const QJsonObject loggedIn{{QStringLiteral("email"), QStringLiteral("{json:opt:-e}")},
                                {QStringLiteral("success"), true}};
     rules.append(withState(rule(ipatool,
                                 QStringLiteral("auth login -e ") + quoted(QLatin1String(accountEmail))
                                     + QStringLiteral(" -p .* --auth-code [0-9]{6}$"),
-                                {pause(900), out(ipatoolLine(loggedIn))}),
+                                {preparing, pause(900), out(ipatoolLine(loggedIn))}),
                            {},
                            {{QStringLiteral("signedIn"), QStringLiteral("yes")},
                             {QStringLiteral("email"), QStringLiteral("{opt:-e}")},
                             {QStringLiteral("name"), QString::fromUtf8(accountName)}}));
     // Someone else's address works too and is shown as is.
     rules.append(withState(rule(ipatool, QStringLiteral("auth login -e \\S+ -p .* --auth-code [0-9]{6}$"),
-                                {pause(900), out(ipatoolLine(loggedIn))}),
+                                {preparing, pause(900), out(ipatoolLine(loggedIn))}),
                            {},
                            {{QStringLiteral("signedIn"), QStringLiteral("yes")},
                             {QStringLiteral("email"), QStringLiteral("{opt:-e}")},
                             {QStringLiteral("name"), QStringLiteral("{opt:-e}")}}));
     rules.append(
         rule(ipatool, QStringLiteral("auth login "),
-             {pause(600),
-              out(ipatoolLine({{QStringLiteral("error"), QStringLiteral("failed to log in: the verification code is "
-                                                                        "incorrect")},
+             {preparing, pause(600),
+              out(ipatoolLine({{QStringLiteral("error"), QStringLiteral("2FA code must contain exactly six digits")},
                                {QStringLiteral("success"), false}}))},
              1));
     rules.append(withState(
@@ -135,24 +138,62 @@ QJsonArray accountRules()
     return rules;
 }
 
-QJsonArray historyRules()
+// As ipatool lists them: no prices, and the platforms each app runs on.
+QJsonObject historyEntry(const App& app, const QStringList& platforms)
+{
+    return {{QStringLiteral("id"), app.id},
+            {QStringLiteral("bundleID"), app.bundleID},
+            {QStringLiteral("name"), app.name},
+            {QStringLiteral("version"), app.version},
+            {QStringLiteral("price"), 0},
+            {QStringLiteral("purchaseDate"), isoDate(app.purchaseDate)},
+            {QStringLiteral("platforms"), QJsonArray::fromStringList(platforms)}};
+}
+
+// The account also bought for its Mac and Apple TV; the library leaves those out.
+QJsonArray historyEntries()
 {
     const QList<App>& apps = DemoCatalogue::apps();
+    const struct {
+        qsizetype position;
+        const char* name;
+        const char* bundleID;
+        const char* platform;
+    } others[] = {{3, "Табличка для Mac", "com.example.mac.sheets", "macos"},
+                  {41, "Диванный кинозал", "com.example.tv.cinema", "appletv"},
+                  {160, "Заметки на полях", "com.example.mac.margins", "macos"}};
+    QJsonArray entries;
+    for (qsizetype i = 0; i < apps.size(); ++i) {
+        for (const auto& other : others) {
+            if (other.position != i)
+                continue;
+            App app;
+            app.id = 900'000'000 + i;
+            app.bundleID = QLatin1String(other.bundleID);
+            app.name = QString::fromUtf8(other.name);
+            app.version = QStringLiteral("1.0");
+            app.purchaseDate = apps.at(i).purchaseDate;
+            entries.append(historyEntry(app, {QLatin1String(other.platform)}));
+        }
+        const bool phoneOnly = i % 4 == 1;
+        entries.append(historyEntry(apps.at(i), phoneOnly
+                                                    ? QStringList{QStringLiteral("iphone")}
+                                                    : QStringList{QStringLiteral("iphone"), QStringLiteral("ipad")}));
+    }
+    return entries;
+}
+
+QJsonArray historyRules()
+{
+    const QJsonArray entries = historyEntries();
     QJsonArray rules;
-    const qsizetype pages = (apps.size() + pageSize - 1) / pageSize;
+    const qsizetype pages = (entries.size() + pageSize - 1) / pageSize;
     for (qsizetype page = 0; page < pages; ++page) {
         QJsonArray list;
-        for (qsizetype i = page * pageSize; i < std::min(apps.size(), (page + 1) * pageSize); ++i) {
-            const App& app = apps.at(i);
-            list.append(QJsonObject{{QStringLiteral("id"), app.id},
-                                    {QStringLiteral("bundleID"), app.bundleID},
-                                    {QStringLiteral("name"), app.name},
-                                    {QStringLiteral("version"), app.version},
-                                    {QStringLiteral("price"), app.price},
-                                    {QStringLiteral("purchaseDate"), isoDate(app.purchaseDate)}});
-        }
+        for (qsizetype i = page * pageSize; i < std::min(entries.size(), (page + 1) * pageSize); ++i)
+            list.append(entries.at(i));
         const QString answer = ipatoolLine({{QStringLiteral("apps"), list},
-                                            {QStringLiteral("totalCount"), apps.size()},
+                                            {QStringLiteral("totalCount"), entries.size()},
                                             {QStringLiteral("success"), true}});
         rules.append(rule(QStringLiteral("ipatool"),
                           QStringLiteral("list-purchases -p %1 -l %2$").arg(page + 1).arg(pageSize),
@@ -191,10 +232,13 @@ QJsonArray downloadRules(const QString& ipaPath)
 {
     const QString written =
         ipatoolLine({{QStringLiteral("output"), QStringLiteral("{json:opt:-o}")}, {QStringLiteral("success"), true}});
-    const QJsonObject copy{{QStringLiteral("write"), QStringLiteral("{opt:-o}")},
+    // ipatool writes beside the destination under ".tmp" and only then gives it the final name.
+    const QJsonObject copy{{QStringLiteral("write"), QStringLiteral("{opt:-o}.tmp")},
                            {QStringLiteral("from"), ipaPath},
                            {QStringLiteral("chunks"), 30},
                            {QStringLiteral("interval"), 120}};
+    const QJsonObject finish{{QStringLiteral("write"), QStringLiteral("{opt:-o}")},
+                             {QStringLiteral("from"), QStringLiteral("{opt:-o}.tmp")}};
     QJsonObject half = copy;
     half.insert(QStringLiteral("chunks"), 2);
     half.insert(QStringLiteral("interval"), 1500);
@@ -209,7 +253,7 @@ QJsonArray downloadRules(const QString& ipaPath)
                                    "read: connection reset by peer")},
                    {QStringLiteral("success"), false}}))},
              1),
-        rule(QStringLiteral("ipatool"), QStringLiteral("download -i "), {pause(500), copy, out(written)}),
+        rule(QStringLiteral("ipatool"), QStringLiteral("download -i "), {pause(500), copy, finish, out(written)}),
     };
 }
 

@@ -11,6 +11,7 @@ AppModel::AppModel(QObject* parent)
 
 AppModel::AppModel(Endpoints endpoints, QObject* parent)
     : QObject(parent)
+    , m_rateLimitPause(endpoints.rateLimitPause)
     , m_ipatool(std::chrono::milliseconds(300), endpoints.toolWatchdog)
     , m_artwork(endpoints.lookup)
     , m_updater(Updater::Options{endpoints.updateManifest, endpoints.updateBundle, {}, {}, endpoints.updatePublicKey})
@@ -96,6 +97,11 @@ void AppModel::setAccount(std::optional<IPATool::Account> account)
     assign(m_account, std::move(account), &AppModel::accountChanged);
 }
 
+void AppModel::setKeychainLocked(bool locked)
+{
+    assign(m_keychainLocked, locked, &AppModel::keychainLockedChanged);
+}
+
 void AppModel::setApps(QList<PurchasedApp> apps)
 {
     assign(m_apps, std::move(apps), &AppModel::appsChanged);
@@ -143,7 +149,11 @@ QCoro::Task<> AppModel::bootstrap()
 {
     refreshDownloadedSet();
     const auto ipatool = Tools::ipatool();
-    note(QStringLiteral("ipatool: ") + ipatool.value_or(QStringLiteral("не найден")));
+    std::optional<QVersionNumber> version;
+    if (ipatool)
+        version = co_await m_ipatool.version();
+    note(QStringLiteral("ipatool: ") + ipatool.value_or(QStringLiteral("не найден"))
+         + (version ? QStringLiteral(", версия ") + version->toString() : QString()));
     note(QStringLiteral("cfgutil: ")
          + Tools::cfgutil().value_or(QStringLiteral("не найден — поставь Apple Configurator")));
     if (IDeviceInstaller::isAvailable())
@@ -154,24 +164,41 @@ QCoro::Task<> AppModel::bootstrap()
         setAlert(IPAToolError(IPAToolError::Kind::notInstalled).description());
         co_return;
     }
+    // Signing in and downloads still work with an older tool; only the history needs the newer one.
+    if (version && *version < IPATool::historyVersion())
+        setAlert(IPATool::historyRefusal(version));
 
     setKnownApps(m_knownStore.all());
 
     std::optional<IPATool::Account> account;
+    bool locked = false;
     try {
         account = co_await m_ipatool.accountInfo();
+    } catch (const IPAToolError& error) {
+        locked = error.isKeychainError();
     } catch (...) {
         // A tool that cannot even start means nobody can be signed in; the sign-in form says why.
+    }
+    if (locked) {
+        // Whoever is signed in is behind the passphrase: the sign-in view asks for it.
+        setKeychainLocked(true);
+        setStage(Stage::signedOut);
+        note(QStringLiteral("ipatool хранит вход в зашифрованном файле и ждёт пароль его связки ключей"));
+        co_return;
     }
     if (!account) {
         setStage(Stage::signedOut);
         co_return;
     }
+    co_await resumeSession(*account);
+}
 
+QCoro::Task<> AppModel::resumeSession(IPATool::Account account)
+{
     ++m_session;
     setAccount(account);
     setStage(Stage::signedIn);
-    note(QStringLiteral("Аккаунт: ") + account->email);
+    note(QStringLiteral("Аккаунт: ") + account.email);
 
     loadCachedPurchases();
     if (!m_apps.isEmpty()) {

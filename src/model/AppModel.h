@@ -53,6 +53,7 @@ class AppModel : public QObject {
     Q_PROPERTY(std::optional<QString> installedAppsError READ installedAppsError NOTIFY installedAppsErrorChanged)
     Q_PROPERTY(bool loadingInstalledApps READ loadingInstalledApps NOTIFY loadingInstalledAppsChanged)
     Q_PROPERTY(std::optional<IPATool::Account> account READ account NOTIFY accountChanged)
+    Q_PROPERTY(bool keychainLocked READ keychainLocked NOTIFY keychainLockedChanged)
     Q_PROPERTY(QList<PurchasedApp> apps READ apps NOTIFY appsChanged)
     Q_PROPERTY(QList<Device> devices READ devices NOTIFY devicesChanged)
     Q_PROPERTY(QList<InstalledApp> installedApps READ installedApps NOTIFY installedAppsChanged)
@@ -89,7 +90,9 @@ public:
         QString name;
         bool isFree = false;
 
-        static Target from(const PurchasedApp& app) { return {app.id, app.bundleID, app.name, app.price == 0}; }
+        // The history lists what the account once obtained, and it knows no prices (ipatool
+        // reports 0 for every app): the licence may be asked for again for any of them.
+        static Target from(const PurchasedApp& app) { return {app.id, app.bundleID, app.name, true}; }
         friend bool operator==(const Target&, const Target&) = default;
     };
 
@@ -111,6 +114,8 @@ public:
         std::optional<QByteArray> updatePublicKey = std::nullopt;
         /// How long a tool may stay silent before it is ended as hung; the build's limit when absent.
         std::optional<std::chrono::milliseconds> toolWatchdog = std::nullopt;
+        /// How long the history read waits before asking again when Apple limits the rate.
+        std::chrono::milliseconds rateLimitPause = std::chrono::seconds(30);
     };
 
     /// What the update banner and sheet show. `progress` belongs to `downloading`, `message` to `failed`.
@@ -149,6 +154,8 @@ public:
     std::optional<QString> installedAppsError() const { return m_installedAppsError; }
     bool loadingInstalledApps() const { return m_loadingInstalledApps; }
     const std::optional<IPATool::Account>& account() const { return m_account; }
+    /// Start-up found ipatool's keychain locked and waits for unlockKeychain().
+    bool keychainLocked() const { return m_keychainLocked; }
     const QList<PurchasedApp>& apps() const { return m_apps; }
     const QList<Device>& devices() const { return m_devices; }
     const QList<InstalledApp>& installedApps() const { return m_installedApps; }
@@ -181,8 +188,12 @@ public:
     QCoro::Task<> bootstrap();
 
     // Account and purchase history.
-    /// Fails with the sign-in error unchanged, for the sign-in form to show.
-    QCoro::Task<> signIn(QString email, QString password, QString code = {});
+    /// Fails with the sign-in error unchanged, for the sign-in form to show. A non-empty
+    /// `keychainPassphrase` is used for this and every later ipatool command.
+    QCoro::Task<> signIn(QString email, QString password, QString code = {}, QString keychainPassphrase = {});
+    /// Opens ipatool's keychain with `passphrase` for the rest of the run and carries on with
+    /// start-up. Fails with the keychain's error; a wrong passphrase is forgotten.
+    QCoro::Task<> unlockKeychain(QString passphrase);
     QCoro::Task<> signOut();
     /// Never fails; a failure is logged. Runs only when the last sync is an hour old, unless forced.
     QCoro::Task<> syncPurchases(bool force);
@@ -265,6 +276,7 @@ Q_SIGNALS:
     void installedAppsErrorChanged();
     void loadingInstalledAppsChanged();
     void accountChanged();
+    void keychainLockedChanged();
     void appsChanged();
     void devicesChanged();
     void installedAppsChanged();
@@ -300,6 +312,11 @@ private:
     void trimLog();
 
     void setAccount(std::optional<IPATool::Account> account);
+    void setKeychainLocked(bool locked);
+    /// The part of start-up that follows finding `account` signed in.
+    QCoro::Task<> resumeSession(IPATool::Account account);
+    /// Leaves a wrong keychain passphrase behind, so the next command asks for it again.
+    void forgetWrongPassphrase(const IPAToolError& error);
     void setApps(QList<PurchasedApp> apps);
     void setDevices(QList<Device> devices);
     void setInstalledApps(QList<InstalledApp> apps);
@@ -343,6 +360,7 @@ private:
     std::optional<QString> m_installedAppsError;
     bool m_loadingInstalledApps = false;
     std::optional<IPATool::Account> m_account;
+    bool m_keychainLocked = false;
     QList<PurchasedApp> m_apps;
     QList<Device> m_devices;
     QList<InstalledApp> m_installedApps;
@@ -358,6 +376,7 @@ private:
 
     // Bumped by every sign-in and sign-out, so a sync begun for one session never fills another.
     quint64 m_session = 0;
+    std::chrono::milliseconds m_rateLimitPause;
     // Bumped to stop the device watch. A stop also ends the pause between passes at once, so no
     // loop is left suspended behind a model that is going away.
     quint64 m_watchGeneration = 0;

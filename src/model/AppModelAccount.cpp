@@ -3,7 +3,9 @@
 #include "common/AppError.h"
 #include "store/PurchasesCache.h"
 
+#include <QCoroTimer>
 #include <QSet>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -20,6 +22,16 @@ QString entriesWord(qsizetype count)
     return QStringLiteral("записей");
 }
 
+// Resumes after `pause`, or at the next turn of the event loop once `cancel` fires.
+QCoro::Task<> pauseUnlessCancelled(std::chrono::milliseconds pause, CancelHandle cancel)
+{
+    QTimer timer;
+    timer.setSingleShot(true);
+    cancel.onCancel(&timer, [&timer] { timer.start(0); });
+    timer.start(cancel.isCancelled() ? std::chrono::milliseconds(0) : pause);
+    co_await timer;
+}
+
 } // namespace
 
 bool AppModel::isCurrentSession(quint64 session, const QString& email) const
@@ -27,9 +39,25 @@ bool AppModel::isCurrentSession(quint64 session, const QString& email) const
     return m_session == session && m_account && m_account->email == email;
 }
 
-QCoro::Task<> AppModel::signIn(QString email, QString password, QString code)
+void AppModel::forgetWrongPassphrase(const IPAToolError& error)
 {
-    const IPATool::Account account = co_await m_ipatool.login(email, password, code);
+    if (error.kind() == IPAToolError::Kind::wrongKeychainPassphrase)
+        m_ipatool.setKeychainPassphrase(std::nullopt);
+}
+
+QCoro::Task<> AppModel::signIn(QString email, QString password, QString code, QString keychainPassphrase)
+{
+    if (!keychainPassphrase.isEmpty())
+        m_ipatool.setKeychainPassphrase(keychainPassphrase);
+    std::optional<IPATool::Account> signedIn;
+    try {
+        signedIn = co_await m_ipatool.login(email, password, code);
+    } catch (const IPAToolError& error) {
+        forgetWrongPassphrase(error);
+        throw;
+    }
+    const IPATool::Account account = *signedIn;
+    setKeychainLocked(false);
     ++m_session;
     setAccount(account);
     setStage(Stage::signedIn);
@@ -37,6 +65,22 @@ QCoro::Task<> AppModel::signIn(QString email, QString password, QString code)
     loadCachedPurchases();
     startDeviceWatch();
     co_await syncPurchases(true);
+}
+
+QCoro::Task<> AppModel::unlockKeychain(QString passphrase)
+{
+    m_ipatool.setKeychainPassphrase(passphrase);
+    std::optional<IPATool::Account> account;
+    try {
+        account = co_await m_ipatool.accountInfo();
+    } catch (const IPAToolError& error) {
+        forgetWrongPassphrase(error);
+        throw;
+    }
+    setKeychainLocked(false);
+    note(QStringLiteral("Связка ключей ipatool открыта"));
+    if (account && m_stage != Stage::signedIn)
+        co_await resumeSession(*account);
 }
 
 QCoro::Task<> AppModel::signOut()
@@ -88,15 +132,39 @@ QCoro::Task<> AppModel::syncPurchases(bool force)
     // Paging counts entries as listed: one unreadable entry must not end the history early.
     qsizetype listed = 0;
     qsizetype skipped = 0;
+    qsizetype otherPlatforms = 0;
+    const QPointer<AppModel> self(this);
     try {
         for (int page = 1;; ++page) {
-            const IPATool::PurchasesPage answer =
-                co_await m_ipatool.purchases(page, purchasesPageSize, ticket->cancel());
+            std::optional<IPATool::PurchasesPage> read;
+            // Apple's rate limit passes with time: one more try per page after a pause.
+            for (bool retried = false; !read; retried = true) {
+                bool limited = false;
+                try {
+                    read = co_await m_ipatool.purchases(page, purchasesPageSize, ticket->cancel());
+                } catch (const IPAToolError& error) {
+                    if (error.kind() != IPAToolError::Kind::rateLimited || retried)
+                        throw;
+                    limited = true;
+                }
+                if (!limited)
+                    break;
+                if (!isCurrentSession(session, email))
+                    co_return;
+                setSyncStatus(QStringLiteral("Apple просит подождать — повторю через ")
+                              + QString::number(std::max<qint64>(1, m_rateLimitPause.count() / 1000))
+                              + QStringLiteral(" с…"));
+                co_await pauseUnlessCancelled(m_rateLimitPause, ticket->cancel());
+                if (!self || ticket->cancel().isCancelled() || !isCurrentSession(session, email))
+                    co_return;
+            }
             if (!isCurrentSession(session, email))
                 co_return;
+            const IPATool::PurchasesPage& answer = *read;
             collected.append(answer.apps);
             listed += answer.rawCount;
             skipped += answer.skipped;
+            otherPlatforms += answer.otherPlatforms;
             setSyncProgress(answer.totalCount < 1
                                 ? std::nullopt
                                 : std::optional(std::min(1.0, double(listed) / double(answer.totalCount))));
@@ -130,6 +198,8 @@ QCoro::Task<> AppModel::syncPurchases(bool force)
     if (skipped > 0)
         note(QStringLiteral("Не удалось прочитать ") + QString::number(skipped) + QLatin1Char(' ')
              + entriesWord(skipped) + QStringLiteral(" истории загрузок — пропускаю"));
+    if (otherPlatforms > 0)
+        note(QStringLiteral("Покупки для Mac, Apple TV и Vision Pro не показываю: ") + QString::number(otherPlatforms));
 
     co_await enrichArtwork();
     if (!isCurrentSession(session, email))

@@ -29,7 +29,8 @@ QString partialPath(const QString& destination)
 }
 
 // What earlier runs for this file may have left: our own partial files and ipatool's ".tmp"
-// beside them, which it would otherwise resume whatever build it belongs to.
+// beside them or beside the file itself, which it would otherwise resume whatever build it
+// belongs to.
 void removeLeftovers(const QString& destination)
 {
     const QFileInfo target(destination);
@@ -37,9 +38,21 @@ void removeLeftovers(const QString& destination)
     const QStringList names = target.absoluteDir().entryList(QDir::Files | QDir::Hidden, QDir::Unsorted);
     for (const QString& name : names) {
         if (name.startsWith(prefix)
-            && (name.endsWith(QLatin1String(".part")) || name.endsWith(QLatin1String(".part.tmp"))))
+            && (name.endsWith(QLatin1String(".part")) || name.endsWith(QLatin1String(".part.tmp"))
+                || name == prefix + QLatin1String("tmp")))
             QFile::remove(target.absoluteDir().filePath(name));
     }
+}
+
+// A failed licence request is not worth the advice to request the licence.
+QString licenceFailure(const std::exception& error)
+{
+    const auto* toolError = dynamic_cast<const IPAToolError*>(&error);
+    if (toolError && toolError->kind() == IPAToolError::Kind::licenseRequired)
+        return QStringLiteral("Не удалось получить лицензию на это приложение");
+    if (toolError && toolError->kind() == IPAToolError::Kind::message)
+        return QStringLiteral("Не удалось получить лицензию: ") + toolError->description();
+    return AppError::describe(error);
 }
 
 QString textBeforeUnderscore(const QString& name)
@@ -99,6 +112,7 @@ QCoro::Task<std::optional<QString>> AppModel::download(Target target, std::optio
     setActivity(target.adamID, AppActivity::downloading(0));
     const QString partial = partialPath(destination);
     std::optional<QString> failure;
+    bool purchasing = false;
     try {
         try {
             const QString written = co_await performDownload(target, version, partial, false, ticket.cancel());
@@ -109,11 +123,13 @@ QCoro::Task<std::optional<QString>> AppModel::download(Target target, std::optio
         }
         note(target.name + QStringLiteral(": получаю лицензию…"));
         removeLeftovers(destination);
+        purchasing = true;
         const QString written = co_await performDownload(target, version, partial, true, ticket.cancel());
+        purchasing = false;
         co_return finishDownload(target, destination, written);
     } catch (const std::exception& error) {
         if (!isCancellation(error))
-            failure = AppError::describe(error);
+            failure = purchasing ? licenceFailure(error) : AppError::describe(error);
     }
     removeLeftovers(destination);
     if (!failure) {
@@ -151,6 +167,8 @@ QString AppModel::finishDownload(const Target& target, const QString& destinatio
     const bool moved =
         std::rename(QFile::encodeName(written).constData(), QFile::encodeName(destination).constData()) == 0;
     const QString path = moved ? destination : written;
+    if (moved)
+        removeLeftovers(destination);
     setActivity(target.adamID, AppActivity::done(QStringLiteral("Скачано")));
     QSet<QString> downloaded = m_downloadedBundleIDs;
     downloaded.insert(target.bundleID);

@@ -30,6 +30,24 @@ std::optional<QString> errorText(const std::optional<QJsonObject>& answer)
     return answer ? JsonRead::string(*answer, errorKey) : std::nullopt;
 }
 
+bool containsAny(const QString& lower, std::initializer_list<const char*> fragments)
+{
+    return std::any_of(fragments.begin(), fragments.end(),
+                       [&](const char* fragment) { return lower.contains(QLatin1String(fragment)); });
+}
+
+// Failures that mean the same whatever the command: the keychain and Apple's rate limits.
+std::optional<IPAToolError> sharedError(const QString& lower)
+{
+    if (lower.contains(QLatin1String("keychain passphrase is required")))
+        return IPAToolError(IPAToolError::Kind::keychainLocked);
+    if (containsAny(lower, {"integrity check failed", "keyunwrap"}))
+        return IPAToolError(IPAToolError::Kind::wrongKeychainPassphrase);
+    if (containsAny(lower, {"rate limited", "http 429"}))
+        return IPAToolError(IPAToolError::Kind::rateLimited);
+    return std::nullopt;
+}
+
 bool asksForSecondFactor(const QString& text)
 {
     const QString lower = text.toLower();
@@ -77,6 +95,21 @@ private:
     QTimer m_timer;
 };
 
+// Older versions list no platforms, and a gone app's may be unknown: both are kept, since hiding
+// an iPhone app would lose exactly what the history is read for.
+bool runsOnPhone(const QJsonObject& app)
+{
+    const QJsonValue platforms = app.value(QLatin1String("platforms"));
+    if (!platforms.isArray() || platforms.toArray().isEmpty())
+        return true;
+    for (const QJsonValue& platform : platforms.toArray()) {
+        const QString name = platform.toString().toLower();
+        if (name == QLatin1String("iphone") || name == QLatin1String("ipad") || name == QLatin1String("unknown"))
+            return true;
+    }
+    return false;
+}
+
 std::optional<int> digits(const QString& text, int from, int count)
 {
     bool ok = false;
@@ -97,6 +130,9 @@ QCoro::Task<ProcessOutput> IPATool::runTool(QStringList words, ProcessRunner::Op
     if (!tool)
         throw IPAToolError(IPAToolError::Kind::notInstalled);
     QStringList arguments{QStringLiteral("--format"), QStringLiteral("json"), QStringLiteral("--non-interactive")};
+    // One argument, so a passphrase that starts with "-" is never taken for a flag.
+    if (m_keychainPassphrase)
+        arguments.append(QStringLiteral("--keychain-passphrase=") + *m_keychainPassphrase);
     arguments += words;
     if (!control.watchdog)
         control.watchdog = m_watchdog;
@@ -142,7 +178,7 @@ std::optional<QJsonObject> IPATool::judge(const ProcessOutput& output, std::opti
     if (allowFailure)
         return answer;
     if (const auto text = errorText(answer))
-        throw messageError(*text);
+        throw errorFor(*text);
     if (output.status != 0) {
         if (answer && answer->contains(errorKey))
             return answer;
@@ -164,9 +200,18 @@ std::optional<IPATool::Account> IPATool::accountFrom(const std::optional<QJsonOb
 void IPATool::checkLogin(const ProcessOutput& output, const std::optional<QJsonObject>& answer)
 {
     if (const auto text = errorText(answer)) {
+        const QString lower = text->toLower();
+        if (auto shared = sharedError(lower))
+            throw *shared;
+        // Refusals of a code that was given: the user types another one, not the first one again.
+        if (lower.contains(QLatin1String("exactly six digits")))
+            throw IPAToolError(IPAToolError::Kind::badCode, QStringLiteral("Код должен состоять из шести цифр"));
+        if (lower.contains(QLatin1String("did not complete verification")))
+            throw IPAToolError(IPAToolError::Kind::badCode,
+                               QStringLiteral("Apple не принял код — запроси новый и введи его"));
         if (asksForSecondFactor(*text))
             throw IPAToolError(IPAToolError::Kind::needsTwoFactor);
-        throw IPAToolError(IPAToolError::Kind::badCredentials, *text);
+        throw IPAToolError(IPAToolError::Kind::badCredentials, TerminalText::withoutEscapes(*text));
     }
     // In non-interactive mode ipatool 2.x asks for the code with a plain info line and exit 0.
     if (answer && !answer->contains(errorKey) && JsonRead::boolean(*answer, successKey) != true) {
@@ -199,10 +244,16 @@ IPATool::PurchasesPage IPATool::purchasesFrom(const QJsonObject& answer)
             ++page.skipped;
             continue;
         }
+        if (!runsOnPhone(object)) {
+            ++page.otherPlatforms;
+            continue;
+        }
         PurchasedApp app;
         app.id = *id;
         app.bundleID = JsonRead::string(object, QLatin1String("bundleID")).value_or(QString());
-        app.name = JsonRead::string(object, QLatin1String("name")).value_or(QStringLiteral("Без названия"));
+        app.name = JsonRead::string(object, QLatin1String("name")).value_or(QString());
+        if (app.name.trimmed().isEmpty())
+            app.name = QStringLiteral("Без названия");
         app.version = JsonRead::string(object, QLatin1String("version")).value_or(QString());
         app.price = JsonRead::number(object, QLatin1String("price")).value_or(0);
         if (const auto date = JsonRead::string(object, QLatin1String("purchaseDate")))
@@ -212,16 +263,38 @@ IPATool::PurchasesPage IPATool::purchasesFrom(const QJsonObject& answer)
     return page;
 }
 
-void IPATool::throwDownloadError(const QString& text)
+IPAToolError IPATool::errorFor(const QString& text)
 {
     const QString lower = text.toLower();
+    if (auto shared = sharedError(lower))
+        return *shared;
     if (lower.contains(QLatin1String("license is required")))
-        throw IPAToolError(IPAToolError::Kind::licenseRequired);
+        return IPAToolError(IPAToolError::Kind::licenseRequired);
     if (lower.contains(QLatin1String("app not found")))
-        throw IPAToolError(IPAToolError::Kind::appNotFound);
-    if (lower.contains(QLatin1String("password token")) || lower.contains(QLatin1String("authenticate")))
-        throw IPAToolError(IPAToolError::Kind::notAuthenticated);
-    throw messageError(text);
+        return IPAToolError(IPAToolError::Kind::appNotFound);
+    // Not signed in, an expired sign-in, or one whose automatic renewal needs a code.
+    if (containsAny(lower,
+                    {"password token", "authenticate", "could not be found in the keyring", "auth code is required"}))
+        return IPAToolError(IPAToolError::Kind::notAuthenticated);
+    return messageError(TerminalText::withoutEscapes(text));
+}
+
+std::optional<QVersionNumber> IPATool::parseVersion(const QString& output)
+{
+    static const QRegularExpression form(QStringLiteral(R"(\bversion\s+v?(\d+(?:\.\d+)*))"));
+    const QRegularExpressionMatch match = form.match(TerminalText::withoutEscapes(output));
+    if (!match.hasMatch())
+        return std::nullopt;
+    return QVersionNumber::fromString(match.captured(1));
+}
+
+QString IPATool::historyRefusal(const std::optional<QVersionNumber>& version)
+{
+    const QString needed = QStringLiteral("для истории загрузок нужен ipatool ") + historyVersion().toString()
+                           + QStringLiteral(" или новее — обнови его");
+    if (!version)
+        return QStringLiteral("Этот ipatool не умеет читать историю загрузок: ") + needed;
+    return QStringLiteral("Установлен ipatool ") + version->toString() + QStringLiteral(", а ") + needed;
 }
 
 std::optional<QDateTime> IPATool::parseDate(const QString& text)
@@ -272,11 +345,42 @@ qint64 IPATool::measureDownload(const QString& destination)
     return largest;
 }
 
+QCoro::Task<std::optional<QVersionNumber>> IPATool::version()
+{
+    const std::optional<QString> tool = Tools::ipatool();
+    if (!tool)
+        co_return std::nullopt;
+    // A tool replaced while the application runs is read again.
+    const QDateTime modified = QFileInfo(*tool).lastModified();
+    // A copy: QCoro 0.8 moves from a non-const lvalue that is co_returned, which would empty the cache.
+    if (m_version && m_version->path == *tool && m_version->modified == modified)
+        co_return std::optional<QVersionNumber>(m_version->version);
+    std::optional<QVersionNumber> found;
+    try {
+        ProcessRunner::Options control;
+        control.watchdog = m_watchdog;
+        const QStringList words{QStringLiteral("--version")};
+        const ProcessOutput output = co_await ProcessRunner::run(*tool, words, std::move(control));
+        if (output.status == 0)
+            found = parseVersion(output.lines().join(QLatin1Char('\n')));
+    } catch (const ToolError&) {
+        // Unknown; the commands themselves will say what is wrong.
+    }
+    m_version = VersionReading{*tool, modified, found};
+    co_return found;
+}
+
 QCoro::Task<std::optional<IPATool::Account>> IPATool::accountInfo()
 {
     // Named lists throughout: g++ 12 miscompiles braced lists inside a co_await expression.
     const QStringList words{QStringLiteral("auth"), QStringLiteral("info")};
-    co_return accountFrom(co_await runJSON(words, true));
+    const std::optional<QJsonObject> answer = co_await runJSON(words, true);
+    // A locked keychain says nothing about who is signed in; any other error means nobody.
+    if (const auto text = errorText(answer)) {
+        if (IPAToolError error = errorFor(*text); error.isKeychainError())
+            throw error;
+    }
+    co_return accountFrom(answer);
 }
 
 QCoro::Task<IPATool::Account> IPATool::login(QString email, QString password, QString code)
@@ -309,9 +413,24 @@ QCoro::Task<IPATool::PurchasesPage> IPATool::purchases(int page, int limit, std:
 {
     const QStringList words{QStringLiteral("list-purchases"), QStringLiteral("-p"), QString::number(page),
                             QStringLiteral("-l"), QString::number(limit)};
+    // An unreadable version blocks nothing: the command itself then says whether it exists.
+    const std::optional<QVersionNumber> found = co_await version();
+    if (found && *found < historyVersion())
+        throw messageError(historyRefusal(found));
     ProcessRunner::Options control;
     control.cancel = std::move(cancel);
-    const auto answer = co_await runJSON(words, false, std::move(control));
+    std::optional<QJsonObject> answer;
+    bool unknownCommand = false;
+    try {
+        answer = co_await runJSON(words, false, std::move(control));
+    } catch (const ToolError& error) {
+        // A version whose number could not be read, refusing the command before parsing anything.
+        if (error.kind() != ToolError::Kind::exitStatus || !error.message().contains(QLatin1String("unknown command")))
+            throw;
+        unknownCommand = true;
+    }
+    if (unknownCommand)
+        throw messageError(historyRefusal(std::nullopt));
     if (!answer)
         throw messageError(QStringLiteral("Пустой ответ от ipatool"));
     co_return purchasesFrom(*answer);
@@ -369,7 +488,7 @@ QCoro::Task<QString> IPATool::download(qint64 appID, std::optional<QString> exte
         answer = co_await runJSON(words, true, std::move(control));
     }
     if (const auto text = errorText(answer))
-        throwDownloadError(*text);
+        throw errorFor(*text);
     if (const auto output = answer ? JsonRead::string(*answer, outputKey) : std::nullopt)
         co_return *output;
     throw messageError(QStringLiteral("ipatool не сказал, куда положил файл"));

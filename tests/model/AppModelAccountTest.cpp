@@ -1,6 +1,7 @@
 #include "model/AppModel.h"
 
 #include "ModelTestSupport.h"
+#include "process/Tools.h"
 #include "store/IPAToolError.h"
 #include "store/PurchasesCache.h"
 #include "support/HttpServer.h"
@@ -8,6 +9,7 @@
 #include "support/StandinTools.h"
 #include "support/TempHome.h"
 
+#include <QDirIterator>
 #include <QFile>
 #include <QUrlQuery>
 
@@ -94,7 +96,7 @@ TEST(AppModelStartup, CachedHistoryShowsAtOnceAndFreshCacheIsNotSyncedAgain)
 
     EXPECT_EQ(model.apps(), (QList<PurchasedApp>{gone, kept}));
     EXPECT_TRUE(logTexts(model).contains("Из кэша: 2 приложений, снятых из App Store — 1"));
-    EXPECT_TRUE(f.tools.calls("ipatool").size() == 1) << "only the account check, no history read";
+    EXPECT_EQ(f.tools.calls("ipatool").size(), 2) << "only the version and the account check, no history read";
     EXPECT_TRUE(f.lookup.requests().isEmpty());
 }
 
@@ -107,7 +109,7 @@ TEST(AppModelStartup, NoAccountMeansSignedOutWithoutAlertOrSync)
     EXPECT_EQ(model.stage(), AppModel::Stage::signedOut);
     EXPECT_EQ(model.alert(), std::nullopt);
     EXPECT_FALSE(model.isWatchingDevices());
-    EXPECT_EQ(f.tools.calls("ipatool").size(), 1);
+    EXPECT_EQ(f.tools.calls("ipatool").size(), 2) << "the version and the account";
 }
 
 TEST(AppModelAccount, SignInAsksForTheCodeThenSyncsAndSignOutForgetsEverything)
@@ -227,7 +229,7 @@ TEST(AppModelSync, UnreadableEntryIsSkippedAloneAndTheRestOfTheHistoryIsRead)
     AsyncTest::await(model.bootstrap());
     model.stopDeviceWatch();
 
-    EXPECT_EQ(f.tools.calls("ipatool").size(), 4) << "the account and all three pages";
+    EXPECT_EQ(f.tools.calls("ipatool").size(), 5) << "the version, the account and all three pages";
     EXPECT_EQ(model.apps().size(), 249);
     const auto cached = PurchasesCache::load("ivan@example.com");
     ASSERT_TRUE(cached);
@@ -319,11 +321,11 @@ TEST(AppModelSync, ThrottlesUnforcedSyncByTheAgeOfTheLastOne)
     AppModel model(f.endpoints());
     AsyncTest::await(model.bootstrap()); // the cache is seconds old: no read
     model.stopDeviceWatch();
-    EXPECT_EQ(f.tools.calls("ipatool").size(), 1);
+    const qsizetype calls = f.tools.calls("ipatool").size();
     AsyncTest::await(model.syncPurchases(false));
-    EXPECT_EQ(f.tools.calls("ipatool").size(), 1);
+    EXPECT_EQ(f.tools.calls("ipatool").size(), calls);
     AsyncTest::await(model.syncPurchases(true));
-    EXPECT_EQ(f.tools.calls("ipatool").size(), 2);
+    EXPECT_EQ(f.tools.calls("ipatool").size(), calls + 1);
 }
 
 TEST(AppModelLibrary, FilterTrimsSearchIgnoresCaseAndNarrowsToGoneApps)
@@ -348,4 +350,56 @@ TEST(AppModelLibrary, FilterTrimsSearchIgnoresCaseAndNarrowsToGoneApps)
     model.setShowOnlyGone(true);
     ASSERT_EQ(model.filteredApps().size(), 1);
     EXPECT_EQ(model.filteredApps()[0].id, 1001);
+}
+
+TEST(AppModelStartup, ReleaseFileInLocalBinIsFoundAndAVersionWithoutTheHistorySaysSo)
+{
+    if (QFileInfo::exists("/opt/homebrew/bin/ipatool") || QFileInfo::exists("/usr/local/bin/ipatool"))
+        GTEST_SKIP() << "an installed ipatool would win";
+    Fixture f;
+    QFile::remove(f.tools.path("ipatool"));
+    StandinTools release(f.home.filePath("standin"), {"ipatool"});
+    release.setScenario(scenario({exact("ipatool", {"--version"}, {out("ipatool version 2.3.1")}), signedOutInfo()}));
+    const QString file = f.home.filePath(".local/bin/ipatool-2.3.1-linux-amd64");
+    QDir().mkpath(QFileInfo(file).path());
+    QFile script(file);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nexec '" + release.path("ipatool").toUtf8() + "' \"$@\"\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    Tools::setSystemToolsSearched(true);
+
+    AppModel model(f.endpoints());
+    AsyncTest::await(model.bootstrap());
+    EXPECT_EQ(logTexts(model).first(), "ipatool: " + file + ", версия 2.3.1");
+    EXPECT_EQ(model.alert(),
+              "Установлен ipatool 2.3.1, а для истории загрузок нужен ipatool 2.5 или новее — обнови его");
+}
+
+TEST(AppModelSync, RateLimitedPageIsAskedAgainOnceAndOtherPlatformsAreLeftOut)
+{
+    QJsonArray firstPage;
+    for (int i = 0; i < 100; ++i)
+        firstPage.append(purchasedApp(1000 + i, "Приложение", i == 3 ? QStringList{"macos"} : QStringList{"iphone"}));
+    const QJsonObject pageOne = rule("ipatool", "list-purchases -p 1 -l 100$",
+                                     {out(ipatoolLine({{"apps", firstPage}, {"totalCount", 150}, {"success", true}}))});
+    for (const int refusals : {1, 2}) {
+        Fixture f;
+        QJsonObject limited = failingRule("list-purchases -p 2 ", "purchase history items request returned HTTP 429");
+        limited.insert("times", refusals);
+        f.tools.setScenario(scenario(QJsonArray{signedInAs("ivan@example.com"), pageOne, limited} + historyPages(150),
+                                     {{"signedIn", "yes"}, {"email", "ivan@example.com"}}));
+        AppModel::Endpoints endpoints = f.endpoints();
+        endpoints.rateLimitPause = std::chrono::milliseconds(20);
+        AppModel model(endpoints);
+        AsyncTest::await(model.bootstrap());
+        model.stopDeviceWatch();
+
+        EXPECT_EQ(f.tools.calls("ipatool").size(), 5) << "the version, the account, page 1 and page 2 twice";
+        EXPECT_EQ(model.apps().size(), refusals == 1 ? 149 : 0);
+        EXPECT_EQ(logTexts(model).contains("Покупки для Mac, Apple TV и Vision Pro не показываю: 1"), refusals == 1);
+        EXPECT_EQ(
+            logTexts(model).contains("История покупок: " + IPAToolError(IPAToolError::Kind::rateLimited).description()),
+            refusals == 2);
+    }
 }

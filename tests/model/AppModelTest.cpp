@@ -50,7 +50,7 @@ TEST(AppModelBootstrap, WithoutIpatoolStopsSignedOutWithTheAlert)
     AsyncTest::await(model.bootstrap());
     EXPECT_EQ(model.stage(), AppModel::Stage::signedOut);
     EXPECT_EQ(stageSpy.count(), 1);
-    EXPECT_EQ(model.alert(), "Не найден ipatool. Поставь его: brew install ipatool");
+    EXPECT_EQ(model.alert(), IPAToolError(IPAToolError::Kind::notInstalled).description());
     QStringList lines;
     for (const auto& entry : model.log())
         lines.append(entry.text);

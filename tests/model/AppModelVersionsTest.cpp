@@ -75,7 +75,8 @@ TEST(AppModelVersions, AFailedMetadataRequestGivesAnEmptyListOnceAndForAll)
     EXPECT_TRUE(AsyncTest::await(std::move(load)).isEmpty());
     EXPECT_EQ(tools.calls("ipatool").size(), 3);
     EXPECT_EQ(model.log().size(), 1);
-    EXPECT_EQ(model.log().last().text, "Версии Сломанное: Не найден ipatool. Поставь его: brew install ipatool");
+    EXPECT_EQ(model.log().last().text,
+              "Версии Сломанное: " + IPAToolError(IPAToolError::Kind::notInstalled).description());
     EXPECT_TRUE(model.log().last().isError);
     EXPECT_EQ(model.activity(7).kind, AppActivity::Kind::idle);
 

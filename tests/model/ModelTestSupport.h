@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -48,11 +49,16 @@ inline QString ipatoolLine(QJsonObject fields)
     return compact(fields);
 }
 
-inline QJsonObject purchasedApp(qint64 id, const QString& name)
+/// A history entry as ipatool lists it: no price, and the platforms the app runs on.
+inline QJsonObject purchasedApp(qint64 id, const QString& name, const QStringList& platforms = {"iphone", "ipad"})
 {
-    return {{"id", id},     {"bundleID", QString("com.example.app%1").arg(id)},
-            {"name", name}, {"version", "1.0"},
-            {"price", 0},   {"purchaseDate", "2020-01-02T03:04:05Z"}};
+    return {{"id", id},
+            {"bundleID", QString("com.example.app%1").arg(id)},
+            {"name", name},
+            {"version", "1.0"},
+            {"price", 0},
+            {"purchaseDate", "2020-01-02T03:04:05Z"},
+            {"platforms", QJsonArray::fromStringList(platforms)}};
 }
 
 /// The rules that list a history of `total` apps in pages of 100 (App IDs 1000 and up).
@@ -80,13 +86,31 @@ inline QJsonObject signedInAs(const QString& email)
                      {{"signedIn", "yes"}, {"email", email}});
 }
 
+inline const QString notSignedIn =
+    "failed to get account: failed to get item: The specified item could not be found in the keyring";
+
+inline QJsonObject failingRule(const QString& pattern, const QString& error)
+{
+    return rule("ipatool", pattern, {out(ipatoolLine({{"error", error}, {"success", false}}))}, 1);
+}
+
 inline QJsonObject signedOutInfo()
 {
-    return rule(
-        "ipatool", "auth info$",
-        {out(ipatoolLine({{"error", "failed to get account: the specified item could not be found in the keyring"},
-                          {"success", false}}))},
-        1);
+    return failingRule("auth info$", notSignedIn);
+}
+
+/// ipatool's encrypted file keyring, while the state "keyring" is "file": every command fails
+/// without `passphrase`, and with another one. Put these rules first.
+inline QJsonArray fileKeyring(const QString& passphrase)
+{
+    const QJsonObject file{{"keyring", "file"}};
+    return {withState(failingRule("^(?!.*--keychain-passphrase=)",
+                                  "failed to get account: failed to get item: keychain passphrase is required when not "
+                                  "running in interactive mode; use the \"--keychain-passphrase\" flag"),
+                      file),
+            withState(failingRule("--keychain-passphrase=(?!" + QRegularExpression::escape(passphrase) + " )",
+                                  "failed to get account: failed to get item: aes.KeyUnwrap(): integrity check failed"),
+                      file)};
 }
 
 inline QStringList logTexts(const AppModel& model)

@@ -51,7 +51,7 @@ TEST(IPAToolAnswer, LatestObjectWithAnAnswerKeyWinsOverEarlierOnesAndLogLines)
 
 TEST(IPAToolAnswer, StrictAndLenientJudgement)
 {
-    const auto error = json(R"({"error":"license is required","success":false})");
+    const auto error = json(R"({"error":"network is down","success":false})");
     EXPECT_EQ(IPATool::judge(exited(1, {}), error, true), error);
     EXPECT_EQ(IPATool::judge(exited(0, {}), std::nullopt, false), std::nullopt);
     EXPECT_EQ(kindOf([&] { IPATool::judge(exited(1, {}), error, false); }), IPAToolError::Kind::message);
@@ -91,13 +91,14 @@ TEST(IPAToolAnswer, LoginRefusalsAreTranslated)
         EXPECT_EQ(kindOf([&] { IPATool::checkLogin(exited(0, {}), json(text)); }), IPAToolError::Kind::needsTwoFactor)
             << text;
 
-    try {
-        IPATool::checkLogin(exited(1, {}), json(R"({"error":"Invalid Credentials"})"));
-        FAIL() << "accepted";
-    } catch (const IPAToolError& error) {
-        EXPECT_EQ(error.kind(), IPAToolError::Kind::badCredentials);
-        EXPECT_EQ(error.text(), "Invalid Credentials");
-    }
+    // A code that was given and refused is not a request for one; rate limits read as everywhere.
+    const std::pair<const char*, IPAToolError::Kind> refusals[] = {
+        {"2FA code must contain exactly six digits", IPAToolError::Kind::badCode},
+        {"apple did not complete verification; try a fresh 2FA code", IPAToolError::Kind::badCode},
+        {"apple rate limited authentication; try again later", IPAToolError::Kind::rateLimited},
+        {"Invalid Credentials", IPAToolError::Kind::badCredentials}};
+    for (const auto& [text, kind] : refusals)
+        EXPECT_EQ(kindOf([&] { IPATool::checkLogin(exited(1, {}), QJsonObject{{"error", text}}); }), kind) << text;
     // Success answers and unrelated messages go on to ask for the account.
     EXPECT_NO_THROW(IPATool::checkLogin(exited(0, {}), json(R"({"success":true,"message":"2fa done"})")));
     EXPECT_NO_THROW(IPATool::checkLogin(exited(0, {}), json(R"({"level":"info","message":"signing in"})")));
@@ -108,18 +109,48 @@ TEST(IPAToolAnswer, LoginRefusalsAreTranslated)
         EXPECT_THROW(IPATool::checkLogin(exited(2, {"\x1b[31mError:\x1b[0m unknown flag"}), answer), ToolError);
 }
 
-TEST(IPAToolAnswer, DownloadErrorsFirstMatchWins)
+TEST(IPAToolAnswer, ErrorTextsOfAnyCommandMapToTheirKindsFirstMatchWins)
 {
-    const auto kind = [](const char* text) { return kindOf([&] { IPATool::throwDownloadError(text); }); };
-    EXPECT_EQ(kind("License is required; failed to authenticate"), IPAToolError::Kind::licenseRequired);
-    EXPECT_EQ(kind("failed: APP NOT FOUND"), IPAToolError::Kind::appNotFound);
-    EXPECT_EQ(kind("password token is expired"), IPAToolError::Kind::notAuthenticated);
-    EXPECT_EQ(kind("please authenticate"), IPAToolError::Kind::notAuthenticated);
-    try {
-        IPATool::throwDownloadError("Disk Full");
-    } catch (const IPAToolError& error) {
-        EXPECT_EQ(error.description(), "Disk Full");
-    }
+    using Kind = IPAToolError::Kind;
+    const std::pair<const char*, Kind> cases[] = {
+        {"License is required; failed to authenticate", Kind::licenseRequired},
+        {"failed: APP NOT FOUND", Kind::appNotFound},
+        {"password token is expired: purchase history login request returned HTTP 401", Kind::notAuthenticated},
+        {"failed to get account: failed to get item: The specified item could not be found in the keyring",
+         Kind::notAuthenticated},
+        {"failed to log in: auth code is required", Kind::notAuthenticated},
+        {"please authenticate", Kind::notAuthenticated},
+        {"failed to get item: keychain passphrase is required when not running in interactive mode; use the "
+         "\"--keychain-passphrase\" flag",
+         Kind::keychainLocked},
+        {"failed to get item: aes.KeyUnwrap(): integrity check failed", Kind::wrongKeychainPassphrase},
+        {"rate limited by Apple (HTTP 429): slow down", Kind::rateLimited},
+        {"apple rate limited authentication; try again later", Kind::rateLimited},
+        {"purchase history items request returned HTTP 429", Kind::rateLimited},
+    };
+    for (const auto& [text, kind] : cases)
+        EXPECT_EQ(IPATool::errorFor(text).kind(), kind) << text;
+    const IPAToolError other = IPATool::errorFor("\x1b[31mDisk Full\x1b[0m");
+    EXPECT_EQ(other.kind(), Kind::message);
+    EXPECT_EQ(other.description(), "Disk Full");
+}
+
+TEST(IPAToolAnswer, VersionLine)
+{
+    EXPECT_EQ(IPATool::parseVersion("\x1b[1mipatool version v2.10.1\x1b[0m\n"), QVersionNumber(2, 10, 1));
+    for (const char* text : {"ipatool version dev", "2.6.0"})
+        EXPECT_EQ(IPATool::parseVersion(text), std::nullopt) << text;
+}
+
+TEST(IPAToolAnswer, HistoryLeavesOutAppsOfOtherPlatformsOnly)
+{
+    const IPATool::PurchasesPage page = IPATool::purchasesFrom(json(R"({"apps":[{"id":1,"platforms":["macos"]},
+        {"id":2,"platforms":["appletv","visionos"]}, {"id":3,"platforms":["iphone"],"name":" "},
+        {"id":4,"platforms":["macos","ipad"]}, {"id":5}, {"id":6,"platforms":["unknown"]}]})"));
+    EXPECT_EQ(page.otherPlatforms, 2);
+    ASSERT_EQ(page.apps.size(), 4);
+    EXPECT_EQ(page.apps[0].id, 3);
+    EXPECT_EQ(page.apps[0].name, "Без названия");
 }
 
 TEST(IPAToolAnswer, PurchaseRecordsSkipUnreadableEntriesOneByOne)

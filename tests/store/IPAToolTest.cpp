@@ -176,19 +176,35 @@ TEST_F(IPAToolTest, PurchasesPagesVersionsAndMetadata)
     EXPECT_EQ(AsyncTest::await(client.versionMetadata(1111, "799")), (AppVersion{"799", std::nullopt, std::nullopt}));
 }
 
-TEST_F(IPAToolTest, StrictCommandsFailWithTheToolsErrorText)
+TEST_F(IPAToolTest, ExpiredSignInIsNotAuthenticatedForTheHistoryAsForDownloads)
 {
     use("catalogue.json");
     tools.setState("signedIn", "no");
-    try {
-        AsyncTest::await(client.purchases(0));
-        FAIL() << "no failure";
-    } catch (const IPAToolError& error) {
-        EXPECT_EQ(error.kind(), IPAToolError::Kind::message);
-        EXPECT_EQ(error.description(), "failed to get account: password token is expired");
-    }
+    EXPECT_EQ(failureOf(client.purchases(1)), IPAToolError::Kind::notAuthenticated);
     EXPECT_EQ(failureOf(client.download(1111, std::nullopt, home.filePath("x.ipa"), true, {})),
               IPAToolError::Kind::notAuthenticated);
+}
+
+TEST_F(IPAToolTest, PassphraseGoesToEveryCommandButTheVersionAndAnOldVersionRefusesTheHistory)
+{
+    const QJsonObject version{
+        {"tool", "ipatool"}, {"args", QJsonArray{"--version"}}, {"steps", QJsonArray{out("ipatool version 2.3.1")}}};
+    tools.setScenario({{"rules", QJsonArray{version, rule({out(R"({"email":"a@b.c","success":true})")})}}});
+    client.setKeychainPassphrase("-ключ с пробелом");
+    EXPECT_TRUE(AsyncTest::await(client.accountInfo()));
+    std::optional<QString> refusal;
+    for (int page = 1; page <= 3; ++page) {
+        try {
+            AsyncTest::await(client.purchases(page));
+        } catch (const IPAToolError& error) {
+            refusal = error.description();
+        }
+    }
+    EXPECT_EQ(refusal, "Установлен ipatool 2.3.1, а для истории загрузок нужен ipatool 2.5 или новее — обнови его")
+        << "the version is still known at the third read";
+    EXPECT_EQ(tools.calls("ipatool"), (QList<QStringList>{{"--format", "json", "--non-interactive",
+                                                           "--keychain-passphrase=-ключ с пробелом", "auth", "info"},
+                                                          {"--version"}}));
 }
 
 TEST_F(IPAToolTest, StrictCommandWithoutJsonFailsWithItsLastLine)

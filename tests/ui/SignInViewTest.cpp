@@ -2,12 +2,15 @@
 
 #include "model/AppModel.h"
 #include "model/ModelTestSupport.h"
+#include "platform/Platform.h"
+#include "store/IPAToolError.h"
 #include "support/AsyncTest.h"
 #include "support/HttpServer.h"
 #include "support/QtPrinters.h"
 #include "support/StandinTools.h"
 #include "support/TempHome.h"
 
+#include <QDirIterator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -45,6 +48,7 @@ struct SignInFixture {
     QLineEdit* field(const char* name) const { return view->findChild<QLineEdit*>(name); }
     QPushButton* button() const { return view->findChild<QPushButton*>("signInButton"); }
     QLabel* error() const { return view->findChild<QLabel*>("signInError"); }
+    QLabel* label(const char* name) const { return view->findChild<QLabel*>(name); }
     bool idle() const { return field("signInEmail")->isEnabled(); }
 };
 
@@ -75,8 +79,9 @@ TEST(SignInView, ButtonNeedsEmailAndPasswordAndAPlainFailureShowsItsText)
     QTest::keyClicks(f.field("signInPassword"), "secret");
     QTest::keyClick(f.field("signInPassword"), Qt::Key_Return);
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.idle(); }));
-    EXPECT_EQ(f.error()->text(), "Не найден ipatool. Поставь его: brew install ipatool");
+    EXPECT_EQ(f.error()->text(), IPAToolError(IPAToolError::Kind::notInstalled).description());
     EXPECT_TRUE(f.error()->isVisibleTo(f.view));
+    EXPECT_EQ(f.view->findChild<QPushButton*>("signInReleases")->isVisibleTo(f.view), Platform::isLinux());
     EXPECT_FALSE(f.field("signInCode")->isVisibleTo(f.view));
     EXPECT_EQ(f.button()->text(), "Войти");
     EXPECT_TRUE(f.button()->isEnabled());
@@ -141,4 +146,64 @@ TEST(SignInView, TwoFactorStepSendsTheEmailAsTypedAndKeepsTheCodeStateUntilSigne
     for (const QStringList& call : logins)
         EXPECT_EQ(call.value(1), email);
     EXPECT_FALSE(logins[0].contains("--auth-code"));
+}
+
+TEST(SignInView, LockedKeychainAtStartUpAsksOnlyForItsPassphrase)
+{
+    SignInFixture f;
+    f.tools.setScenario(scenario(fileKeyring("ключ") + QJsonArray{signedInAs("ivan@example.com")} + historyPages(1),
+                                 {{"keyring", "file"}, {"signedIn", "yes"}, {"email", "ivan@example.com"}}));
+    AsyncTest::await(f.model.bootstrap());
+    EXPECT_FALSE(f.field("signInEmail")->isVisibleTo(f.view));
+    EXPECT_TRUE(f.field("signInKeychain")->isVisibleTo(f.view));
+
+    f.field("signInKeychain")->setText("не тот");
+    QTest::keyClick(f.field("signInKeychain"), Qt::Key_Return);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.idle(); }));
+    EXPECT_EQ(f.error()->text(), "Пароль связки ключей ipatool не подошёл");
+    EXPECT_TRUE(f.model.keychainLocked());
+
+    f.field("signInKeychain")->setText("ключ");
+    QTest::mouseClick(f.button(), Qt::LeftButton);
+    delete f.view;
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !f.model.syncProgress() && f.model.apps().size() == 1; }));
+}
+
+TEST(SignInView, SignInIntoAFileKeyringAsksForThePassphraseWhichNoFileOrLogKeeps)
+{
+    const QString passphrase = "Ключ-связки 7391";
+    SignInFixture f;
+    // Nothing is stored yet, so ipatool tells that nobody is signed in without the passphrase.
+    const QJsonObject login =
+        withState(rule("ipatool", QRegularExpression::escape("--keychain-passphrase=" + passphrase + " auth login "),
+                       {sleepFor(300), out(ipatoolLine({{"email", "ivan@example.com"}, {"success", true}}))}),
+                  {}, {{"signedIn", "yes"}, {"email", "ivan@example.com"}});
+    f.tools.setScenario(scenario(QJsonArray{withState(signedOutInfo(), {{"signedIn", "no"}})} + fileKeyring(passphrase)
+                                     + QJsonArray{login, signedInAs("ivan@example.com")} + historyPages(1),
+                                 {{"keyring", "file"}, {"signedIn", "no"}}));
+    AsyncTest::await(f.model.bootstrap());
+    QTest::keyClicks(f.field("signInEmail"), "ivan@example.com");
+    QTest::keyClicks(f.field("signInPassword"), "secret");
+    QTest::mouseClick(f.button(), Qt::LeftButton);
+    EXPECT_TRUE(f.label("signInWait")->text().startsWith("Первый вход может занять несколько минут · прошло 0:0"));
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.idle(); }));
+    EXPECT_TRUE(f.field("signInKeychain")->isVisibleTo(f.view));
+
+    f.field("signInKeychain")->setText(passphrase);
+    QTest::keyClick(f.field("signInKeychain"), Qt::Key_Return);
+    delete f.view;
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !f.model.syncProgress() && f.model.apps().size() == 1; }));
+
+    // Only the stand-in's own records may hold it.
+    const QSet<QString> standin{"standin.json", "standin-state.json", "standin-calls.jsonl", "standin.lock"};
+    QStringList searched;
+    for (QDirIterator it(f.home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        QFile file(it.next());
+        if (standin.contains(it.fileName()) || !file.symLinkTarget().isEmpty() || !file.open(QIODevice::ReadOnly))
+            continue;
+        EXPECT_FALSE(file.readAll().contains(passphrase.toUtf8())) << file.fileName().toStdString();
+        searched.append(it.fileName());
+    }
+    EXPECT_TRUE(searched.contains("purchases.json"));
+    EXPECT_FALSE(logTexts(f.model).join('\n').contains(passphrase));
 }
