@@ -6,7 +6,7 @@ packages=(
     g++ cmake make pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-svg-dev qt6-translations-l10n libgl-dev
-    qcoro-qt6-dev libplist-dev libsodium-dev
+    qcoro-qt6-dev libplist-dev libsodium-dev libarchive-dev
     libimobiledevice-utils ideviceinstaller usbmuxd libarchive-tools
     xvfb xauth
 )

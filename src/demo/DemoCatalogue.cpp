@@ -180,6 +180,7 @@ QList<Phone> phones()
         {QStringLiteral("com.example.corp.mail"), QStringLiteral("Рабочая почта"), QStringLiteral("4.2"), {}});
     cable.apps.append(
         {QStringLiteral("com.example.dev.tracker"), QStringLiteral("Tracker Dev"), QStringLiteral("2.0"), {}});
+    cable.apps.append({foundByBundleID(), QStringLiteral("Викторина"), QStringLiteral("1.2"), {}});
     // Bought by someone else in the family, so absent from this history.
     cable.apps.append({QStringLiteral("com.example.family.school"), QStringLiteral("Школьный дневник"),
                        QStringLiteral("3.1"), 1'450'112'003});
@@ -202,6 +203,37 @@ QList<Phone> phones()
     wifi.apps.append(fromHistory(*gone));
     wifi.apps.append({QStringLiteral("com.example.beta.radio"), QStringLiteral("Радио β"), QStringLiteral("0.4"), {}});
     return {cable, wifi};
+}
+
+QString foundByBundleID()
+{
+    return QStringLiteral("com.example.family.quiz");
+}
+
+qint64 foundByBundleIDAppID()
+{
+    return 1'450'112'871;
+}
+
+qint64 needsNewerIOS()
+{
+    int seen = 0;
+    for (const App& app : apps()) {
+        if (app.gone && ++seen == 2)
+            return app.id;
+    }
+    return 0;
+}
+
+QSet<qint64> recentlyGone()
+{
+    QSet<qint64> ids;
+    int seen = 0;
+    for (const App& app : apps()) {
+        if (app.gone && ++seen >= 5 && ids.size() < 3)
+            ids.insert(app.id);
+    }
+    return ids;
 }
 
 } // namespace DemoCatalogue

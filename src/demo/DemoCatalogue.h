@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -58,5 +59,12 @@ QList<Version> ladder(int lastDigit);
 const App& brokenDownload();
 /// The phone on the cable first, then the one on Wi-Fi.
 QList<Phone> phones();
+/// A phone app restored without its store metadata that the store still finds by bundle id.
+QString foundByBundleID();
+qint64 foundByBundleIDAppID();
+/// A gone app whose latest build needs a newer iOS than either phone has.
+qint64 needsNewerIOS();
+/// Gone apps the store still offered two days before the demo starts.
+QSet<qint64> recentlyGone();
 
 } // namespace DemoCatalogue

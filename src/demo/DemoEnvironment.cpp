@@ -1,5 +1,6 @@
 #include "demo/DemoEnvironment.h"
 
+#include "archive/DelistingRadar.h"
 #include "demo/DemoCatalogue.h"
 #include "demo/DemoScenario.h"
 #include "demo/DemoUpdateServer.h"
@@ -15,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -23,6 +25,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QUrlQuery>
 
 #include <cerrno>
 #include <cstring>
@@ -50,6 +53,71 @@ QStringList toolNames()
 QString iconName(int icon)
 {
     return QStringLiteral("icon-%1.png").arg(icon, 2, 10, QLatin1Char('0'));
+}
+
+// Every app the demo can download: the history, and the phone apps bought by someone else.
+QList<DemoCatalogue::PhoneApp> downloadable()
+{
+    QList<DemoCatalogue::PhoneApp> apps;
+    QSet<qint64> seen;
+    for (const DemoCatalogue::App& app : DemoCatalogue::apps()) {
+        apps.append({app.bundleID, app.name, app.version, app.id});
+        seen.insert(app.id);
+    }
+    for (const DemoCatalogue::Phone& phone : DemoCatalogue::phones()) {
+        for (const DemoCatalogue::PhoneApp& app : phone.apps) {
+            if ((app.adamID || app.bundleID == DemoCatalogue::foundByBundleID())
+                && !seen.contains(app.adamID.value_or(-1))) {
+                apps.append(app);
+                seen.insert(app.adamID.value_or(-1));
+            }
+        }
+    }
+    return apps;
+}
+
+// A spread of minimum iOS versions: a fifth of the files will not go onto the older phone, and
+// one gone app's latest build needs an iOS neither phone has, so its older versions are offered.
+QString minimumOS(qint64 appID)
+{
+    if (appID == DemoCatalogue::needsNewerIOS())
+        return QStringLiteral("18.0");
+    return appID % 5 == 0 ? QStringLiteral("17.0") : QStringLiteral("14.0");
+}
+
+// The store's lookup as the demo knows it: every app of the history but the gone ones, and the
+// phone apps bought by someone else, by App ID or by bundle id.
+QByteArray lookupAnswer(const QUrlQuery& query, const DemoUpdateServer* server)
+{
+    const QStringList idList = query.queryItemValue(QStringLiteral("id")).split(QLatin1Char(','));
+    const QStringList bundleList = query.queryItemValue(QStringLiteral("bundleId")).split(QLatin1Char(','));
+    const QSet<QString> ids(idList.cbegin(), idList.cend());
+    const QSet<QString> bundles(bundleList.cbegin(), bundleList.cend());
+    QJsonArray results;
+    const auto offer = [&](qint64 id, const QString& bundleID, int icon, const QString& seller) {
+        if (!ids.contains(QString::number(id)) && !bundles.contains(bundleID))
+            return;
+        results.append(QJsonObject{
+            {QStringLiteral("trackId"), id},
+            {QStringLiteral("bundleId"), bundleID},
+            {QStringLiteral("artworkUrl100"), server->url(QStringLiteral("/icons/") + iconName(icon)).toString()},
+            {QStringLiteral("sellerName"), seller},
+            {QStringLiteral("fileSizeBytes"), QString::number(18'000'000 + (id % 97) * 1'700'000)}});
+    };
+    QSet<qint64> history;
+    for (const DemoCatalogue::App& app : DemoCatalogue::apps()) {
+        history.insert(app.id);
+        if (!app.gone)
+            offer(app.id, app.bundleID, app.icon, app.seller);
+    }
+    for (const DemoCatalogue::PhoneApp& app : downloadable()) {
+        if (!history.contains(app.adamID.value_or(-1)))
+            offer(app.adamID.value_or(DemoCatalogue::foundByBundleIDAppID()), app.bundleID,
+                  int(app.adamID.value_or(7) % DemoCatalogue::iconCount), QStringLiteral("Семейная подписка"));
+    }
+    return QJsonDocument(
+               QJsonObject{{QStringLiteral("resultCount"), results.size()}, {QStringLiteral("results"), results}})
+        .toJson(QJsonDocument::Compact);
 }
 
 std::optional<QString> writeFile(const QString& path, const QByteArray& content)
@@ -248,15 +316,22 @@ QString DemoEnvironment::bundleCopy() const
 
 AppModel::Endpoints DemoEnvironment::endpoints() const
 {
-    // The seeded cache answers every App ID of the history, so the lookup is only asked about
-    // anything else; a missing local file fails at once, where the internet could hang or answer.
-    // The update check goes the same way, so the demo never offers to replace the real bundle.
-    // Without a bundle copy the check fails at once the same way, so the demo never offers to
-    // replace the real build.
+    // The lookup is the demo server's, which knows the made-up catalogue; without the server a
+    // missing local file fails at once, where the internet could hang or answer. The update check
+    // goes to the demo's own server when there is a bundle copy to update, and otherwise to a
+    // missing file the same way, so the demo never offers to replace the real build. The queue
+    // waits seconds where the real one waits a minute, so its pauses can be watched.
     const QUrl offline = QUrl::fromLocalFile(QDir(m_root).filePath(QStringLiteral("offline")));
-    if (m_offersUpdate)
-        return {offline, m_server->manifestUrl(), bundleCopy(), m_updateKey};
-    return {offline, QUrl::fromLocalFile(QDir(m_root).filePath(QStringLiteral("offline/appcast.json")))};
+    AppModel::Endpoints endpoints{m_server ? m_server->url(QString()) : offline,
+                                  QUrl::fromLocalFile(QDir(m_root).filePath(QStringLiteral("offline/appcast.json")))};
+    if (m_offersUpdate) {
+        endpoints.updateManifest = m_server->manifestUrl();
+        endpoints.updateBundle = bundleCopy();
+        endpoints.updatePublicKey = m_updateKey;
+    }
+    endpoints.queue =
+        ArchiveQueue::Settings{1, std::chrono::seconds(2), std::chrono::seconds(12), std::chrono::seconds(96)};
+    return endpoints;
 }
 
 std::optional<QString> DemoEnvironment::copyFolder()
@@ -301,6 +376,7 @@ void DemoEnvironment::startServer()
 {
     m_server = std::make_unique<DemoUpdateServer>();
     m_server->setIconFolder(QDir(m_root).filePath(QStringLiteral("icons")));
+    m_server->setLookup([server = m_server.get()](const QUrlQuery& query) { return lookupAnswer(query, server); });
     // A copy an update relaunches takes the same port, so the icon addresses cached before still answer.
     QFile saved(QDir(m_root).filePath(QStringLiteral("server-port")));
     const quint16 port = saved.open(QIODevice::ReadOnly) ? saved.readAll().toUShort() : 0;
@@ -376,7 +452,21 @@ std::optional<QString> DemoEnvironment::prepare(const QString& dataDirectory)
     if (auto failure = writeFile(ipa, IpaArchive::build(QStringLiteral("com.example.demo"), QStringLiteral("Demo"),
                                                         QStringLiteral("1.0"), 3'400'000)))
         return failure;
-    const QByteArray scenario = QJsonDocument(DemoScenario::build(ipa)).toJson(QJsonDocument::Compact);
+    // Each app downloads as its own small archive, with the Info.plist, metadata and icon it would have.
+    if (!root.mkpath(QStringLiteral("data/ipa")))
+        return QStringLiteral("Не удалось создать ") + root.filePath(QStringLiteral("data/ipa"));
+    for (const DemoCatalogue::PhoneApp& app : downloadable()) {
+        const qint64 id = app.adamID.value_or(DemoCatalogue::foundByBundleIDAppID());
+        QFile icon(root.filePath(QStringLiteral("icons/") + iconName(int(id % DemoCatalogue::iconCount))));
+        icon.open(QIODevice::ReadOnly);
+        const IpaArchive::Bundle bundle{app.bundleID,  app.name, app.version,   QString::number(100 + id % 900),
+                                        minimumOS(id), id,       icon.readAll()};
+        if (auto failure =
+                writeFile(root.filePath(QStringLiteral("data/ipa/%1.ipa").arg(id)), IpaArchive::build(bundle, 100'000)))
+            return failure;
+    }
+    const QString perApp = root.filePath(QStringLiteral("data/ipa/{opt:-i}.ipa"));
+    const QByteArray scenario = QJsonDocument(DemoScenario::build(perApp)).toJson(QJsonDocument::Compact);
     return writeFile(QDir(toolsDirectory()).filePath(QStringLiteral("standin.json")), scenario);
 }
 
@@ -413,12 +503,19 @@ std::optional<QString> DemoEnvironment::seedSupportFolder()
 {
     // The lookup cache as the store would have filled it: an icon for every app it still offers,
     // none for the ones it dropped.
+    // Three apps the store still had two days ago: the first sync finds them gone and says so.
     ArtworkService::Cache cache;
+    DelistingRadar::Entries radar;
     const QDateTime checked = QDateTime::currentDateTimeUtc();
+    const QSet<qint64> leaving = DemoCatalogue::recentlyGone();
     for (const DemoCatalogue::App& app : DemoCatalogue::apps()) {
         ArtworkService::Entry entry;
         entry.checkedAt = checked;
-        if (!app.gone) {
+        if (leaving.contains(app.id)) {
+            entry.checkedAt = checked.addDays(-2);
+            radar.insert(app.id, DelistingRadar::Entry{entry.checkedAt, std::nullopt});
+        }
+        if (!app.gone || leaving.contains(app.id)) {
             if (m_server)
                 entry.artworkURL = m_server->url(QStringLiteral("/icons/") + iconName(app.icon)).toString();
             entry.sellerName = app.seller;
@@ -428,6 +525,9 @@ std::optional<QString> DemoEnvironment::seedSupportFolder()
     }
     const QString cachePath = QDir(Tools::cacheDirectory()).filePath(QStringLiteral("artwork.json"));
     if (auto failure = writeFile(cachePath, ArtworkService::encode(cache)))
+        return failure;
+    if (auto failure = writeFile(QDir(Tools::cacheDirectory()).filePath(QStringLiteral("radar.json")),
+                                 DelistingRadar::encode(radar)))
         return failure;
 
     // A few files downloaded earlier, one of them an older version and one an app gone from the store.
@@ -443,8 +543,16 @@ std::optional<QString> DemoEnvironment::seedSupportFolder()
             version = AppVersion{older.externalID, older.displayVersion, older.releaseDate};
         }
         const QString path = AppModel::fileURL({app.id, app.bundleID, app.name, app.price == 0}, version);
-        if (auto failure =
-                writeFile(path, IpaArchive::build(app.bundleID, app.name, app.version, 1'200'000 + i * 900'000)))
+        QFile icon(QDir(m_root).filePath(QStringLiteral("icons/") + iconName(app.icon)));
+        icon.open(QIODevice::ReadOnly);
+        const IpaArchive::Bundle bundle{app.bundleID,
+                                        app.name,
+                                        version ? version->displayVersion.value_or(app.version) : app.version,
+                                        version ? version->externalID.right(3) : QString::number(100 + app.id % 900),
+                                        minimumOS(app.id),
+                                        app.id,
+                                        icon.readAll()};
+        if (auto failure = writeFile(path, IpaArchive::build(bundle, 1'200'000 + i * 900'000)))
             return failure;
         QFile file(path);
         if (file.open(QIODevice::ReadWrite))

@@ -257,6 +257,25 @@ QJsonArray downloadRules(const QString& ipaPath)
     };
 }
 
+// Apple asks to wait once, so a queue of gone apps shows how it backs off and goes on.
+QJsonArray archiveRules()
+{
+    QList<qint64> gone;
+    for (const App& app : DemoCatalogue::apps()) {
+        if (app.gone)
+            gone.append(app.id);
+    }
+    QJsonObject limited = rule(
+        QStringLiteral("ipatool"), QStringLiteral("download -i ") + QString::number(gone.value(2)) + QLatin1Char(' '),
+        {pause(600),
+         out(ipatoolLine({{QStringLiteral("error"), QStringLiteral("failed to download file: rate limited by "
+                                                                   "Apple (HTTP 429)")},
+                          {QStringLiteral("success"), false}}))},
+        1);
+    limited.insert(QStringLiteral("times"), 1);
+    return {limited};
+}
+
 QString plistString(const QString& key, const QString& value)
 {
     return QStringLiteral("<key>%1</key><string>%2</string>").arg(key, value.toHtmlEscaped());
@@ -394,6 +413,7 @@ QJsonObject build(const QString& ipaPath)
     append(rules, accountRules());
     append(rules, historyRules());
     append(rules, versionRules());
+    append(rules, archiveRules());
     append(rules, downloadRules(ipaPath));
     append(rules, phoneRules());
     return {{QStringLiteral("state"), QJsonObject{{QStringLiteral("signedIn"), QStringLiteral("no")}}},

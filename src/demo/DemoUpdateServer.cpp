@@ -84,12 +84,19 @@ void DemoUpdateServer::read(QTcpSocket* socket)
         respond(socket, 400, "text/plain", QByteArray("GET only"));
         return;
     }
-    const QByteArray path = line.at(1).split('?').constFirst();
-    QTimer::singleShot(m_delay, socket, [this, socket, path] { answer(socket, path); });
+    const QByteArray target = line.at(1);
+    const qsizetype question = target.indexOf('?');
+    const QByteArray path = question < 0 ? target : target.left(question);
+    const QUrlQuery query(question < 0 ? QString() : QString::fromUtf8(target.mid(question + 1)));
+    QTimer::singleShot(m_delay, socket, [this, socket, path, query] { answer(socket, path, query); });
 }
 
-void DemoUpdateServer::answer(QTcpSocket* socket, const QByteArray& path)
+void DemoUpdateServer::answer(QTcpSocket* socket, const QByteArray& path, const QUrlQuery& query)
 {
+    if (path == "/lookup" && m_lookup) {
+        respond(socket, 200, "application/json", m_lookup(query));
+        return;
+    }
     static const QRegularExpression iconPath(QStringLiteral("^/icons/(icon-[0-9]+\\.png)$"));
     const QRegularExpressionMatch icon = iconPath.match(QString::fromLatin1(path));
     if (icon.hasMatch() && !m_icons.isEmpty()) {

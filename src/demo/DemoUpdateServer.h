@@ -7,8 +7,10 @@
 #include <QString>
 #include <QTcpServer>
 #include <QUrl>
+#include <QUrlQuery>
 
 #include <chrono>
+#include <functional>
 
 class QTcpSocket;
 
@@ -31,19 +33,22 @@ public:
     /// The manifest without "url" and "page", which point at this server; `archive` is the file
     /// served as the update. Until there is an offer the manifest is missing.
     void setOffer(QJsonObject manifest, QString archive);
+    /// Answers `/lookup` as the store's lookup endpoint would, with JSON made from the query.
+    void setLookup(std::function<QByteArray(const QUrlQuery& query)> lookup) { m_lookup = std::move(lookup); }
     /// Holds every answer back, as a slow network would.
     void setDelay(std::chrono::milliseconds delay) { m_delay = delay; }
 
 private:
     void accept();
     void read(QTcpSocket* socket);
-    void answer(QTcpSocket* socket, const QByteArray& path);
+    void answer(QTcpSocket* socket, const QByteArray& path, const QUrlQuery& query);
     void sendFile(QTcpSocket* socket, const QString& path);
 
     QTcpServer m_server;
     QJsonObject m_offer;
     QString m_archive;
     QString m_icons;
+    std::function<QByteArray(const QUrlQuery&)> m_lookup;
     std::chrono::milliseconds m_delay{0};
     QHash<QTcpSocket*, QByteArray> m_pending;
 };

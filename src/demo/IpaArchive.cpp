@@ -45,16 +45,36 @@ QByteArray xmlEscaped(const QString& text)
     return text.toHtmlEscaped().toUtf8();
 }
 
-QByteArray infoPlist(const QString& bundleID, const QString& name, const QString& version)
+QByteArray plistString(const char* key, const QString& value)
 {
+    return QByteArray("<key>") + key + "</key><string>" + xmlEscaped(value) + "</string>";
+}
+
+QByteArray infoPlist(const Bundle& bundle)
+{
+    QByteArray keys = plistString("CFBundleIdentifier", bundle.bundleID)
+                      + plistString("CFBundleDisplayName", bundle.name)
+                      + plistString("CFBundleShortVersionString", bundle.version)
+                      + plistString("CFBundleExecutable", QStringLiteral("App"));
+    if (!bundle.build.isEmpty())
+        keys += plistString("CFBundleVersion", bundle.build);
+    if (!bundle.minimumOS.isEmpty())
+        keys += plistString("MinimumOSVersion", bundle.minimumOS);
+    if (!bundle.iconPng.isEmpty())
+        keys += "<key>CFBundleIcons</key><dict><key>CFBundlePrimaryIcon</key><dict><key>CFBundleIconFiles</key>"
+                "<array><string>AppIcon60x60</string></array></dict></dict>";
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
            "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
            "<plist version=\"1.0\"><dict>"
-           "<key>CFBundleIdentifier</key><string>"
-           + xmlEscaped(bundleID) + "</string><key>CFBundleDisplayName</key><string>" + xmlEscaped(name)
-           + "</string><key>CFBundleShortVersionString</key><string>" + xmlEscaped(version)
-           + "</string><key>CFBundleExecutable</key><string>App</string></dict></plist>\n";
+           + keys + "</dict></plist>\n";
+}
+
+QByteArray metadataPlist(const Bundle& bundle)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>itemId</key><integer>"
+           + QByteArray::number(bundle.appID) + "</integer>" + plistString("itemName", bundle.name)
+           + plistString("softwareVersionBundleId", bundle.bundleID) + "</dict></plist>\n";
 }
 
 QByteArray noise(qint64 size)
@@ -74,10 +94,23 @@ QByteArray noise(qint64 size)
 
 QByteArray build(const QString& bundleID, const QString& name, const QString& version, qint64 payloadBytes)
 {
-    const QByteArray folder = "Payload/App.app/";
-    const QList<std::pair<QByteArray, QByteArray>> entries{{folder + "Info.plist", infoPlist(bundleID, name, version)},
-                                                           {folder + "App", noise(payloadBytes)}};
+    return build(Bundle{bundleID, name, version, {}, {}, 0, {}}, payloadBytes);
+}
 
+QByteArray build(const Bundle& bundle, qint64 payloadBytes)
+{
+    const QByteArray folder = "Payload/App.app/";
+    QList<std::pair<QByteArray, QByteArray>> entries{{folder + "Info.plist", infoPlist(bundle)}};
+    if (!bundle.iconPng.isEmpty())
+        entries.append({folder + "AppIcon60x60@2x.png", bundle.iconPng});
+    entries.append({folder + "App", noise(payloadBytes)});
+    if (bundle.appID > 0)
+        entries.append({"iTunesMetadata.plist", metadataPlist(bundle)});
+    return zip(entries);
+}
+
+QByteArray zip(const QList<std::pair<QByteArray, QByteArray>>& entries)
+{
     QByteArray archive;
     QByteArray directory;
     for (const auto& [path, content] : entries) {

@@ -4,7 +4,7 @@
 
 /// What is happening to one app right now. A download knows only the bytes received so far.
 struct AppActivity {
-    enum class Kind { idle, fetchingVersions, downloading, installing, done, failed };
+    enum class Kind { idle, fetchingVersions, downloading, installing, done, failed, queued };
 
     Kind kind = Kind::idle;
     qint64 bytes = 0;    // downloading
@@ -18,6 +18,8 @@ struct AppActivity {
     }
     static AppActivity done(QString result) { return {Kind::done, 0, 0, std::move(result)}; }
     static AppActivity failed(QString error) { return {Kind::failed, 0, 0, std::move(error)}; }
+    /// Waiting its turn in the archive queue.
+    static AppActivity queued() { return {Kind::queued, 0, 0, {}}; }
 
     bool isFinal() const { return kind == Kind::done || kind == Kind::failed; }
 

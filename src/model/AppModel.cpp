@@ -15,7 +15,9 @@ AppModel::AppModel(Endpoints endpoints, QObject* parent)
     , m_ipatool(std::chrono::milliseconds(300), endpoints.toolWatchdog)
     , m_artwork(endpoints.lookup)
     , m_updater(Updater::Options{endpoints.updateManifest, endpoints.updateBundle, {}, {}, endpoints.updatePublicKey})
+    , m_queue(endpoints.queue.value_or(ArchiveQueue::defaults()))
 {
+    setUpArchive();
     m_watchTimer.setSingleShot(true);
     m_watchTimer.setInterval(std::chrono::seconds(3));
     connect(&m_watchTimer, &QTimer::timeout, this, [this] {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "archive/ArchiveQueue.h"
+#include "archive/DelistingRadar.h"
+#include "archive/IpaInspector.h"
 #include "device/CfgUtil.h"
 #include "device/Device.h"
 #include "device/DeviceAppsReader.h"
@@ -116,6 +119,8 @@ public:
         std::optional<std::chrono::milliseconds> toolWatchdog = std::nullopt;
         /// How long the history read waits before asking again when Apple limits the rate.
         std::chrono::milliseconds rateLimitPause = std::chrono::seconds(30);
+        /// The archive queue's pauses; the build's when absent.
+        std::optional<ArchiveQueue::Settings> queue = std::nullopt;
     };
 
     /// What the update banner and sheet show. `progress` belongs to `downloading`, `message` to `failed`.
@@ -247,6 +252,34 @@ public:
     void clearAppIDError();
     Target targetForAppID(qint64 appID) const;
 
+    // Saving what is at risk: the archive queue, the delisting radar, what saved files say.
+    const ArchiveQueue& archiveQueue() const { return m_queue; }
+    /// Each queues the apps of its set that have no downloaded file and returns how many it added.
+    int saveGoneApps();
+    int saveLibrary();
+    int saveNewlyGone();
+    int saveUnsavedPhoneApps();
+    int queueDownloads(const QList<Target>& targets);
+    void pauseQueue();
+    void resumeQueue();
+    /// Empties the queue and stops the download it runs.
+    void cancelQueue();
+    /// The apps the last lookup found gone that were in the store before; the banner's list.
+    const QList<qint64>& newlyGone() const { return m_newlyGone; }
+    void dismissNewlyGone();
+    /// Since when the app is gone, when the store was seen offering it before.
+    std::optional<QDateTime> goneSince(qint64 appID) const { return m_radar.goneSince(appID); }
+    /// What the file says about itself, once read.
+    std::optional<IpaInfo> ipaInfo(const QString& path) const { return m_ipaInspector.info(path); }
+    /// The icon of a saved file with this bundle id; null when there is none.
+    QImage fileIcon(const QString& bundleID) const { return m_ipaInspector.icon(bundleID); }
+    /// Reads what the files say, off the interface thread, for those not read yet.
+    void inspectFiles(const QList<LocalIPA>& files);
+    /// On the phone, gone from the store and with no file saved.
+    bool isAtRisk(const InstalledApp& app) const;
+    /// Why the file cannot go onto the phone, when its minimum iOS is above the phone's.
+    static std::optional<QString> iosMismatch(const IpaInfo& info, const Device& device);
+
     // Self-update.
     /// "версия 1.2 (15)" for the running build.
     QString appVersionText() const;
@@ -288,6 +321,13 @@ Q_SIGNALS:
     void appIDFinished();
     void updateStateChanged();
     void updateInfoChanged();
+    void queueChanged();
+    void newlyGoneChanged();
+    void radarChanged();
+    void ipaInfoChanged();
+    void phoneStoreStatusChanged();
+    /// A file too new for the phone was not installed; an older version of the app may fit.
+    void olderVersionSuggested(const AppModel::Target& target);
 
 private:
     template <typename T, typename Signal>
@@ -338,6 +378,18 @@ private:
     /// Gives the file its final name and returns where it is; throws when the tool reported
     /// success but left no file.
     QString finishDownload(const Target& target, const QString& destination, const QString& written);
+
+    void setUpArchive();
+    QCoro::Task<ArchiveQueue::Outcome> downloadQueued(ArchiveQueue::Item item);
+    void setQueued(const QList<qint64>& appIDs, bool queued);
+    /// Hands the radar the answers the store gave since `asked`; older ones from the cache say nothing new.
+    void observeLookup(const QHash<qint64, ArtworkService::Info>& answers, const QDateTime& asked);
+    void notePhoneAnswers(const QHash<qint64, ArtworkService::Info>& answers);
+    /// Asks the store about the phone's apps: App IDs by bundle id for those without one, and
+    /// whether the rest are still offered.
+    QCoro::Task<> lookUpPhoneApps();
+    /// Says so and suggests another version when the file will not run on the phone.
+    QCoro::Task<bool> fitsDevice(QString path, Device device, std::optional<Target> target);
 
     /// Whether a task begun in `session` may still touch the account's data.
     bool isCurrentSession(quint64 session, const QString& email) const;
@@ -400,4 +452,10 @@ private:
     DeviceAppsReader m_deviceApps;
     KnownAppsStore m_knownStore;
     Updater m_updater;
+    ArchiveQueue m_queue;
+    DelistingRadar m_radar;
+    IpaInspector m_ipaInspector;
+    QList<qint64> m_newlyGone;
+    // App IDs of phone apps the store no longer offers, from the lookup.
+    QSet<qint64> m_phoneGone;
 };

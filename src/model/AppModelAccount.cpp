@@ -221,6 +221,7 @@ QCoro::Task<> AppModel::enrichArtwork()
         co_return;
 
     const quint64 session = m_session;
+    const QDateTime asked = QDateTime::currentDateTimeUtc();
     const QHash<qint64, ArtworkService::Info> answers = co_await m_artwork.info(pending);
     if (session != m_session)
         co_return;
@@ -234,6 +235,7 @@ QCoro::Task<> AppModel::enrichArtwork()
         app.artworkFetched = true;
     }
     setApps(std::move(apps));
+    observeLookup(answers, asked);
     const auto gone =
         std::count_if(m_apps.cbegin(), m_apps.cend(), [](const PurchasedApp& app) { return app.isGoneFromStore(); });
     note(QStringLiteral("Снято из App Store: ") + QString::number(gone)

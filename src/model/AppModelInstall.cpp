@@ -28,7 +28,7 @@ QCoro::Task<> AppModel::installOnDevice(Target target, std::optional<AppVersion>
         co_return;
     }
     const std::optional<QString> file = co_await download(target, std::move(version));
-    if (!file)
+    if (!file || !co_await fitsDevice(*file, *device, target))
         co_return;
 
     const qint64 appID = target.adamID;
@@ -84,10 +84,13 @@ QCoro::Task<> AppModel::installLocalFile(QString path)
         setAlert(CfgUtilError(CfgUtilError::Kind::noDevice).description());
         co_return;
     }
+    if (!co_await fitsDevice(path, *device, std::nullopt))
+        co_return;
     const QString fileName = QFileInfo(path).fileName();
     note(QStringLiteral("Ставлю ") + fileName + QStringLiteral(" на ") + device->name + QStringLiteral("…"));
     try {
-        const QString installer = co_await install(path, *device, [](double, const QString&) {}, std::nullopt);
+        const QString installer = co_await install(
+            path, *device, [](double, const QString&) {}, std::nullopt);
         note(fileName + QStringLiteral(": установлено (") + installer + QStringLiteral(")"));
     } catch (const std::exception& error) {
         fail(fileName + QStringLiteral(": ") + AppError::describe(error));

@@ -93,4 +93,22 @@ void revealInFileBrowser(const QString& path)
 #endif
 }
 
+void notify(const QString& title, const QString& body)
+{
+#if defined(Q_OS_MACOS)
+    Q_UNUSED(title);
+    Q_UNUSED(body);
+#else
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    call << QStringLiteral("Quorrel") << uint(0) << QStringLiteral("quorrel") << title << body << QStringList()
+         << QVariantMap() << int(-1);
+    bus.send(call);
+#endif
+}
+
 } // namespace Platform

@@ -44,5 +44,7 @@ std::unique_ptr<QSettings> preferences();
 bool moveToTrash(const QString& path);
 /// Shows the desktop's file browser with the item selected (or, failing that, its folder open).
 void revealInFileBrowser(const QString& path);
+/// A desktop notification, sent without waiting for an answer; nothing where the desktop has none.
+void notify(const QString& title, const QString& body);
 
 } // namespace Platform

@@ -73,8 +73,11 @@ QCoro::Task<QHash<qint64, ArtworkService::Info>> ArtworkService::info(QList<qint
             missing.append(id);
         }
     }
+    const QList<qint64> refreshing = stale(appIDs, queued);
+    const QSet<qint64> refreshSet(refreshing.cbegin(), refreshing.cend());
+    missing.append(refreshing);
     for (qsizetype start = 0; start < missing.size(); start += batchSize)
-        co_await fetch(missing.mid(start, batchSize));
+        co_await fetch(missing.mid(start, batchSize), refreshSet);
     saveCache();
 
     QHash<qint64, Info> result;
@@ -93,8 +96,41 @@ QCoro::Task<QHash<qint64, ArtworkService::Info>> ArtworkService::info(QList<qint
     co_return result;
 }
 
-QCoro::Task<> ArtworkService::fetch(QList<qint64> batch)
+QList<qint64> ArtworkService::stale(const QList<qint64>& appIDs, const QSet<qint64>& skip) const
 {
+    if (!m_refresh || m_refresh->limit <= 0)
+        return {};
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-m_refresh->after.count());
+    QList<std::pair<QDateTime, qint64>> old;
+    QSet<qint64> seen;
+    for (const qint64 id : appIDs) {
+        const auto entry = m_cache.constFind(id);
+        if (entry == m_cache.cend() || skip.contains(id) || seen.contains(id) || entry->checkedAt >= before)
+            continue;
+        seen.insert(id);
+        old.append({entry->checkedAt, id});
+    }
+    std::stable_sort(old.begin(), old.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    QList<qint64> ids;
+    for (qsizetype i = 0; i < std::min<qsizetype>(old.size(), m_refresh->limit); ++i)
+        ids.append(old[i].second);
+    return ids;
+}
+
+std::optional<QDateTime> ArtworkService::checkedAt(qint64 appID) const
+{
+    const auto entry = m_cache.constFind(appID);
+    if (entry == m_cache.cend())
+        return std::nullopt;
+    return entry->checkedAt;
+}
+
+QCoro::Task<> ArtworkService::fetch(QList<qint64> batch, QSet<qint64> refreshing)
+{
+    QSet<qint64> answered;
+    const auto hasAnswer = [&](qint64 id) {
+        return answered.contains(id) || (!refreshing.contains(id) && m_cache.contains(id));
+    };
     for (const QString& country : storefronts) {
         const QUrl url = lookupUrl(m_baseUrl, batch, country);
         if (!url.isValid())
@@ -105,15 +141,58 @@ QCoro::Task<> ArtworkService::fetch(QList<qint64> batch)
         const auto results = parseResults(*body, QDateTime::currentDateTimeUtc());
         if (!results)
             co_return;
-        for (const auto& [id, entry] : *results)
+        for (const auto& [id, entry] : *results) {
             m_cache.insert(id, entry);
-        if (std::all_of(batch.cbegin(), batch.cend(), [&](qint64 id) { return m_cache.contains(id); }))
+            answered.insert(id);
+        }
+        if (std::all_of(batch.cbegin(), batch.cend(), hasAnswer))
             co_return;
     }
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const qint64 id : std::as_const(batch)) {
-        if (!m_cache.contains(id))
+        if (!hasAnswer(id))
             m_cache.insert(id, Entry{std::nullopt, std::nullopt, std::nullopt, now});
+    }
+}
+
+QCoro::Task<QHash<QString, qint64>> ArtworkService::appIDs(QStringList bundleIDs)
+{
+    loadCacheIfNeeded();
+    bundleIDs.removeAll(QString());
+    bundleIDs.removeDuplicates();
+    bundleIDs.removeIf([this](const QString& bundleID) { return m_unknownBundles.contains(bundleID); });
+    QHash<QString, qint64> found;
+    for (qsizetype start = 0; start < bundleIDs.size(); start += batchSize)
+        co_await fetchBundles(bundleIDs.mid(start, batchSize), &found);
+    saveCache();
+    co_return found;
+}
+
+QCoro::Task<> ArtworkService::fetchBundles(QStringList batch, QHash<QString, qint64>* found)
+{
+    for (const QString& country : storefronts) {
+        const QUrl url = bundleLookupUrl(m_baseUrl, batch, country);
+        if (!url.isValid())
+            co_return;
+        const std::optional<QByteArray> body = co_await get(url);
+        if (!body)
+            co_return;
+        const auto results = parseResults(*body, QDateTime::currentDateTimeUtc());
+        if (!results)
+            co_return;
+        for (const auto& [id, entry] : *results)
+            m_cache.insert(id, entry);
+        const QSet<QString> asked(batch.cbegin(), batch.cend());
+        for (const auto& [bundleID, id] : parseBundleResults(*body)) {
+            if (asked.contains(bundleID))
+                found->insert(bundleID, id);
+        }
+        if (std::all_of(batch.cbegin(), batch.cend(), [&](const QString& id) { return found->contains(id); }))
+            co_return;
+    }
+    for (const QString& bundleID : std::as_const(batch)) {
+        if (!found->contains(bundleID))
+            m_unknownBundles.insert(bundleID);
     }
 }
 
@@ -139,13 +218,38 @@ QUrl ArtworkService::lookupUrl(const QUrl& baseUrl, const QList<qint64>& appIDs,
     ids.reserve(appIDs.size());
     for (const qint64 id : appIDs)
         ids.append(QString::number(id));
+    return queryUrl(baseUrl, QStringLiteral("id"), ids, country);
+}
+
+QUrl ArtworkService::bundleLookupUrl(const QUrl& baseUrl, const QStringList& bundleIDs, const QString& country)
+{
+    return queryUrl(baseUrl, QStringLiteral("bundleId"), bundleIDs, country);
+}
+
+QList<std::pair<QString, qint64>> ArtworkService::parseBundleResults(const QByteArray& body)
+{
+    QList<std::pair<QString, qint64>> found;
+    const QJsonValue results = QJsonDocument::fromJson(body).object().value(QLatin1String("results"));
+    for (const QJsonValue& value : results.toArray()) {
+        const QJsonObject result = value.toObject();
+        const auto id = JsonRead::integer(result, QLatin1String("trackId"));
+        const auto bundleID = JsonRead::string(result, QLatin1String("bundleId"));
+        if (id && bundleID && !bundleID->isEmpty())
+            found.append({*bundleID, *id});
+    }
+    return found;
+}
+
+QUrl ArtworkService::queryUrl(const QUrl& baseUrl, const QString& key, const QStringList& values,
+                              const QString& country)
+{
     QUrl url(baseUrl);
     QString path = url.path();
     if (path.endsWith(QLatin1Char('/')))
         path.chop(1);
     url.setPath(path + QStringLiteral("/lookup"));
     QUrlQuery query;
-    query.addQueryItem(QStringLiteral("id"), ids.join(QLatin1Char(',')));
+    query.addQueryItem(key, values.join(QLatin1Char(',')));
     query.addQueryItem(QStringLiteral("country"), country);
     query.addQueryItem(QStringLiteral("entity"), QStringLiteral("software"));
     url.setQuery(query);

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QList>
 #include <QNetworkAccessManager>
+#include <QSet>
 #include <QString>
 #include <QUrl>
 
@@ -40,6 +41,13 @@ public:
     static constexpr int batchSize = 50;
     static const QStringList storefronts;
 
+    /// Asks again about answers older than `after`, at most `limit` of them (the oldest) per call,
+    /// so an app that left or came back is noticed. Off unless set.
+    struct Refresh {
+        std::chrono::seconds after;
+        int limit = 500;
+    };
+
     /// Defaults to the build's lookup endpoint; the cache file is fixed at creation.
     explicit ArtworkService(std::optional<QUrl> baseUrl = std::nullopt,
                             std::chrono::milliseconds timeout = std::chrono::seconds(30));
@@ -48,10 +56,19 @@ public:
 
     /// An Info for every requested App ID that has an answer after the call.
     QCoro::Task<QHash<qint64, Info>> info(QList<qint64> appIDs);
+    /// The App IDs the store gives for these bundle ids, asked in the same batches and storefronts
+    /// as `info`; bundle ids neither storefront knows are left out. What is found joins the cache.
+    QCoro::Task<QHash<QString, qint64>> appIDs(QStringList bundleIDs);
+    /// When the stored answer for `appID` was given.
+    std::optional<QDateTime> checkedAt(qint64 appID) const;
+    void setRefresh(std::optional<Refresh> refresh) { m_refresh = refresh; }
 
     QString cachePath() const { return m_cachePath; }
 
     static QUrl lookupUrl(const QUrl& baseUrl, const QList<qint64>& appIDs, const QString& country);
+    static QUrl bundleLookupUrl(const QUrl& baseUrl, const QStringList& bundleIDs, const QString& country);
+    /// Bundle id and App ID of each result that has both.
+    static QList<std::pair<QString, qint64>> parseBundleResults(const QByteArray& body);
     /// The answers of one lookup body keyed by App ID; absent when the body is not JSON at all.
     static std::optional<QList<std::pair<qint64, Entry>>> parseResults(const QByteArray& body, const QDateTime& now);
     static QByteArray encode(const Cache& cache);
@@ -59,9 +76,13 @@ public:
     static std::optional<Cache> decode(const QByteArray& json);
 
 private:
+    static QUrl queryUrl(const QUrl& baseUrl, const QString& key, const QStringList& values, const QString& country);
     void loadCacheIfNeeded();
     void saveCache() const;
-    QCoro::Task<> fetch(QList<qint64> batch);
+    /// `refreshing` holds App IDs whose old answers do not count as answers.
+    QCoro::Task<> fetch(QList<qint64> batch, QSet<qint64> refreshing);
+    QCoro::Task<> fetchBundles(QStringList batch, QHash<QString, qint64>* found);
+    QList<qint64> stale(const QList<qint64>& appIDs, const QSet<qint64>& skip) const;
     /// The body of a 2xx answer; absent after a transport error, a time-out or any other status.
     QCoro::Task<std::optional<QByteArray>> get(QUrl url);
 
@@ -71,4 +92,7 @@ private:
     QNetworkAccessManager m_network;
     Cache m_cache;
     bool m_loaded = false;
+    std::optional<Refresh> m_refresh;
+    // Bundle ids both storefronts answered without: not asked again while the process runs.
+    QSet<QString> m_unknownBundles;
 };

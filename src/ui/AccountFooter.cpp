@@ -3,6 +3,7 @@
 #include "model/AppModel.h"
 #include "process/Tools.h"
 #include "ui/Icons.h"
+#include "ui/QueuePanel.h"
 #include "ui/RowPaint.h"
 
 #include <QFrame>
@@ -76,6 +77,7 @@ AccountFooter::AccountFooter(AppModel* model, QWidget* parent)
     m_menuButton->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
     row->addWidget(m_menuButton);
     layout->addWidget(m_accountRow);
+    layout->addWidget(new QueuePanel(model, this));
 
     auto* menu = new QMenu(m_menuButton);
     menu->setObjectName(QStringLiteral("accountMenu"));

@@ -23,6 +23,13 @@ AppRowDelegate::AppRowDelegate(QAbstractItemView* view, LibraryListModel* rows, 
     , m_artwork(artwork)
 {}
 
+QString AppRowDelegate::goneBadge(const std::optional<QDateTime>& since)
+{
+    if (!since)
+        return QStringLiteral("нет в App Store");
+    return QStringLiteral("нет в App Store с ") + QLocale().toString(since->toLocalTime().date(), QLocale::ShortFormat);
+}
+
 QString AppRowDelegate::subtitle(const PurchasedApp& app)
 {
     QStringList parts{app.bundleID};
@@ -92,8 +99,12 @@ void AppRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     const QRect iconRect(content.left(), content.center().y() - iconSide / 2, iconSide, iconSide);
     const qreal ratio = painter->device()->devicePixelRatioF();
     const QPixmap* icon = app.artworkURL ? m_artwork->icon(*app.artworkURL, iconSide, ratio) : nullptr;
+    // A saved file's own icon stands in when the store has none to give.
+    const QImage fileIcon = app.artworkURL ? QImage() : model->fileIcon(app.bundleID);
     if (icon)
         painter->drawPixmap(iconRect, *icon);
+    else if (!fileIcon.isNull())
+        RowPaint::roundedImage(painter, iconRect, fileIcon);
     else
         RowPaint::initialSquare(painter, iconRect, app.name, palette);
 
@@ -117,7 +128,7 @@ void AppRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     const int captionTop = nameTop + nameMetrics.height() + 2;
 
     const bool gone = app.isGoneFromStore();
-    const QString badgeText = QStringLiteral("нет в App Store");
+    const QString badgeText = goneBadge(gone ? model->goneSince(app.id) : std::nullopt);
     const int badgeSpace = gone ? RowPaint::badgeWidth(badgeText) + 6 : 0;
     const QString name = nameMetrics.elidedText(app.name, Qt::ElideRight, qMax(0, textWidth - badgeSpace));
     painter->setFont(nameFont);

@@ -2,6 +2,10 @@
 
 #include "ui/RowDelegate.h"
 
+#include <QDateTime>
+
+#include <optional>
+
 class ArtworkCache;
 class LibraryListModel;
 struct PurchasedApp;
@@ -23,6 +27,8 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QList<Control> controls(const QRect& rowRect, const QModelIndex& index) const override;
 
+    /// "нет в App Store", with the date the app was first seen gone when the store had it before.
+    static QString goneBadge(const std::optional<QDateTime>& since);
     /// The line under the name: bundle id, version and purchase date.
     static QString subtitle(const PurchasedApp& app);
 

@@ -18,6 +18,7 @@ constexpr int lineGap = 2;
 constexpr int maxStatusWidth = 240;
 
 const QString unknownAppID = QStringLiteral("App ID неизвестен");
+const QString unsaved = QStringLiteral("не сохранено");
 
 int thirdLineHeight()
 {
@@ -56,8 +57,14 @@ QList<RowDelegate::Control> DeviceAppRowDelegate::controls(const QRect& rowRect,
     const QRect download(menu.left() - 6 - downloadSize.width(), content.center().y() - downloadSize.height() / 2 + 1,
                          downloadSize.width(), downloadSize.height());
     return {
-        Control{cancellable ? cancelControl : downloadControl, download, downloadText, {}, {}, enabled || cancellable,
-                false, false},
+        Control{cancellable ? cancelControl : downloadControl,
+                download,
+                downloadText,
+                {},
+                {},
+                enabled || cancellable,
+                false,
+                false},
         Control{menuControl, menu, {}, menuIcon(), QStringLiteral("Ещё"), enabled, false, true},
     };
 }
@@ -85,7 +92,11 @@ void DeviceAppRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
     paintBackground(painter, option);
     const Layout parts = layout(option.rect, index);
     const QString name = index.data(Qt::DisplayRole).toString();
-    RowPaint::initialSquare(painter, parts.icon, name, option.palette);
+    const QImage fileIcon = index.data(DeviceAppsListModel::FileIconRole).value<QImage>();
+    if (fileIcon.isNull())
+        RowPaint::initialSquare(painter, parts.icon, name, option.palette);
+    else
+        RowPaint::roundedImage(painter, parts.icon, fileIcon);
 
     const QFontMetrics nameMetrics(RowPaint::mediumFont());
     const QFontMetrics captionMetrics(RowPaint::captionFont());
@@ -93,10 +104,19 @@ void DeviceAppRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
     int y = parts.text.top() + (parts.text.height() - block) / 2;
     const int width = parts.text.width();
 
+    const bool atRisk = index.data(DeviceAppsListModel::AtRiskRole).toBool();
+    const int riskSpace = atRisk ? RowPaint::badgeWidth(unsaved) + 6 : 0;
+    const QString shownName = nameMetrics.elidedText(name, Qt::ElideRight, qMax(0, width - riskSpace));
     painter->setFont(RowPaint::mediumFont());
     painter->setPen(option.palette.color(QPalette::Text));
     painter->drawText(QRect(parts.text.left(), y, width, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                      nameMetrics.elidedText(name, Qt::ElideRight, width));
+                      shownName);
+    if (atRisk) {
+        QColor fill = RowPaint::orange();
+        fill.setAlphaF(0.18);
+        RowPaint::badge(painter, parts.text.left() + nameMetrics.horizontalAdvance(shownName) + 6,
+                        y + nameMetrics.height() / 2, unsaved, RowPaint::orange(), fill);
+    }
     y += nameMetrics.height() + lineGap;
 
     painter->setFont(RowPaint::captionFont());

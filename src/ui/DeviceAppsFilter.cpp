@@ -35,6 +35,14 @@ void DeviceAppsFilter::setOnlyUnknownToStore(bool only)
     Q_EMIT changed();
 }
 
+void DeviceAppsFilter::setOnlyUnsaved(bool only)
+{
+    if (m_onlyUnsaved == only)
+        return;
+    m_onlyUnsaved = only;
+    Q_EMIT changed();
+}
+
 QList<InstalledApp> DeviceAppsFilter::apply(const QList<InstalledApp>& installed,
                                             const QList<PurchasedApp>& history) const
 {

@@ -18,6 +18,9 @@ public:
     bool onlyUnknownToStore() const { return m_onlyUnknownToStore; }
     void setQuery(const QString& query);
     void setOnlyUnknownToStore(bool only);
+    /// Only apps gone from the store that have no saved file; the list model asks the app model which.
+    bool onlyUnsaved() const { return m_onlyUnsaved; }
+    void setOnlyUnsaved(bool only);
 
     QList<InstalledApp> apply(const QList<InstalledApp>& installed, const QList<PurchasedApp>& history) const;
 
@@ -32,4 +35,5 @@ Q_SIGNALS:
 private:
     QString m_query;
     bool m_onlyUnknownToStore = false;
+    bool m_onlyUnsaved = false;
 };

@@ -16,6 +16,16 @@ DeviceAppsListModel::DeviceAppsListModel(AppModel* model, DeviceAppsFilter* filt
     });
     connect(filter, &DeviceAppsFilter::changed, this, &DeviceAppsListModel::sync);
     connect(model, &AppModel::activitiesChanged, this, &DeviceAppsListModel::activitiesChanged);
+    // What is at risk changes with the store's answers and with every file saved.
+    for (const auto signal :
+         {&AppModel::phoneStoreStatusChanged, &AppModel::downloadedBundleIDsChanged, &AppModel::ipaInfoChanged}) {
+        connect(model, signal, this, [this] {
+            if (m_filter->onlyUnsaved())
+                sync();
+            if (!m_apps.isEmpty())
+                Q_EMIT dataChanged(index(0), index(int(m_apps.size()) - 1), {AtRiskRole, FileIconRole});
+        });
+    }
 }
 
 int DeviceAppsListModel::rowCount(const QModelIndex& parent) const
@@ -41,6 +51,10 @@ QVariant DeviceAppsListModel::data(const QModelIndex& index, int role) const
         return QVariant::fromValue(activity(app));
     case BusyRole:
         return RowPaint::isBusy(activity(app));
+    case AtRiskRole:
+        return m_model && m_model->isAtRisk(app);
+    case FileIconRole:
+        return m_model ? m_model->fileIcon(app.bundleID) : QImage();
     default:
         return {};
     }
@@ -84,6 +98,8 @@ void DeviceAppsListModel::sync()
     if (!m_model)
         return;
     QList<InstalledApp> fresh = m_filter->apply(m_model->installedApps(), m_model->apps());
+    if (m_filter->onlyUnsaved())
+        fresh.removeIf([this](const InstalledApp& app) { return !m_model->isAtRisk(app); });
     if (fresh == m_apps)
         return;
     beginResetModel();

@@ -20,6 +20,8 @@ public:
         AppIDRole,    // qint64, invalid when unknown
         ActivityRole, // AppActivity
         BusyRole,
+        AtRiskRole,   // bool: gone from the store, no file saved
+        FileIconRole, // QImage from a saved file, null when none
     };
 
     DeviceAppsListModel(AppModel* model, DeviceAppsFilter* filter, QObject* parent = nullptr);

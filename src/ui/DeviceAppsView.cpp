@@ -121,6 +121,18 @@ QWidget* DeviceAppsView::makeHeader()
     m_unknownToggle->setToolTip(QStringLiteral("Приложения, которых нет в истории загрузок аккаунта"));
     connect(m_unknownToggle, &QPushButton::toggled, m_filter, &DeviceAppsFilter::setOnlyUnknownToStore);
     layout->addWidget(m_unknownToggle);
+
+    auto* unsavedToggle = new QPushButton(Icons::icon(QStringLiteral("exclamationmark.triangle.fill")),
+                                          QStringLiteral("Только несохранённые"), header);
+    unsavedToggle->setObjectName(QStringLiteral("unsavedOnlyToggle"));
+    unsavedToggle->setCheckable(true);
+    unsavedToggle->setToolTip(QStringLiteral("Приложения, которых нет в App Store и нет в скачанных файлах"));
+    connect(unsavedToggle, &QPushButton::toggled, m_filter, &DeviceAppsFilter::setOnlyUnsaved);
+    layout->addWidget(unsavedToggle);
+    auto* saveUnsaved = new QPushButton(QStringLiteral("Скачать все несохранённые"), header);
+    saveUnsaved->setObjectName(QStringLiteral("saveUnsavedButton"));
+    connect(saveUnsaved, &QPushButton::clicked, m_model, [model = m_model] { model->saveUnsavedPhoneApps(); });
+    layout->addWidget(saveUnsaved);
     return header;
 }
 

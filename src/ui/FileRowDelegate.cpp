@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int iconSide = 22;
+constexpr int iconSide = 28;
 constexpr int padding = 4;
 constexpr int spacing = 12;
 constexpr int lineGap = 2;
@@ -39,6 +39,20 @@ QString FileRowDelegate::details(qint64 size, const QDateTime& created)
     const QLocale locale;
     return RowPaint::fileSize(size) + QStringLiteral(" · ") + abbreviatedDate(created.date(), locale)
            + QStringLiteral(", ") + locale.toString(created.time(), QLocale::ShortFormat);
+}
+
+QString FileRowDelegate::bundleDetails(const IpaInfo& info)
+{
+    QStringList parts;
+    if (info.shortVersion) {
+        QString version = QStringLiteral("вер. ") + *info.shortVersion;
+        if (info.build && *info.build != *info.shortVersion)
+            version += QStringLiteral(" (") + *info.build + QLatin1Char(')');
+        parts << version;
+    }
+    if (info.minimumOS)
+        parts << QStringLiteral("iOS ≥ ") + *info.minimumOS;
+    return parts.join(QStringLiteral(" · "));
 }
 
 QSize FileRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const
@@ -78,9 +92,14 @@ void FileRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     paintBackground(painter, option);
     const QRect content = contentRect(option);
     const QRect icon(content.left(), content.center().y() - iconSide / 2 + 1, iconSide, iconSide);
-    painter->drawPixmap(icon,
-                        Icons::pixmap(QStringLiteral("shippingbox.fill"), iconSide, RowPaint::secondary(option.palette),
-                                      painter->device()->devicePixelRatioF()));
+    const QString path = index.data(FilesListModel::PathRole).toString();
+    const std::optional<IpaInfo> info = m_info ? m_info(path) : std::nullopt;
+    if (info && !info->icon.isNull())
+        RowPaint::roundedImage(painter, icon, info->icon);
+    else
+        painter->drawPixmap(icon,
+                            Icons::pixmap(QStringLiteral("shippingbox.fill"), iconSide,
+                                          RowPaint::secondary(option.palette), painter->device()->devicePixelRatioF()));
 
     int right = content.right();
     for (const Control& control : controls(option.rect, index))
@@ -93,13 +112,17 @@ void FileRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     int y = content.center().y() + 1 - (nameMetrics.height() + lineGap + captionMetrics.height()) / 2;
     painter->setFont(RowPaint::bodyFont());
     painter->setPen(option.palette.color(QPalette::Text));
-    painter->drawText(QRect(left, y, width, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                      nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, width));
+    painter->drawText(
+        QRect(left, y, width, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+        nameMetrics.elidedText(info && info->displayName ? *info->displayName : index.data(Qt::DisplayRole).toString(),
+                               Qt::ElideMiddle, width));
     y += nameMetrics.height() + lineGap;
     painter->setFont(RowPaint::captionFont());
     painter->setPen(RowPaint::secondary(option.palette));
-    const QString line = details(index.data(FilesListModel::SizeRole).toLongLong(),
-                                 index.data(FilesListModel::CreatedRole).toDateTime());
+    QString line = details(index.data(FilesListModel::SizeRole).toLongLong(),
+                           index.data(FilesListModel::CreatedRole).toDateTime());
+    if (const QString bundle = info ? bundleDetails(*info) : QString(); !bundle.isEmpty())
+        line += QStringLiteral(" · ") + bundle;
     painter->drawText(QRect(left, y, width, captionMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
                       captionMetrics.elidedText(line, Qt::ElideRight, width));
 

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "archive/IpaInspector.h"
 #include "ui/RowDelegate.h"
 
 #include <functional>
+#include <optional>
 
 /// A downloaded file's row: its name, size and date, the install button and the row menu.
 class FileRowDelegate : public RowDelegate {
@@ -13,6 +15,8 @@ public:
 
     /// `canInstall` says whether a phone is there to install onto; asked at every paint and click.
     FileRowDelegate(QAbstractItemView* view, std::function<bool()> canInstall);
+    /// Where the row learns what its file says about itself; asked at every paint.
+    void setInfo(std::function<std::optional<IpaInfo>(const QString& path)> info) { m_info = std::move(info); }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
@@ -20,7 +24,10 @@ public:
 
     /// "12,5 МБ · 3 янв. 2025 г. 14:05" in the user's locale.
     static QString details(qint64 size, const QDateTime& created);
+    /// What the file's own Info.plist adds: "вер. 2.1 (210) · iOS ≥ 15.0".
+    static QString bundleDetails(const IpaInfo& info);
 
 private:
     std::function<bool()> m_canInstall;
+    std::function<std::optional<IpaInfo>(const QString&)> m_info;
 };

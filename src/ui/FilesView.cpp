@@ -46,6 +46,7 @@ FilesView::FilesView(AppModel* model, QWidget* parent)
     m_list->setModel(m_files);
     m_delegate = new FileRowDelegate(m_list, [model] { return !model->devices().isEmpty(); });
     m_list->setItemDelegate(m_delegate);
+    m_delegate->setInfo([model](const QString& path) { return model->ipaInfo(path); });
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
     m_list->setUniformItemSizes(true);
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -67,6 +68,7 @@ FilesView::FilesView(AppModel* model, QWidget* parent)
     connect(m_delegate, &RowDelegate::controlClicked, this, &FilesView::controlClicked);
     connect(m_files, &QAbstractItemModel::modelReset, this, &FilesView::updatePage);
     connect(model, &AppModel::devicesChanged, this, &FilesView::updateDevices);
+    connect(model, &AppModel::ipaInfoChanged, m_list->viewport(), qOverload<>(&QWidget::update));
     updateDevices();
     updatePage();
 }
@@ -124,6 +126,7 @@ void FilesView::showEvent(QShowEvent* event)
 void FilesView::reload()
 {
     m_files->setFiles(m_model->localFiles());
+    m_model->inspectFiles(m_files->files());
     updatePage();
 }
 

@@ -12,6 +12,8 @@ LibraryListModel::LibraryListModel(AppModel* model, bool onlyGone, QObject* pare
     connect(model, &AppModel::activitiesChanged, this, &LibraryListModel::repaintAll);
     connect(model, &AppModel::downloadedBundleIDsChanged, this, &LibraryListModel::repaintAll);
     connect(model, &AppModel::devicesChanged, this, &LibraryListModel::repaintAll);
+    connect(model, &AppModel::radarChanged, this, &LibraryListModel::repaintAll);
+    connect(model, &AppModel::ipaInfoChanged, this, &LibraryListModel::repaintAll);
     reload();
 }
 

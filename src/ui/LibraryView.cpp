@@ -8,6 +8,7 @@
 #include "ui/Icons.h"
 #include "ui/LibraryListModel.h"
 #include "ui/Navigation.h"
+#include "ui/RadarBanner.h"
 #include "ui/RowPaint.h"
 
 #include <QClipboard>
@@ -21,6 +22,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -74,6 +76,7 @@ LibraryView::LibraryView(AppModel* model, Navigation* navigation, bool onlyGone,
     header->setSpacing(8);
     header->addWidget(m_search, 1);
     header->addWidget(m_refresh);
+    header->addWidget(makeSaveControl());
 
     auto* loadingLayout = new QVBoxLayout(m_loading);
     loadingLayout->setSpacing(10);
@@ -109,6 +112,7 @@ LibraryView::LibraryView(AppModel* model, Navigation* navigation, bool onlyGone,
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    layout->addWidget(new RadarBanner(model, this));
     layout->addLayout(header);
     layout->addWidget(m_states, 1);
 
@@ -126,6 +130,30 @@ LibraryView::LibraryView(AppModel* model, Navigation* navigation, bool onlyGone,
     connect(m_delegate, &RowDelegate::controlClicked, this, &LibraryView::controlClicked);
     showState();
     updateAnimation();
+}
+
+QWidget* LibraryView::makeSaveControl()
+{
+    if (m_onlyGone) {
+        auto* saveGone = new QPushButton(Icons::icon(QStringLiteral("arrow.down.circle.fill")),
+                                         QStringLiteral("Скачать все снятые"), this);
+        saveGone->setObjectName(QStringLiteral("saveGoneButton"));
+        saveGone->setToolTip(QStringLiteral("Поставить в очередь все снятые приложения, которых ещё нет в файлах"));
+        connect(saveGone, &QPushButton::clicked, m_model, [model = m_model] { model->saveGoneApps(); });
+        return saveGone;
+    }
+    auto* more = new QToolButton(this);
+    more->setObjectName(QStringLiteral("libraryMenuButton"));
+    more->setIcon(Icons::icon(QStringLiteral("ellipsis.circle")));
+    more->setAutoRaise(true);
+    more->setPopupMode(QToolButton::InstantPopup);
+    more->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
+    auto* menu = new QMenu(more);
+    QAction* saveAll = menu->addAction(QStringLiteral("Сохранить всю библиотеку"), m_model,
+                                       [model = m_model] { model->saveLibrary(); });
+    saveAll->setObjectName(QStringLiteral("saveLibraryAction"));
+    more->setMenu(menu);
+    return more;
 }
 
 void LibraryView::showState()

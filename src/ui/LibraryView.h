@@ -27,6 +27,7 @@ public:
     AppRowDelegate* delegate() const { return m_delegate; }
 
 private:
+    QWidget* makeSaveControl();
     void showState();
     void updateAnimation();
     void controlClicked(const QModelIndex& index, const QString& id, const QRect& anchor);

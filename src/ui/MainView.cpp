@@ -117,6 +117,10 @@ MainView::MainView(AppModel* model, QWidget* parent)
         if (kind == AppModel::UpdateState::Kind::failed || kind == AppModel::UpdateState::Kind::upToDate)
             m_navigation->setShowUpdateSheet(true);
     });
+    // An install that would not run on the phone offers the app's older versions instead.
+    connect(model, &AppModel::olderVersionSuggested, m_navigation, [this](const AppModel::Target& target) {
+        m_navigation->setVersionRequest(AppModel::VersionRequest{target});
+    });
     showSection();
 }
 

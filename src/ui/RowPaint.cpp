@@ -23,6 +23,8 @@ QString statusText(const AppActivity& activity)
     case AppActivity::Kind::done:
     case AppActivity::Kind::failed:
         return activity.text;
+    case AppActivity::Kind::queued:
+        return QStringLiteral("В очереди");
     case AppActivity::Kind::idle:
     case AppActivity::Kind::fetchingVersions:
         return {};
@@ -105,6 +107,18 @@ void initialSquare(QPainter* painter, const QRect& rect, const QString& name, co
     painter->setFont(letterFont);
     painter->setPen(secondary(palette));
     painter->drawText(rect, Qt::AlignCenter, name.left(1).toUpper());
+    painter->restore();
+}
+
+void roundedImage(QPainter* painter, const QRect& rect, const QImage& image)
+{
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setRenderHint(QPainter::SmoothPixmapTransform);
+    QPainterPath clip;
+    clip.addRoundedRect(QRectF(rect), 9, 9);
+    painter->setClipPath(clip);
+    painter->drawImage(rect, image);
     painter->restore();
 }
 
@@ -215,6 +229,12 @@ int activity(QPainter* painter, const QRect& area, const AppActivity& activity, 
         painter->drawPixmap(icon, Icons::pixmap(done ? QStringLiteral("checkmark.circle.fill")
                                                      : QStringLiteral("exclamationmark.triangle.fill"),
                                                 statusIcon, textColor, painter->device()->devicePixelRatioF()));
+        break;
+    }
+    case AppActivity::Kind::queued: {
+        const QRect icon(lead.left() + 1, centreY - statusIcon / 2, statusIcon, statusIcon);
+        painter->drawPixmap(icon, Icons::pixmap(QStringLiteral("clock.arrow.circlepath"), statusIcon, textColor,
+                                                painter->device()->devicePixelRatioF()));
         break;
     }
     case AppActivity::Kind::idle:

@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QImage>
 #include <QPalette>
 #include <QRect>
 #include <QString>
@@ -27,6 +28,8 @@ QColor red();
 
 /// The first letter of `name`, upper-cased, in a rounded grey square: a row's icon when it has none.
 void initialSquare(QPainter* painter, const QRect& rect, const QString& name, const QPalette& palette);
+/// An app's own icon, scaled into `rect` and clipped to the rows' rounded square.
+void roundedImage(QPainter* painter, const QRect& rect, const QImage& image);
 /// A capsule with `text`, its left edge at `x`, centred on `centreY`; returns its width.
 int badge(QPainter* painter, int x, int centreY, const QString& text, const QColor& textColor, const QColor& fill);
 int badgeWidth(const QString& text);

@@ -183,3 +183,57 @@ TEST_F(ArtworkServiceTest, DamagedCacheFileIsEmptyAndTheNextSaveRepairsIt)
     ASSERT_TRUE(ArtworkService::decode(*stored));
     EXPECT_TRUE(ArtworkService::decode(*stored)->contains(1));
 }
+
+TEST_F(ArtworkServiceTest, WithRefreshOnOldAnswersAreAskedAgainSoDeparturesShow)
+{
+    const QDateTime old = QDateTime::currentDateTimeUtc().addDays(-3);
+    ArtworkService::Cache cache{{1, {"https://a/1.jpg", std::nullopt, std::nullopt, old}},
+                                {2, {"https://a/2.jpg", std::nullopt, std::nullopt, old.addDays(1)}},
+                                {3, {"https://a/3.jpg", std::nullopt, std::nullopt, QDateTime::currentDateTimeUtc()}}};
+    ASSERT_TRUE(AtomicFile::write(service.cachePath(), ArtworkService::encode(cache)));
+    service.setRefresh(ArtworkService::Refresh{std::chrono::hours(24), 1});
+
+    // A failed lookup keeps the old answer; only the oldest one is asked, as the limit says.
+    server.setResponse("/lookup", Response::json("{}", 503));
+    EXPECT_EQ(lookup({1, 2, 3})[1].artworkURL, QUrl("https://a/1.jpg"));
+    ASSERT_EQ(server.requests().size(), 1);
+    EXPECT_EQ(server.requests()[0].query.queryItemValue("id"), "1");
+
+    server.setHandler("/lookup", store({}));
+    EXPECT_EQ(lookup({1, 2, 3})[1], ArtworkService::Info{}) << "neither storefront has it now";
+    EXPECT_GT(*service.checkedAt(1), old);
+    EXPECT_EQ(lookup({1, 2, 3})[2], ArtworkService::Info{});
+    EXPECT_EQ(lookup({1, 2, 3})[3].artworkURL, QUrl("https://a/3.jpg")) << "fresh answers are not asked again";
+}
+
+TEST_F(ArtworkServiceTest, FindsAppIDsByBundleIdInBatchesAndStorefronts)
+{
+    QStringList bundles;
+    for (int i = 0; i < 60; ++i)
+        bundles.append(QString("com.example.b%1").arg(i));
+    server.setHandler("/lookup", [](const HttpServer::Request& request) {
+        const bool us = request.query.queryItemValue("country") == "us";
+        QJsonArray results;
+        for (const QString& bundle : request.query.queryItemValue("bundleId").split(',')) {
+            const int n = bundle.mid(13).toInt();
+            if (n % 3 == 0 || (us && n % 3 == 1))
+                results.append(QJsonObject{{"trackId", 5000 + n}, {"bundleId", bundle}});
+        }
+        return Response::json(QJsonDocument(QJsonObject{{"results", results}}).toJson());
+    });
+    const auto found = AsyncTest::await(service.appIDs(bundles));
+    EXPECT_EQ(found.size(), 40);
+    EXPECT_EQ(found.value("com.example.b4"), 5004);
+    EXPECT_FALSE(found.contains("com.example.b5"));
+    QStringList asked;
+    for (const auto& request : server.requests())
+        asked.append(request.query.queryItemValue("country") + ":"
+                     + QString::number(request.query.queryItemValue("bundleId").split(',').size()));
+    EXPECT_EQ(asked, (QStringList{"ru:50", "us:50", "ru:10", "us:10"}));
+    EXPECT_TRUE(AsyncTest::await(service.info({5003})).contains(5003)) << "what it found joins the cache";
+
+    // Bundle ids neither storefront knows are not asked about again.
+    server.clearRequests();
+    EXPECT_TRUE(AsyncTest::await(service.appIDs({"com.example.b5"})).isEmpty());
+    EXPECT_TRUE(server.requests().isEmpty());
+}

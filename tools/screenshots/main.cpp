@@ -293,6 +293,52 @@ void filesAndLogShots(MainWindow& window, AppModel& model)
     shoot(&window, QStringLiteral("log"));
 }
 
+// The radar's banner after the first sync, over the library.
+void radarShots(MainWindow& window, AppModel& model)
+{
+    require(waitUntil([&] { return !model.apps().isEmpty() && !model.syncProgress(); }, 60000), "the history");
+    if (require(!model.newlyGone().isEmpty(), "apps newly gone from the store"))
+        shoot(&window, QStringLiteral("radar-banner"));
+    model.dismissNewlyGone();
+}
+
+// The phone's unsaved gone apps, the queue saving the gone ones, and the files with what they say.
+void archiveShots(MainWindow& window, AppModel& model)
+{
+    window.mainView()->navigation()->setSection(SidebarSection::device);
+    if (auto* toggle = window.mainView()->findChild<QPushButton*>(QStringLiteral("unsavedOnlyToggle"))) {
+        require(waitUntil([&] {
+                    return std::any_of(model.installedApps().cbegin(), model.installedApps().cend(),
+                                       [&](const InstalledApp& app) { return model.isAtRisk(app); });
+                }),
+                "a phone app at risk");
+        toggle->click();
+        shoot(&window, QStringLiteral("device-apps-unsaved"));
+        toggle->click();
+    }
+
+    window.mainView()->navigation()->setSection(SidebarSection::gone);
+    require(model.saveGoneApps() > 0, "gone apps to queue");
+    require(waitUntil([&] { return model.archiveQueue().waitingUntil().has_value(); }, 60000),
+            "Apple asking the queue to wait");
+    shoot(&window, QStringLiteral("queue-rate-limited"));
+    require(waitUntil([&] { return model.archiveQueue().savedCount() >= 3; }, 90000), "the queue going on");
+    model.pauseQueue();
+    shoot(&window, QStringLiteral("queue-paused"));
+    model.cancelQueue();
+    require(waitUntil([&] { return model.archiveQueue().isEmpty(); }), "the queue cancelled");
+
+    window.mainView()->navigation()->setSection(SidebarSection::files);
+    require(waitUntil([&] {
+                const QList<LocalIPA> files = model.localFiles();
+                return !files.isEmpty() && std::all_of(files.cbegin(), files.cend(), [&](const LocalIPA& file) {
+                    return model.ipaInfo(file.path).has_value();
+                });
+            }),
+            "what the files say");
+    shoot(&window, QStringLiteral("files-metadata"));
+}
+
 /// A stand-in for the running bundle inside the demo's folder, reading as the real build: the
 /// update shots show its version, and nothing the updater does can reach the real one.
 QString standInBundle(const DemoEnvironment& demo)
@@ -404,9 +450,11 @@ int main(int argc, char* argv[])
     require(waitUntil([&] { return model.stage() == AppModel::Stage::signedOut && window.signInView(); }),
             "the sign-in form");
     signInShots(window, model);
+    radarShots(window, model);
     libraryShots(window, model);
     sheetShots(window, model);
     deviceShots(window, model, demo);
+    archiveShots(window, model);
     filesAndLogShots(window, model);
     updateShots(window, model, demo, updateServer);
     return failures == 0 ? 0 : 1;

@@ -1,0 +1,317 @@
+#include "model/AppModel.h"
+
+#include "ModelTestSupport.h"
+#include "common/AtomicFile.h"
+#include "demo/IpaArchive.h"
+#include "process/Tools.h"
+#include "store/PurchasesCache.h"
+#include "support/HttpServer.h"
+#include "support/QtPrinters.h"
+#include "support/StandinTools.h"
+#include "support/TempHome.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+using namespace ModelTest;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString anna = "anna@example.com";
+
+QString failure(const QString& text)
+{
+    return ipatoolLine({{"error", text}, {"success", false}});
+}
+
+QJsonObject downloadRule(const QString& pattern, const QJsonArray& steps, int exit = 0)
+{
+    return rule("ipatool", "download -i " + pattern, steps, exit);
+}
+
+QJsonObject savesFile(int chunks = 1, int interval = 0)
+{
+    return {{"write", "{opt:-o}"}, {"bytes", 20000}, {"chunks", chunks}, {"interval", interval}};
+}
+
+const QJsonArray saved{savesFile(), out(ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}))};
+
+PurchasedApp app(qint64 id)
+{
+    return {id,
+            QString("com.example.app%1").arg(id),
+            QString("Приложение %1").arg(id),
+            "1.0",
+            0,
+            std::nullopt,
+            QUrl("https://example.com/icon.png"),
+            std::nullopt,
+            true};
+}
+
+AppModel::Target target(qint64 id)
+{
+    return AppModel::Target::from(app(id));
+}
+
+struct Fixture {
+    TempHome home;
+    StandinTools tools;
+    HttpServer lookup;
+    QSet<qint64> gone;
+    bool failing = false;
+
+    explicit Fixture(QStringList toolNames = {"ipatool"})
+        : tools(home.resourceDirectory(), std::move(toolNames))
+    {
+        lookup.setHandler("/lookup", [this](const HttpServer::Request& request) {
+            if (failing)
+                return HttpServer::Response::text("busy", "text/plain", 503);
+            QJsonArray results;
+            for (const QString& id : request.query.queryItemValue("id").split(',', Qt::SkipEmptyParts)) {
+                if (!gone.contains(id.toLongLong()))
+                    results.append(
+                        QJsonObject{{"trackId", id.toLongLong()}, {"artworkUrl100", "https://example.com/i.png"}});
+            }
+            if (request.query.queryItemValue("bundleId").contains("com.example.sideloaded"))
+                results.append(QJsonObject{{"trackId", 777},
+                                           {"bundleId", "com.example.sideloaded"},
+                                           {"artworkUrl100", "https://example.com/i.png"}});
+            return HttpServer::Response::json(QJsonDocument(QJsonObject{{"results", results}}).toJson());
+        });
+    }
+
+    void accountWith(const QJsonArray& rules)
+    {
+        tools.setScenario(scenario(QJsonArray{signedInAs(anna)} + rules, {{"signedIn", "yes"}, {"email", anna}}));
+    }
+
+    std::unique_ptr<AppModel> model(ArchiveQueue::Settings queue = {1, 20ms, 150ms, 2s})
+    {
+        auto made = std::make_unique<AppModel>(AppModel::Endpoints{
+            lookup.url(), QUrl::fromLocalFile(home.filePath("none/appcast.json")), std::nullopt, std::nullopt, queue});
+        AsyncTest::await(made->bootstrap());
+        made->stopDeviceWatch();
+        EXPECT_TRUE(AsyncTest::waitUntil([&] { return !made->hasDeviceWatchLoop(); }));
+        return made;
+    }
+
+    QList<qint64> downloads() const
+    {
+        QList<qint64> ids;
+        for (const QStringList& call : tools.calls("ipatool")) {
+            if (const qsizetype at = call.indexOf("download"); at >= 0)
+                ids.append(call.value(at + 2).toLongLong());
+        }
+        return ids;
+    }
+};
+
+void writeArtwork(const QList<qint64>& ids, const QDateTime& checked)
+{
+    ArtworkService::Cache cache;
+    for (const qint64 id : ids)
+        cache.insert(id, {QString("https://example.com/i.png"), std::nullopt, std::nullopt, checked});
+    ASSERT_TRUE(
+        AtomicFile::write(QDir(Tools::cacheDirectory()).filePath("artwork.json"), ArtworkService::encode(cache)));
+}
+
+} // namespace
+
+TEST(AppModelArchive, QueueSavesInOrderRetriesAFailureOnceAtTheEndAndCarriesOnAfterARestart)
+{
+    Fixture f;
+    f.accountWith({downloadRule("1002 ", {out(failure("connection reset by peer"))}, 1), downloadRule(".", saved)});
+    PurchasesCache::save({app(1001), app(1002), app(1003), app(1004)}, anna);
+    ASSERT_TRUE(AtomicFile::write(AppModel::fileURL(target(1004), std::nullopt), "kept"));
+    {
+        auto model = f.model();
+        EXPECT_EQ(model->saveLibrary(), 3) << "the app with a file stays out";
+        EXPECT_EQ(model->activity(1003), AppActivity::queued());
+        ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->archiveQueue().savedCount() == 1; }));
+        model->pauseQueue();
+        ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->archiveQueue().runningApps().isEmpty(); }));
+    }
+    auto model = f.model();
+    ASSERT_EQ(model->archiveQueue().items().size(), 3) << "taken up again after the restart";
+    EXPECT_TRUE(model->archiveQueue().isPaused());
+    EXPECT_EQ(model->activity(1003), AppActivity::queued());
+    model->resumeQueue();
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->archiveQueue().isEmpty(); }));
+
+    EXPECT_EQ(f.downloads(), (QList<qint64>{1001, 1002, 1003, 1002})) << "the failure is tried once more, last";
+    EXPECT_EQ(model->activity(1002), AppActivity::failed("connection reset by peer"));
+    EXPECT_EQ(model->activity(1003), AppActivity::done("Скачано"));
+    EXPECT_TRUE(
+        logTexts(*model).contains("Очередь скачивания завершена: Сохранено 2 приложения, не удалось скачать 1"));
+    EXPECT_FALSE(QFileInfo::exists(ArchiveQueue::filePath()));
+}
+
+TEST(AppModelArchive, RateLimitMakesTheQueueWaitLongerEachTimeThenGoOn)
+{
+    Fixture f;
+    QJsonObject limited =
+        downloadRule("1001 ", {out(failure("failed to download: rate limited by Apple (HTTP 429)"))}, 1);
+    limited.insert("times", 2);
+    f.accountWith({limited, downloadRule(".", saved)});
+    auto model = f.model();
+    ASSERT_EQ(model->queueDownloads({target(1001), target(1002)}), 2);
+
+    QList<qint64> startedAt;
+    QElapsedTimer clock;
+    clock.start();
+    for (int call = 1; call <= 3; ++call) {
+        ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.downloads().size() >= call; }));
+        startedAt.append(clock.elapsed());
+        // Waiting its turn again, not failed.
+        if (call < 3) {
+            ASSERT_TRUE(AsyncTest::waitUntil([&] {
+                return model->activity(1001) == AppActivity::queued() && model->archiveQueue().waitingUntil();
+            }));
+        }
+    }
+    EXPECT_GE(startedAt[1] - startedAt[0], 150);
+    EXPECT_GE(startedAt[2] - startedAt[1], 300) << "the second wait is twice the first";
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->archiveQueue().isEmpty(); }));
+    EXPECT_EQ(f.downloads(), (QList<qint64>{1001, 1001, 1001, 1002}));
+    EXPECT_TRUE(logTexts(*model).contains("Очередь скачивания завершена: Сохранено 2 приложения"));
+}
+
+TEST(AppModelArchive, CancelStopsTheRunningDownloadAndForgetsTheQueue)
+{
+    Fixture f;
+    f.accountWith({downloadRule(".", {savesFile(20, 100), saved[1]})});
+    auto model = f.model();
+    model->queueDownloads({target(1001), target(1002)});
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->activity(1001).bytes > 0; }));
+    model->cancelQueue();
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->activity(1001) == AppActivity{}; }));
+    EXPECT_TRUE(model->archiveQueue().isEmpty());
+    EXPECT_EQ(model->activity(1002), AppActivity{});
+    EXPECT_FALSE(QFileInfo::exists(ArchiveQueue::filePath()));
+    EXPECT_TRUE(QDir(Tools::downloadsDirectory()).entryList(QDir::Files).isEmpty());
+    EXPECT_EQ(f.downloads(), QList<qint64>{1001});
+}
+
+TEST(AppModelArchive, AnotherAccountsQueueIsNeverRun)
+{
+    Fixture f;
+    f.tools.setScenario(scenario({signedInAs("ivan@example.com"), downloadRule(".", saved)},
+                                 {{"signedIn", "yes"}, {"email", "ivan@example.com"}}));
+    ArchiveQueue::Item item;
+    item.adamID = 1001;
+    item.name = "Чужое";
+    const QByteArray hers = ArchiveQueue::encode({anna, false, {item}});
+    ASSERT_TRUE(AtomicFile::write(ArchiveQueue::filePath(), hers));
+    auto model = f.model();
+    EXPECT_TRUE(model->archiveQueue().isEmpty());
+    EXPECT_EQ(model->activity(1001), AppActivity{});
+    EXPECT_TRUE(f.downloads().isEmpty());
+    EXPECT_EQ(AtomicFile::read(ArchiveQueue::filePath()), hers);
+}
+
+TEST(AppModelArchive, RadarReportsAppsThatLeftSinceTheLastLookupAndIgnoresFailedOnes)
+{
+    Fixture f;
+    f.accountWith(historyPages(3));
+    const QList<qint64> ids{1000, 1001, 1002};
+    const QDateTime old = QDateTime::currentDateTimeUtc().addDays(-2);
+    const QString radarFile = QDir(Tools::cacheDirectory()).filePath("radar.json");
+    writeArtwork(ids, old);
+
+    f.failing = true;
+    auto model = f.model();
+    EXPECT_FALSE(QFileInfo::exists(radarFile)) << "a failed lookup tells the radar nothing";
+    f.failing = false;
+    AsyncTest::await(model->syncPurchases(true));
+    EXPECT_TRUE(model->newlyGone().isEmpty());
+    ASSERT_TRUE(QFileInfo::exists(radarFile));
+
+    // A day later the store no longer has one of them.
+    writeArtwork(ids, old);
+    f.gone = {1001};
+    model = f.model();
+    QSignalSpy banner(model.get(), &AppModel::newlyGoneChanged);
+    AsyncTest::await(model->syncPurchases(true));
+    EXPECT_EQ(model->newlyGone(), QList<qint64>{1001});
+    EXPECT_EQ(banner.size(), 1);
+    ASSERT_TRUE(model->goneSince(1001));
+    EXPECT_LE(model->goneSince(1001)->secsTo(QDateTime::currentDateTimeUtc()), 60);
+    EXPECT_EQ(model->goneSince(1000), std::nullopt);
+
+    const auto before = AtomicFile::read(radarFile);
+    writeArtwork(ids, old);
+    f.failing = true;
+    model = f.model();
+    AsyncTest::await(model->syncPurchases(true));
+    EXPECT_EQ(AtomicFile::read(radarFile), before);
+    EXPECT_TRUE(model->newlyGone().isEmpty());
+}
+
+TEST(AppModelArchive, FileTooNewForThePhoneIsNotInstalledAndOlderVersionsAreOffered)
+{
+    Fixture f({"cfgutil", "idevice_id", "ideviceinfo"});
+    f.tools.setScenario(scenario(phoneRules(), {{"cable", "yes"}}));
+    AppModel model(AppModel::Endpoints{f.lookup.url(), QUrl::fromLocalFile(f.home.filePath("none"))});
+    AsyncTest::await(model.refreshDevices());
+    ASSERT_EQ(model.devices().size(), 1);
+    const AppModel::Target wanted = target(1001);
+    IpaArchive::Bundle bundle{wanted.bundleID, wanted.name, "2.0", "200", "99.0", 4242, {}};
+    ASSERT_TRUE(AtomicFile::write(AppModel::fileURL(wanted, std::nullopt), IpaArchive::build(bundle, 10)));
+    QSignalSpy offered(&model, &AppModel::olderVersionSuggested);
+
+    AsyncTest::await(model.installOnDevice(wanted, std::nullopt));
+    const QString why = "Нужна iOS 99.0 или новее, а на Кабельный — iOS 17.1: выбери версию постарше";
+    EXPECT_EQ(model.activity(1001), AppActivity::failed(why));
+    ASSERT_EQ(offered.size(), 1);
+    EXPECT_EQ(offered[0][0].value<AppModel::Target>(), wanted);
+
+    // A file from elsewhere names its app through its store metadata.
+    AsyncTest::await(model.installLocalFile(AppModel::fileURL(wanted, std::nullopt)));
+    EXPECT_EQ(model.log().last().text, "com.example.app1001_latest.ipa: " + why);
+    ASSERT_EQ(offered.size(), 2);
+    EXPECT_EQ(offered[1][0].value<AppModel::Target>().adamID, 4242);
+    for (const QStringList& call : f.tools.calls("cfgutil"))
+        EXPECT_FALSE(call.contains("install-app"));
+}
+
+TEST(AppModelArchive, PhoneAppsWithoutMetadataGetAppIDsByBundleIdAndUnsavedGoneOnesStandOut)
+{
+    Fixture f({"ipatool", "cfgutil", "idevice_id", "ideviceinfo", "ideviceinstaller"});
+    f.gone = {564177498};
+    f.accountWith(phoneRules() + installerRules());
+    f.tools.setState("cable", "yes");
+    PurchasesCache::save({app(1001)}, anna);
+    auto owner = f.model();
+    AppModel& model = *owner;
+    AsyncTest::await(model.refreshDevices());
+    const auto phoneApp = [&](const QString& bundleID) {
+        for (const InstalledApp& app : model.installedApps()) {
+            if (app.bundleID == bundleID)
+                return app;
+        }
+        return InstalledApp{};
+    };
+    ASSERT_TRUE(AsyncTest::waitUntil(
+        [&] { return phoneApp("com.example.sideloaded").adamID && model.isAtRisk(phoneApp("com.example.kept")); }));
+    EXPECT_EQ(phoneApp("com.example.sideloaded").adamID, 777);
+    EXPECT_FALSE(model.isAtRisk(phoneApp("com.example.sideloaded"))) << "still in the store";
+    const auto learned = std::find_if(model.knownApps().cbegin(), model.knownApps().cend(),
+                                      [](const KnownApp& known) { return known.adamID == 777; });
+    ASSERT_NE(learned, model.knownApps().cend());
+    EXPECT_EQ(learned->source, "поиск");
+    EXPECT_EQ(learned->bundleID, "com.example.sideloaded");
+    const auto requests = f.lookup.requests("/lookup");
+    const auto bundleAsks = std::count_if(requests.cbegin(), requests.cend(),
+                                          [](const auto& request) { return request.query.hasQueryItem("bundleId"); });
+    EXPECT_EQ(bundleAsks, 1) << "found in the first storefront";
+
+    // Once its file is saved it is no longer at risk.
+    ASSERT_TRUE(AtomicFile::write(QDir(Tools::downloadsDirectory()).filePath("com.example.kept_latest.ipa"), "x"));
+    model.refreshDownloadedSet();
+    EXPECT_FALSE(model.isAtRisk(phoneApp("com.example.kept")));
+}
