@@ -92,8 +92,9 @@ struct Fixture {
 
     std::unique_ptr<AppModel> model(ArchiveQueue::Settings queue = {1, 20ms, 150ms, 2s})
     {
-        auto made = std::make_unique<AppModel>(AppModel::Endpoints{
-            lookup.url(), QUrl::fromLocalFile(home.filePath("none/appcast.json")), std::nullopt, std::nullopt, queue});
+        AppModel::Endpoints endpoints{lookup.url(), QUrl::fromLocalFile(home.filePath("none/appcast.json"))};
+        endpoints.queue = queue;
+        auto made = std::make_unique<AppModel>(endpoints);
         AsyncTest::await(made->bootstrap());
         made->stopDeviceWatch();
         EXPECT_TRUE(AsyncTest::waitUntil([&] { return !made->hasDeviceWatchLoop(); }));
