@@ -1,5 +1,6 @@
 #include "model/AppModel.h"
 
+#include "platform/Platform.h"
 #include "process/Tools.h"
 #include "store/IPAToolError.h"
 
@@ -13,6 +14,10 @@ AppModel::AppModel(Endpoints endpoints, QObject* parent)
     : QObject(parent)
     , m_ipatool(std::chrono::milliseconds(300), endpoints.toolWatchdog)
     , m_artwork(endpoints.lookup)
+    , m_muxDiscovery(endpoints.toolWatchdog)
+    , m_cfgutil(endpoints.toolWatchdog)
+    , m_fallbackInstaller(endpoints.toolWatchdog)
+    , m_deviceApps(endpoints.toolWatchdog)
     , m_updater(Updater::Options{endpoints.updateManifest, endpoints.updateBundle, {}, {}})
 {
     m_watchTimer.setSingleShot(true);
@@ -144,10 +149,13 @@ QCoro::Task<> AppModel::bootstrap()
     refreshDownloadedSet();
     const auto ipatool = Tools::ipatool();
     note(QStringLiteral("ipatool: ") + ipatool.value_or(QStringLiteral("не найден")));
-    note(QStringLiteral("cfgutil: ")
-         + Tools::cfgutil().value_or(QStringLiteral("не найден — поставь Apple Configurator")));
+    // Apple Configurator exists only on macOS; elsewhere ideviceinstaller is simply the installer.
+    const auto cfgutil = Tools::cfgutil();
+    if (cfgutil || !Platform::isLinux())
+        note(QStringLiteral("cfgutil: ") + cfgutil.value_or(QStringLiteral("не найден — поставь Apple Configurator")));
     if (IDeviceInstaller::isAvailable())
-        note(QStringLiteral("запасной установщик: ideviceinstaller"));
+        note(cfgutil || !Platform::isLinux() ? QStringLiteral("запасной установщик: ideviceinstaller")
+                                             : QStringLiteral("установщик: ideviceinstaller"));
 
     if (!ipatool) {
         setStage(Stage::signedOut);

@@ -1,6 +1,7 @@
 #include "model/AppModel.h"
 
 #include "ModelTestSupport.h"
+#include "platform/Platform.h"
 #include "support/AsyncTest.h"
 #include "support/QtPrinters.h"
 #include "support/StandinTools.h"
@@ -54,7 +55,11 @@ TEST(AppModelBootstrap, WithoutIpatoolStopsSignedOutWithTheAlert)
     QStringList lines;
     for (const auto& entry : model.log())
         lines.append(entry.text);
-    EXPECT_EQ(lines, (QStringList{"ipatool: не найден", "cfgutil: не найден — поставь Apple Configurator"}));
+    // Apple Configurator is a Mac's; on Linux its absence is normal and goes unmentioned.
+    QStringList expected{"ipatool: не найден"};
+    if (!Platform::isLinux())
+        expected.append("cfgutil: не найден — поставь Apple Configurator");
+    EXPECT_EQ(lines, expected);
 }
 
 TEST(AppModelBootstrap, LogsWhereTheToolsWereFound)

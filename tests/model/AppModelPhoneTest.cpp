@@ -1,0 +1,102 @@
+#include "model/AppModel.h"
+
+#include "ModelTestSupport.h"
+#include "process/ProcessRunner.h"
+#include "support/LoopbackPhone.h"
+#include "support/QtPrinters.h"
+#include "support/TempHome.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+// The model with Debian's real idevice_id, ideviceinfo and ideviceinstaller against the loopback
+// phone: what the device bar and the phone's apps show in each state.
+
+using namespace ModelTest;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Transport = LoopbackPhone::Transport;
+
+const QString untrusted = "iPhone не доверяет этому компьютеру — разблокируй его и нажми «Доверять»";
+
+void putProgram(const QString& path)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+qsizetype pairRequests(const LoopbackPhone& phone)
+{
+    return phone.events().count("lockdown Pair");
+}
+
+} // namespace
+
+TEST(AppModelPhone, EachStateOfThePhoneReadsAsAdviceAndAnIdlePassRunsOnlyIdeviceId)
+{
+    const QString found = "iPhone Лены — iPhone14,5 · iOS 16.6 · ";
+    struct Case {
+        QString scenario; // empty: no mux daemon answers
+        QJsonObject config;
+        QString shown;  // the one phone listed, or nothing
+        QString advice; // the phone's hint, or why none is listed
+        qsizetype apps = 0;
+        Transport transport = Transport::unixSocket;
+        bool usbmuxdInstalled = true;
+    };
+    const QList<Case> cases{
+        {"paired", {}, found + "кабель", "", 3},
+        {"network", {}, found + "Wi-Fi", "", 3, Transport::tcp},
+        {"untrusted", {}, found + "кабель", untrusted},
+        {"untrusted",
+         {{"pairError", "PasswordProtected"}},
+         found + "кабель",
+         "iPhone заблокирован — разблокируй экран"},
+        {"no-phone", {}, "", ""},
+        {"", {}, "", "usbmuxd не запущен — подключи iPhone кабелем: служба запускается вместе с ним"},
+        {"",
+         {},
+         "",
+         "Не установлен usbmuxd — без него iPhone не виден. Поставь пакет usbmuxd (sudo apt install usbmuxd)",
+         0,
+         Transport::unixSocket,
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QString(c.scenario + " " + c.advice).toStdString());
+        TempHome home;
+        ASSERT_TRUE(LoopbackPhone::linkRealTools(home.resourceDirectory()));
+        if (c.usbmuxdInstalled)
+            putProgram(home.resourceDirectory() + "/usbmuxd");
+        std::optional<LoopbackPhone> phone;
+        std::optional<MuxAddress> nowhere;
+        if (c.scenario.isEmpty())
+            nowhere.emplace("UNIX:" + home.filePath("usbmuxd"));
+        else
+            phone.emplace(c.scenario, c.config, c.transport);
+        AppModel model;
+        AsyncTest::await(model.refreshDevices());
+        ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.hasPhoneAppsRead(); }, 30s));
+
+        const std::optional<Device> device = model.selectedDevice();
+        EXPECT_EQ(device ? device->name + " — " + device->subtitle() : QString(), c.shown);
+        EXPECT_EQ(device ? device->accessHint() : model.deviceError().value_or(QString()), c.advice);
+        EXPECT_EQ(model.installedApps().size(), c.apps);
+        if (device && !c.advice.isEmpty()) {
+            EXPECT_EQ(model.installedAppsError(), c.advice);
+        }
+
+        // Nothing changed: one idevice_id run, and no phone is asked to pair again.
+        const qsizetype pairs = phone ? pairRequests(*phone) : 0;
+        const quint64 children = ProcessRunner::startedChildren();
+        AsyncTest::await(model.refreshDevices());
+        EXPECT_EQ(ProcessRunner::startedChildren() - children, 1u);
+        EXPECT_EQ(phone ? pairRequests(*phone) : 0, pairs);
+    }
+}
