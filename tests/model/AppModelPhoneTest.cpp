@@ -2,16 +2,21 @@
 
 #include "ModelTestSupport.h"
 #include "process/ProcessRunner.h"
+#include "process/Tools.h"
 #include "support/LoopbackPhone.h"
+#include "support/Processes.h"
 #include "support/QtPrinters.h"
+#include "support/StandinTools.h"
 #include "support/TempHome.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <gtest/gtest.h>
 
 // The model with Debian's real idevice_id, ideviceinfo and ideviceinstaller against the loopback
-// phone: what the device bar and the phone's apps show in each state.
+// phone: what the device bar and the phone's apps show in each state, and how installs end.
 
 using namespace ModelTest;
 using namespace std::chrono_literals;
@@ -99,4 +104,41 @@ TEST(AppModelPhone, EachStateOfThePhoneReadsAsAdviceAndAnIdlePassRunsOnlyIdevice
         EXPECT_EQ(ProcessRunner::startedChildren() - children, 1u);
         EXPECT_EQ(phone ? pairRequests(*phone) : 0, pairs);
     }
+}
+
+TEST(AppModelPhone, HungInstallEndsByItselfAndACancelledOneIsNeitherDoneNorFailed)
+{
+    TempHome home;
+    StandinTools tools(home.resourceDirectory(), {"ipatool"});
+    ASSERT_TRUE(LoopbackPhone::linkRealTools(home.resourceDirectory()));
+    const QString archive = LoopbackPhone::writeArchive(home.path(), "Demo");
+    tools.setScenario(scenario({rule("ipatool", "download -i ",
+                                     {QJsonObject{{"write", "{opt:-o}"}, {"from", archive}},
+                                      out(ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}))})}));
+    const LoopbackPhone phone("installer-hangs");
+    AppModel::Endpoints endpoints{QUrl("http://127.0.0.1:9/")};
+    endpoints.toolWatchdog = 3s;
+    AppModel model(endpoints);
+    AsyncTest::await(model.refreshDevices());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.hasPhoneAppsRead(); }, 30s));
+    const AppModel::Target app{564177498, "com.example.demo", "Демо", true};
+    const QString installer = home.resourceDirectory() + "/ideviceinstaller";
+
+    QElapsedTimer timer;
+    timer.start();
+    AsyncTest::await(model.installOnDevice(app, std::nullopt), 60s);
+    EXPECT_LT(timer.elapsed(), 30000);
+    EXPECT_EQ(model.activity(app.adamID),
+              AppActivity::failed(
+                  "iPhone перестал отвечать, установка остановлена — отключи и снова подключи его, затем повтори"));
+    EXPECT_FALSE(Processes::isRunning(installer));
+
+    auto install = model.installOnDevice(app, std::nullopt);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.activity(app.adamID).progress > 0; }, 30s));
+    model.cancel(app.adamID);
+    AsyncTest::await(std::move(install));
+    EXPECT_EQ(model.activity(app.adamID), AppActivity{});
+    EXPECT_EQ(logTexts(model).last(), "Демо: установка отменена");
+    EXPECT_FALSE(Processes::isRunning(installer));
+    EXPECT_EQ(QDir(Tools::downloadsDirectory()).entryList(QDir::Files), QStringList{"com.example.demo_latest.ipa"});
 }
