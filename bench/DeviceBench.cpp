@@ -1,14 +1,28 @@
-// Reading a phone's app list: the old ideviceinstaller prints every key of every app, each with
-// its store metadata as an embedded binary property list. Target: 2,000 apps well under 200 ms.
+// The phone side: reading a phone's app list, where the old ideviceinstaller prints every key of
+// every app with its store metadata as an embedded binary property list (target: 2,000 apps well
+// under 200 ms), and watching one known phone while nothing changes, with Debian's real idevice_id
+// against the loopback phone (target: the app and its children under 1 % of one core together).
 #include "device/DeviceAppsReader.h"
 #include "device/NameOrder.h"
+#include "model/AppModel.h"
+#include "process/ProcessRunner.h"
+#include "support/AsyncTest.h"
+#include "support/LoopbackPhone.h"
+#include "support/TempHome.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
 #include <QString>
+#include <QTimer>
 
 #include <plist/plist.h>
 
 #include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
 
 #include <cstdlib>
 
@@ -126,3 +140,71 @@ void ParseAndSortPhoneApps(benchmark::State& state)
 } // namespace
 
 BENCHMARK(ParseAndSortPhoneApps)->Arg(2000)->Unit(benchmark::kMillisecond);
+
+// ---- idle watch --------------------------------------------------------------------------------
+
+// This process and every child it has waited for. The loopback phone stands in for the system's
+// usbmuxd and is not waited for until it ends, so it stays out.
+double cpuSeconds()
+{
+    double total = 0;
+    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        total += double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+                 + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
+
+int idlePasses()
+{
+    bool ok = false;
+    const int passes = qEnvironmentVariableIntValue("QUORREL_BENCH_IDLE_PASSES", &ok);
+    return ok && passes > 0 ? passes : 5;
+}
+
+// One trusted phone on the cable, already found and its apps read; each pass then finds nothing
+// new. A pass and the watch's three-second pause, as the model's watch runs them.
+void IdleWatchOfOnePhone(benchmark::State& state)
+{
+    TempHome home;
+    for (const char* tool : {"idevice_id", "ideviceinfo", "ideviceinstaller"}) {
+        const QString real = QStringLiteral("/usr/bin/") + QLatin1String(tool);
+        if (!QFile::link(real, QDir(home.resourceDirectory()).filePath(QLatin1String(tool)))) {
+            state.SkipWithError("Debian's libimobiledevice tools are not installed");
+            return;
+        }
+    }
+    const LoopbackPhone phone(QStringLiteral("paired"));
+    AppModel model;
+    AsyncTest::await(model.refreshDevices());
+    const bool settled = model.devices().size() == 1
+                         && AsyncTest::waitUntil([&] { return !model.hasPhoneAppsRead(); }, std::chrono::seconds(30));
+    if (phone.address().isEmpty() || !settled) {
+        state.SkipWithError("the loopback phone was not found");
+        return;
+    }
+    const int passes = idlePasses();
+    for (auto _ : state) {
+        const quint64 childrenBefore = ProcessRunner::startedChildren();
+        const double cpuBefore = cpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        for (int pass = 0; pass < passes; ++pass) {
+            AsyncTest::await(model.refreshDevices());
+            QEventLoop pause;
+            QTimer::singleShot(std::chrono::seconds(3), Qt::PreciseTimer, &pause, &QEventLoop::quit);
+            pause.exec();
+        }
+        const double cpu = cpuSeconds() - cpuBefore;
+        const double wallSeconds = double(wall.nsecsElapsed()) / 1e9;
+        state.counters["children_per_pass"] = double(ProcessRunner::startedChildren() - childrenBefore) / passes;
+        state.counters["cpu_ms_per_pass"] = cpu * 1000 / passes;
+        state.counters["cpu_percent_of_one_core"] = 100 * cpu / wallSeconds;
+    }
+    state.SetLabel(QStringLiteral("app and its children, %1 passes 3 s apart (QUORREL_BENCH_IDLE_PASSES)")
+                       .arg(passes)
+                       .toStdString());
+}
+BENCHMARK(IdleWatchOfOnePhone)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();

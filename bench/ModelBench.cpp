@@ -218,10 +218,9 @@ QJsonObject onePhone()
                          "<key>CFBundleDisplayName</key><string>Сохранённое</string></dict></array></plist>";
     return scenario({exact("cfgutil", {"--format", "JSON", "list"}, {out(compact(list))}),
                      rule("cfgutil", "--ecid " + ecid + " get ", {out(compact(get))}),
-                     exact("idevice_id", {"-l"}, {out(udid)}), exact("idevice_id", {"-n"}, {}),
-                     exact("ideviceinfo", {"-u", udid, "-k", "DeviceName"}, {out("Телефон")}),
-                     exact("ideviceinfo", {"-u", udid, "-k", "ProductType"}, {out("iPhone14,2")}),
-                     exact("ideviceinfo", {"-u", udid, "-k", "ProductVersion"}, {out("17.1")}),
+                     exact("idevice_id", {}, {out(udid + " (USB)")}),
+                     exact("ideviceinfo", {"-u", udid},
+                           {out("DeviceName: Телефон"), out("ProductType: iPhone14,2"), out("ProductVersion: 17.1")}),
                      exact("ideviceinstaller", {"--help"}, {out("  -l, --list-apps\tList apps")}),
                      rule("ideviceinstaller", "-l -o xml$", {out(apps)})});
 }

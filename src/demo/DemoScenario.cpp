@@ -324,9 +324,12 @@ QJsonArray cfgutilInstallSteps()
     return steps;
 }
 
+// Debian's ideviceinstaller 1.1.1: the upload, the bundle it installs, then each step at the start
+// of a line of its own, and only a Complete step proves the install.
 QJsonArray ideviceinstallerInstallSteps()
 {
-    QJsonArray steps{pause(300), out(QStringLiteral("Copying '{opt:-i}' to device... DONE."))};
+    QJsonArray steps{pause(300), out(QStringLiteral("Copying '{opt:-i}' to device... DONE.")),
+                     out(QStringLiteral("Installing 'com.example.demo'"))};
     const std::pair<int, const char*> stages[] = {{5, "CreatingStagingDirectory"}, {15, "ExtractingPackage"},
                                                   {20, "InspectingPackage"},       {30, "PreflightingApplication"},
                                                   {40, "VerifyingApplication"},    {50, "CreatingContainer"},
@@ -334,11 +337,22 @@ QJsonArray ideviceinstallerInstallSteps()
                                                   {80, "SandboxingApplication"},   {90, "GeneratingApplicationMap"}};
     for (const auto& [percent, stage] : stages) {
         steps.append(pause(330));
-        steps.append(out(QStringLiteral("Install: %1 (%2%)").arg(QLatin1String(stage)).arg(percent)));
+        steps.append(out(QStringLiteral("\rInstall: %1 (%2%)").arg(QLatin1String(stage)).arg(percent)));
     }
     steps.append(pause(300));
-    steps.append(out(QStringLiteral("Install: Complete")));
+    steps.append(out(QStringLiteral("\rInstall: Complete")));
     return steps;
+}
+
+// What ideviceinfo prints for a phone reached in a session: a "Key: value" line each.
+QString deviceInfo(const Phone& phone)
+{
+    return QStringList{
+        QStringLiteral("ActivationState: Activated"),        QStringLiteral("DeviceClass: iPhone"),
+        QStringLiteral("DeviceName: ") + phone.name,         QStringLiteral("ProductName: iPhone OS"),
+        QStringLiteral("ProductType: ") + phone.productType, QStringLiteral("ProductVersion: ") + phone.iosVersion,
+        QStringLiteral("UniqueDeviceID: ") + phone.udid}
+        .join(QLatin1Char('\n'));
 }
 
 QJsonArray phoneRules()
@@ -356,11 +370,12 @@ QJsonArray phoneRules()
     rules.append(exact(QStringLiteral("cfgutil"),
                        {QStringLiteral("--format"), QStringLiteral("JSON"), QStringLiteral("list")},
                        {out(cfgutilAnswer(QStringLiteral("list"), listed, ecids))}));
-    QStringList cable;
-    QStringList network;
+    QStringList listing;
     for (const Phone& phone : phones) {
-        (phone.ecid.isEmpty() ? network : cable).append(phone.udid);
-        if (!phone.ecid.isEmpty()) {
+        // The phone without an ECID is known to the mux daemon over Wi-Fi only, and reached with -n.
+        const bool network = phone.ecid.isEmpty();
+        listing.append(phone.udid + (network ? QStringLiteral(" (Network)") : QStringLiteral(" (USB)")));
+        if (!network) {
             const QJsonObject properties{{QStringLiteral("name"), phone.name},
                                          {QStringLiteral("deviceType"), phone.productType},
                                          {QStringLiteral("firmwareVersion"), phone.iosVersion},
@@ -376,32 +391,26 @@ QJsonArray phoneRules()
                               QStringLiteral("--ecid ") + phone.ecid + QStringLiteral(" --progress install-app "),
                               cfgutilInstallSteps()));
         }
-        const std::pair<const char*, QString> keys[] = {
-            {"DeviceName", phone.name}, {"ProductType", phone.productType}, {"ProductVersion", phone.iosVersion}};
-        for (const auto& [key, value] : keys) {
-            rules.append(exact(QStringLiteral("ideviceinfo"),
-                               {QStringLiteral("-u"), phone.udid, QStringLiteral("-k"), QLatin1String(key)},
-                               {out(value)}));
-        }
-        rules.append(rule(QStringLiteral("ideviceinstaller"),
-                          QStringLiteral("^-u ") + phone.udid + QStringLiteral(" -l "),
-                          {pause(800), out(appListXml(phone))}));
-        rules.append(rule(QStringLiteral("ideviceinstaller"),
-                          QStringLiteral("^-u ") + phone.udid + QStringLiteral(" -i "),
+        const QString addressed = QStringLiteral("^-u ") + phone.udid + (network ? QStringLiteral(" -n") : QString());
+        rules.append(rule(QStringLiteral("ideviceinfo"), addressed + QLatin1Char('$'), {out(deviceInfo(phone))}));
+        // The XML list ends with a blank line of its own.
+        rules.append(rule(QStringLiteral("ideviceinstaller"), addressed + QStringLiteral(" -l "),
+                          {pause(800), out(appListXml(phone)), out(QString())}));
+        rules.append(rule(QStringLiteral("ideviceinstaller"), addressed + QStringLiteral(" -i "),
                           ideviceinstallerInstallSteps()));
     }
-    rules.append(exact(QStringLiteral("idevice_id"), {QStringLiteral("-l")}, {out(cable.join(QLatin1Char('\n')))}));
-    rules.append(exact(QStringLiteral("idevice_id"), {QStringLiteral("-n")}, {out(network.join(QLatin1Char('\n')))}));
+    rules.append(exact(QStringLiteral("idevice_id"), {}, {out(listing.join(QLatin1Char('\n')))}));
     // Debian's ideviceinstaller 1.1.x: the old flags.
     rules.append(
         exact(QStringLiteral("ideviceinstaller"), {QStringLiteral("--help")},
               {out(QStringLiteral("Usage: ideviceinstaller OPTIONS")),
                out(QStringLiteral("  -l, --list-apps\tList apps, possible options:")),
                out(QStringLiteral("  -i, --install ARCHIVE\tInstall app from package file specified by ARCHIVE."))}));
-    rules.append(
-        rule(QStringLiteral("ideviceinfo"), QStringLiteral("."), {err(QStringLiteral("ERROR: Device not found"))}, 1));
-    rules.append(
-        rule(QStringLiteral("ideviceinstaller"), QStringLiteral("."), {err(QStringLiteral("No device found."))}, 1));
+    // A phone asked for otherwise (without -n for the Wi-Fi one) is not found, as the real tools say it.
+    rules.append(rule(QStringLiteral("ideviceinfo"), QStringLiteral("^-u "),
+                      {out(QStringLiteral("ERROR: Device {arg:1} not found!"))}, 255));
+    rules.append(rule(QStringLiteral("ideviceinstaller"), QStringLiteral("^-u "),
+                      {err(QStringLiteral("No device found with udid {arg:1}."))}, 255));
     return rules;
 }
 

@@ -58,10 +58,16 @@ QStringList installArguments(const QString& ecid, const QString& ipa)
 
 } // namespace
 
+CfgUtil::CfgUtil(std::optional<std::chrono::milliseconds> watchdog)
+    : m_watchdog(watchdog.value_or(ProcessRunner::defaultWatchdog()))
+{}
+
 QCoro::Task<QJsonObject> CfgUtil::runJSON(QStringList arguments)
 {
     const QString tool = requireTool();
-    const ProcessOutput output = co_await ProcessRunner::run(tool, jsonArguments(arguments));
+    ProcessRunner::Options options;
+    options.watchdog = m_watchdog;
+    const ProcessOutput output = co_await ProcessRunner::run(tool, jsonArguments(arguments), std::move(options));
     co_return interpretJSON(output);
 }
 
@@ -161,7 +167,7 @@ QCoro::Task<> CfgUtil::install(QString ipa, QString ecid, ProgressHandler onProg
     ProcessRunner::Options options;
     options.onLine = progressLines(std::move(onProgress));
     options.cancel = std::move(cancel);
-    options.watchdog = ProcessRunner::defaultWatchdog();
+    options.watchdog = m_watchdog;
     const ProcessOutput output = co_await ProcessRunner::run(tool, installArguments(ecid, ipa), std::move(options));
     if (output.status != 0)
         throw CfgUtilError::message(humanReadableFailure(output));

@@ -11,6 +11,7 @@
 
 #include <QCoroTask>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -24,6 +25,9 @@ public:
         QString step;
     };
     using ProgressHandler = std::function<void(double fraction, const QString& step)>;
+
+    /// `watchdog`: how long cfgutil may stay silent; the build's limit when absent.
+    explicit CfgUtil(std::optional<std::chrono::milliseconds> watchdog = std::nullopt);
 
     QCoro::Task<QList<Device>> devices();
     QCoro::Task<QJsonObject> properties(QString ecid, QStringList names);
@@ -44,4 +48,7 @@ public:
     static Device deviceFrom(const QString& ecid, const std::optional<QJsonObject>& properties);
     /// Calls `onProgress` for lines that carry a percentage and ignores the rest.
     static std::function<void(const QString&)> progressLines(ProgressHandler onProgress);
+
+private:
+    std::chrono::milliseconds m_watchdog;
 };

@@ -16,6 +16,15 @@ bool Device::canUseCfgutil() const
     return ecid.has_value() && link == Link::usb;
 }
 
+QString Device::accessHint() const
+{
+    if (isLocked)
+        return QStringLiteral("iPhone заблокирован — разблокируй экран");
+    if (!isPaired)
+        return QStringLiteral("iPhone не доверяет этому компьютеру — разблокируй его и нажми «Доверять»");
+    return {};
+}
+
 QString Device::subtitle() const
 {
     QStringList parts;
@@ -45,5 +54,5 @@ size_t qHash(const Device& device, size_t seed) noexcept
         return value ? qHash(*value) ^ 0x9e3779b9u : size_t(0);
     };
     return qHashMulti(seed, optional(device.ecid), optional(device.udid), device.name, optional(device.model),
-                      optional(device.iosVersion), static_cast<int>(device.link), device.isPaired);
+                      optional(device.iosVersion), static_cast<int>(device.link), device.isPaired, device.isLocked);
 }

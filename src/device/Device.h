@@ -16,10 +16,16 @@ struct Device {
     std::optional<QString> iosVersion;
     Link link = Link::usb;
     bool isPaired = true;
+    /// Locked with a passcode, so it cannot be paired or worked with until unlocked.
+    bool isLocked = false;
 
     /// Identity for selection and list rows: UDID, else ECID, else name.
     QString id() const;
     bool canUseCfgutil() const;
+    /// It trusts this computer and is unlocked, so its apps can be read and installed.
+    bool isReady() const { return isPaired && !isLocked; }
+    /// What to do on the phone before it can be used; empty when it is ready.
+    QString accessHint() const;
     /// "model · iOS version · link", leaving out what is unknown.
     QString subtitle() const;
 

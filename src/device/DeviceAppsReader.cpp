@@ -30,26 +30,40 @@ CfgUtilError missingTool()
                                  + IDeviceInstaller::installHint());
 }
 
+// The shared translation, except that a tool which said nothing is named as itself.
+CfgUtilError failure(const ProcessOutput& output)
+{
+    if (QString(output.standardError() + output.standardOutput()).trimmed().isEmpty())
+        return CfgUtilError::message(QStringLiteral("ideviceinstaller завершился с кодом ")
+                                     + QString::number(output.status));
+    return CfgUtilError::message(CfgUtil::humanReadableFailure(output));
+}
+
 } // namespace
+
+DeviceAppsReader::DeviceAppsReader(std::optional<std::chrono::milliseconds> watchdog)
+    : m_watchdog(watchdog.value_or(ProcessRunner::defaultWatchdog()))
+{}
 
 QCoro::Task<QList<InstalledApp>> DeviceAppsReader::read(QString udid, bool network)
 {
     const std::optional<QString> tool = Tools::ideviceinstaller();
     if (!tool)
         throw missingTool();
-    co_return co_await readViaIDeviceInstaller(*tool, udid, network);
+    co_return co_await readViaIDeviceInstaller(*tool, udid, network, m_watchdog);
 }
 
-QCoro::Task<QList<InstalledApp>> DeviceAppsReader::readViaIDeviceInstaller(QString tool, QString udid, bool network)
+QCoro::Task<QList<InstalledApp>> DeviceAppsReader::readViaIDeviceInstaller(QString tool, QString udid, bool network,
+                                                                           std::chrono::milliseconds watchdog)
 {
     const IDeviceInstaller::Syntax dialect = co_await IDeviceInstaller::syntax(tool);
     ProcessRunner::Options options;
-    options.watchdog = ProcessRunner::defaultWatchdog();
+    options.watchdog = watchdog;
     const ProcessOutput output =
         co_await ProcessRunner::run(tool, IDeviceInstaller::listArguments(dialect, udid, network), std::move(options));
     const QByteArray document = output.standardOutputBytes();
     if (output.status != 0 || !isUtf8(document))
-        throw CfgUtilError::message(CfgUtil::humanReadableFailure(output));
+        throw failure(output);
     QList<InstalledApp> apps = parseAppList(document);
     NameOrder::sort(apps);
     co_return apps;

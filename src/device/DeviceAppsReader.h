@@ -8,12 +8,16 @@
 
 #include <QCoroTask>
 
+#include <chrono>
 #include <optional>
 
 /// Lists the apps on a phone with their App IDs, which only the store metadata each installed
 /// app carries reveals. Read through ideviceinstaller; holds no state.
 class DeviceAppsReader {
 public:
+    /// `watchdog`: how long a read may stay silent; the build's limit when absent.
+    explicit DeviceAppsReader(std::optional<std::chrono::milliseconds> watchdog = std::nullopt);
+
     /// Sorted by name. Throws CfgUtilError, or ToolError when ideviceinstaller cannot start.
     /// `network`: the phone is reachable over Wi-Fi only.
     QCoro::Task<QList<InstalledApp>> read(QString udid, bool network = false);
@@ -25,5 +29,8 @@ public:
     static std::optional<qint64> adamIDFromMetadata(const QByteArray& metadata);
 
 private:
-    static QCoro::Task<QList<InstalledApp>> readViaIDeviceInstaller(QString tool, QString udid, bool network = false);
+    static QCoro::Task<QList<InstalledApp>> readViaIDeviceInstaller(QString tool, QString udid, bool network,
+                                                                    std::chrono::milliseconds watchdog);
+
+    std::chrono::milliseconds m_watchdog;
 };

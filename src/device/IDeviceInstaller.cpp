@@ -40,6 +40,10 @@ QStringList helpArguments()
 
 } // namespace
 
+IDeviceInstaller::IDeviceInstaller(std::optional<std::chrono::milliseconds> watchdog)
+    : m_watchdog(watchdog.value_or(ProcessRunner::defaultWatchdog()))
+{}
+
 bool IDeviceInstaller::isAvailable()
 {
     return Tools::ideviceinstaller().has_value();
@@ -65,7 +69,7 @@ QCoro::Task<> IDeviceInstaller::install(QString ipa, QString udid, bool network,
             onProgress(fraction, stepName(step));
     });
     options.cancel = std::move(cancel);
-    options.watchdog = ProcessRunner::defaultWatchdog();
+    options.watchdog = m_watchdog;
     ProcessOutput output;
     try {
         output = co_await ProcessRunner::run(*tool, installArguments(dialect, udid, ipa, network), std::move(options));

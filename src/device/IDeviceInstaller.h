@@ -10,6 +10,9 @@
 
 #include <QCoroTask>
 
+#include <chrono>
+#include <optional>
+
 /// Installs an .ipa through libimobiledevice's ideviceinstaller, addressed by UDID; the fallback
 /// when cfgutil cannot serve the phone. Speaks both command-line dialects the tool has had.
 class IDeviceInstaller {
@@ -17,6 +20,9 @@ public:
     /// 1.1.x (Debian 12) knows only flags (`-l -o xml`, `-i ARCHIVE`); 1.2.0 and later take
     /// subcommands (`list --xml -a KEY`, `install PATH`).
     enum class Syntax { subcommands, legacyFlags };
+
+    /// `watchdog`: how long an install may stay silent; the build's limit when absent.
+    explicit IDeviceInstaller(std::optional<std::chrono::milliseconds> watchdog = std::nullopt);
 
     static bool isAvailable();
     /// How to get the tool on this platform.
@@ -41,4 +47,7 @@ public:
     static std::optional<CfgUtilError> installFailure(const ProcessOutput& output);
     /// The step's name in Russian for "Install: CreatingStagingDirectory (" and the like.
     static QString stepName(const QString& step);
+
+private:
+    std::chrono::milliseconds m_watchdog;
 };

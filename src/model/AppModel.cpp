@@ -1,5 +1,6 @@
 #include "model/AppModel.h"
 
+#include "platform/Platform.h"
 #include "process/Tools.h"
 #include "store/IPAToolError.h"
 
@@ -14,6 +15,10 @@ AppModel::AppModel(Endpoints endpoints, QObject* parent)
     , m_rateLimitPause(endpoints.rateLimitPause)
     , m_ipatool(std::chrono::milliseconds(300), endpoints.toolWatchdog)
     , m_artwork(endpoints.lookup)
+    , m_muxDiscovery(endpoints.toolWatchdog)
+    , m_cfgutil(endpoints.toolWatchdog)
+    , m_fallbackInstaller(endpoints.toolWatchdog)
+    , m_deviceApps(endpoints.toolWatchdog)
     , m_updater(Updater::Options{endpoints.updateManifest, endpoints.updateBundle, {}, {}, endpoints.updatePublicKey})
     , m_queue(endpoints.queue.value_or(ArchiveQueue::defaults()))
 {
@@ -156,10 +161,13 @@ QCoro::Task<> AppModel::bootstrap()
         version = co_await m_ipatool.version();
     note(QStringLiteral("ipatool: ") + ipatool.value_or(QStringLiteral("не найден"))
          + (version ? QStringLiteral(", версия ") + version->toString() : QString()));
-    note(QStringLiteral("cfgutil: ")
-         + Tools::cfgutil().value_or(QStringLiteral("не найден — поставь Apple Configurator")));
+    // Apple Configurator exists only on macOS; elsewhere ideviceinstaller is simply the installer.
+    const auto cfgutil = Tools::cfgutil();
+    if (cfgutil || !Platform::isLinux())
+        note(QStringLiteral("cfgutil: ") + cfgutil.value_or(QStringLiteral("не найден — поставь Apple Configurator")));
     if (IDeviceInstaller::isAvailable())
-        note(QStringLiteral("запасной установщик: ideviceinstaller"));
+        note(cfgutil || !Platform::isLinux() ? QStringLiteral("запасной установщик: ideviceinstaller")
+                                             : QStringLiteral("установщик: ideviceinstaller"));
 
     if (!ipatool) {
         setStage(Stage::signedOut);

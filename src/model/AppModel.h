@@ -213,7 +213,9 @@ public:
     bool isWatchingDevices() const { return m_watchRunning; }
     /// Whether a watch pass is still on its way out after a stop (it ends with its tool run).
     bool hasDeviceWatchLoop() const { return m_watchLoops > 0; }
-    QCoro::Task<> refreshDevices();
+    /// One pass. `askAgain`: a phone that did not trust this computer, or was locked, is asked at
+    /// once rather than at its next turn (the refresh button).
+    QCoro::Task<> refreshDevices(bool askAgain = false);
     QCoro::Task<> loadInstalledApps();
     /// Whether a read of a phone's apps still runs, counting one whose answer will be dropped
     /// because another phone was chosen since (it ends with its tool run).

@@ -2,9 +2,16 @@
 
 #include "common/AppError.h"
 #include "device/CfgUtilError.h"
+#include "platform/Platform.h"
 #include "process/Tools.h"
 
 namespace {
+
+QString noMuxTools()
+{
+    return QStringLiteral("Не найден idevice_id — поставь пакеты libimobiledevice-utils и usbmuxd "
+                          "(sudo apt install libimobiledevice-utils usbmuxd)");
+}
 
 QStringList ids(const QList<Device>& devices)
 {
@@ -73,9 +80,11 @@ QCoro::Task<> AppModel::watchDevices(QPointer<AppModel> model, quint64 generatio
         --model->m_watchLoops;
 }
 
-QCoro::Task<> AppModel::refreshDevices()
+QCoro::Task<> AppModel::refreshDevices(bool askAgain)
 {
     QPointer<AppModel> self(this);
+    if (askAgain)
+        m_muxDiscovery.askAgain();
     QList<Device> found;
     QStringList messages;
     if (Tools::cfgutil()) {
@@ -86,7 +95,8 @@ QCoro::Task<> AppModel::refreshDevices()
         }
         if (!self)
             co_return;
-    } else {
+    } else if (!Platform::isLinux()) {
+        // Elsewhere than on a Mac a missing cfgutil is normal: ideviceinstaller is the installer.
         messages.append(CfgUtilError(CfgUtilError::Kind::notInstalled).description());
     }
 
@@ -104,11 +114,16 @@ QCoro::Task<> AppModel::refreshDevices()
                 if (!known.contains(device.udid.value_or(QString())))
                     found.append(device);
             }
+        } catch (const CfgUtilError& error) {
+            // No mux daemon answers: the one reason for an empty list worth telling apart.
+            messages.append(error.description());
         } catch (...) {
             // idevice_id and ideviceinfo are only a second opinion.
         }
         if (!self)
             co_return;
+    } else if (Platform::isLinux()) {
+        messages.append(noMuxTools());
     }
 
     std::optional<QString> error;
@@ -122,8 +137,16 @@ QCoro::Task<> AppModel::refreshDevices()
     }
     setDeviceError(error);
 
-    if (ids(found) == ids(m_devices))
+    if (ids(found) == ids(m_devices)) {
+        // The same phones, but one may have been trusted, unlocked or read fully since: no new
+        // "Подключено" line, yet the bar shows it and the chosen phone's apps are read once it is ready.
+        const std::optional<Device> before = selectedDevice();
+        setDevices(found);
+        const std::optional<Device> after = selectedDevice();
+        if (before && after && !before->isReady() && after->isReady() && !m_loadingInstalledApps)
+            loadInstalledApps(); // runs on by itself; the model catches everything there
         co_return;
+    }
     setDevices(found);
     const QStringList foundIDs = ids(found);
     if (!m_selectedDeviceID || !foundIDs.contains(*m_selectedDeviceID))
@@ -159,6 +182,12 @@ QCoro::Task<> AppModel::loadInstalledApps()
     const std::optional<Device> device = selectedDevice();
     if (!device || !device->udid) {
         setInstalledAppsError(CfgUtilError(CfgUtilError::Kind::noDevice).description());
+        co_return;
+    }
+    // Asking an untrusted phone would only put its trust dialog up once more; the watch reads it
+    // once it is ready.
+    if (!device->isReady()) {
+        setInstalledAppsError(device->accessHint());
         co_return;
     }
     QPointer<AppModel> self(this);

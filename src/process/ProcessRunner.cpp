@@ -12,6 +12,7 @@
 #include <QCoroSignal>
 
 #include <algorithm>
+#include <atomic>
 #include <coroutine>
 #include <memory>
 
@@ -26,6 +27,8 @@ using namespace std::chrono_literals;
 
 // Long enough for a tool to tidy up after SIGTERM, short enough that a cancel feels immediate.
 constexpr auto terminateGrace = 1500ms;
+
+std::atomic<quint64> started{0};
 
 // Resumes once the child has either started or failed to. QProcess reports a failed exec only
 // later, from the event loop, and its state signal cannot go through QCoro's signal awaiter.
@@ -98,6 +101,11 @@ private:
 
 } // namespace
 
+quint64 startedChildren()
+{
+    return started.load();
+}
+
 std::chrono::milliseconds defaultWatchdog()
 {
     return std::chrono::seconds(BuildConfig::toolWatchdogSeconds);
@@ -158,6 +166,7 @@ QCoro::Task<ProcessOutput> run(QString program, QStringList arguments, Options o
     if (process.state() == QProcess::NotRunning && process.error() == QProcess::FailedToStart)
         throw ToolError::launchFailed(toolName, process.errorString());
     launched = true;
+    ++started;
     quiet.start();
     readOut();
     readErr();

@@ -36,6 +36,9 @@ struct Options {
 /// What the build allows a tool to stay silent.
 std::chrono::milliseconds defaultWatchdog();
 
+/// Children started by this process so far; the benchmarks count a pass's tools with it.
+quint64 startedChildren();
+
 /// Throws ToolError (Kind::launchFailed) when the child cannot be started; no line is delivered then.
 QCoro::Task<ProcessOutput> run(QString program, QStringList arguments, Options options);
 QCoro::Task<ProcessOutput> run(QString program, QStringList arguments,

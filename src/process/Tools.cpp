@@ -143,6 +143,13 @@ std::optional<QString> ideviceinfo()
                   {QStringLiteral("/opt/homebrew/bin/ideviceinfo"), QStringLiteral("/usr/local/bin/ideviceinfo")});
 }
 
+std::optional<QString> usbmuxd()
+{
+    return candidates(QStringLiteral("usbmuxd"),
+                      {QStringLiteral("/usr/sbin/usbmuxd"), QStringLiteral("/sbin/usbmuxd"),
+                       QStringLiteral("/usr/local/sbin/usbmuxd"), QStringLiteral("/usr/bin/usbmuxd")});
+}
+
 QString supportDirectory()
 {
     std::optional<QString> redirected;

@@ -18,6 +18,8 @@ std::optional<QString> cfgutil();
 std::optional<QString> ideviceinstaller();
 std::optional<QString> ideviceID();
 std::optional<QString> ideviceinfo();
+/// The mux daemon's program, whether it runs or not (on Linux it starts when a phone is plugged in).
+std::optional<QString> usbmuxd();
 
 /// The folders are created (with their parents) on every call; a failure to create is left to
 /// whoever writes there first.

@@ -43,6 +43,7 @@ DeviceBar::DeviceBar(AppModel* model, QWidget* parent)
     , m_subtitle(new QLabel(this))
     , m_combo(new QComboBox(this))
     , m_error(new QLabel(this))
+    , m_attention(new QLabel(this))
     , m_refresh(new QToolButton(this))
 {
     setObjectName(QStringLiteral("deviceBar"));
@@ -80,12 +81,19 @@ DeviceBar::DeviceBar(AppModel* model, QWidget* parent)
     makeSecondary(hint);
     m_none = twoLines(this, m_error, hint);
 
+    // What the chosen phone still needs from its owner: trust, or unlocking.
+    m_attention->setObjectName(QStringLiteral("deviceAttention"));
+    m_attention->setFont(RowPaint::captionFont());
+    QPalette attention = m_attention->palette();
+    attention.setColor(QPalette::WindowText, RowPaint::orange());
+    m_attention->setPalette(attention);
+
     m_refresh->setObjectName(QStringLiteral("deviceRefresh"));
     m_refresh->setAutoRaise(true);
     m_refresh->setIcon(Icons::icon(QStringLiteral("arrow.clockwise")));
     m_refresh->setIconSize(QSize(16, 16));
     m_refresh->setToolTip(QStringLiteral("Проверить подключённые устройства"));
-    connect(m_refresh, &QToolButton::clicked, model, [model] { model->refreshDevices(); });
+    connect(m_refresh, &QToolButton::clicked, model, [model] { model->refreshDevices(true); });
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(14, 8, 10, 8);
@@ -93,6 +101,7 @@ DeviceBar::DeviceBar(AppModel* model, QWidget* parent)
     layout->addWidget(m_icon);
     layout->addWidget(m_single);
     layout->addWidget(m_picker);
+    layout->addWidget(m_attention);
     layout->addWidget(m_none, 1);
     layout->addStretch();
     layout->addWidget(m_refresh);
@@ -135,11 +144,15 @@ void DeviceBar::updateDevices()
 
 void DeviceBar::updateSelection()
 {
+    const std::optional<Device> selected = m_model->selectedDevice();
+    const QString hint = selected ? selected->accessHint() : QString();
+    m_attention->setText(hint);
+    m_attention->setVisible(!hint.isEmpty());
     if (m_combo->count() == 0)
         return;
     const QSignalBlocker blocker(m_combo);
-    const std::optional<QString> selected = m_model->selectedDeviceID();
-    const int index = selected ? m_combo->findData(*selected) : -1;
+    const std::optional<QString> selectedID = m_model->selectedDeviceID();
+    const int index = selectedID ? m_combo->findData(*selectedID) : -1;
     m_combo->setCurrentIndex(index >= 0 ? index : 0);
 }
 

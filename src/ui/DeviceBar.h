@@ -28,5 +28,6 @@ private:
     QComboBox* m_combo;
     QWidget* m_none;
     QLabel* m_error;
+    QLabel* m_attention;
     QToolButton* m_refresh;
 };

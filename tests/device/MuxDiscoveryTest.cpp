@@ -10,8 +10,6 @@
 
 #include "DeviceTestSupport.h"
 
-#include <QFileInfo>
-
 #include <gtest/gtest.h>
 
 using namespace DeviceTest;
@@ -19,6 +17,7 @@ using namespace DeviceTest;
 TEST(Device, DerivedIdentityAndSubtitle)
 {
     Device cable{"0x970E80428AC26", "00008030-001A", "Анна", "iPhone14,2", "17.1", Device::Link::usb, true};
+    EXPECT_EQ(cable.accessHint(), "");
     EXPECT_EQ(cable.id(), "00008030-001A");
     EXPECT_TRUE(cable.canUseCfgutil());
     EXPECT_EQ(cable.subtitle(), "iPhone14,2 · iOS 17.1 · кабель");
@@ -35,10 +34,14 @@ TEST(Device, DerivedIdentityAndSubtitle)
     EXPECT_EQ(cable.id(), "Анна");
 }
 
-TEST(MuxDiscovery, ParsesUdidsTrimmingOnlyBlanks)
+TEST(MuxDiscovery, ParsesTheListingAndTheTopLevelOfInfo)
 {
-    EXPECT_EQ(MuxDiscovery::parseUdids(" \tA1 \n\n \t \nB2\t\n"), (QStringList{"A1", "B2"}));
-    EXPECT_TRUE(MuxDiscovery::parseUdids("").isEmpty());
+    using Listed = MuxDiscovery::Listed;
+    EXPECT_EQ(MuxDiscovery::parseListing(" \tBBB (Network)\r\nAAA (Network)\n\nAAA (USB)\nCCC\t\nnot a (line)\n"),
+              (QList<Listed>{{"AAA", Device::Link::usb}, {"BBB", Device::Link::wifi}, {"CCC", Device::Link::usb}}));
+    EXPECT_EQ(MuxDiscovery::parseInfo("DeviceName: Телефон Анны\nProductVersion:\nSupportedDeviceFamilies:\n"
+                                      "  DeviceName: nested\nProductType: iPhone14,2 \nERROR here\n"),
+              (QHash<QString, QString>{{"DeviceName", "Телефон Анны"}, {"ProductType", "iPhone14,2"}}));
 }
 
 TEST(MuxDiscovery, NoToolMeansNoDevices)
@@ -48,55 +51,43 @@ TEST(MuxDiscovery, NoToolMeansNoDevices)
     EXPECT_TRUE(AsyncTest::await(MuxDiscovery().devices()).isEmpty());
 }
 
-TEST(MuxDiscovery, MergesCableAndNetworkAndReadsInfoInStableOrder)
+TEST(MuxDiscovery, ReadsEachPhoneOnceWhileListedAndAnUntrustedOneOnlyNowAndThen)
 {
     TempHome home;
     StandinTools tools(home.resourceDirectory());
+    const QJsonObject both = rule("idevice_id", {}, {out("BBB (Network)"), out("AAA (USB)")});
     tools.setScenario(scenario({
-        rule("idevice_id", {"-l"}, {out("  CCC\t"), out(""), out("AAA")}),
-        rule("idevice_id", {"-n"}, {out("BBB"), out("AAA")}),
-        rule("ideviceinfo", {"-u", "AAA", "-k", "DeviceName"}, {out("Телефон Анны")}),
-        rule("ideviceinfo", {"-u", "AAA", "-k", "ProductType"}, {out("iPhone14,2")}),
-        rule("ideviceinfo", {"-u", "AAA", "-k", "ProductVersion"}, {err("ERROR: Could not connect")}, 255),
-        rule("ideviceinfo", {"-u", "CCC", "-k", "DeviceName"}, {out("  ")}),
-        matching("ideviceinfo", ".", {err("ERROR: Device not found!")}, 255),
+        both,
+        rule("ideviceinfo", {"-u", "AAA"}, {out("DeviceName: Телефон Анны"), out("ProductType: iPhone14,2")}),
+        rule("ideviceinfo", {"-u", "BBB", "-n"},
+             {err("ERROR: Could not connect to lockdownd: Pairing dialog response pending (-19)")}, 255),
+        rule("ideviceinfo", {"-u", "BBB", "-n", "-s"}, {out("DeviceName: Чужой")}),
     }));
-    ASSERT_TRUE(MuxDiscovery::isAvailable());
+    MuxDiscovery discovery;
+    const QList<Device> expected{
+        {std::nullopt, "AAA", "Телефон Анны", "iPhone14,2", std::nullopt, Device::Link::usb, true, false},
+        {std::nullopt, "BBB", "Чужой", std::nullopt, std::nullopt, Device::Link::wifi, false, false}};
+    EXPECT_EQ(AsyncTest::await(discovery.devices()), expected);
+    EXPECT_EQ(expected[1].accessHint(), "iPhone не доверяет этому компьютеру — разблокируй его и нажми «Доверять»");
 
-    const QList<Device> devices = AsyncTest::await(MuxDiscovery().devices());
-    ASSERT_EQ(devices.size(), 3);
-    EXPECT_EQ(devices[0],
-              (Device{std::nullopt, "AAA", "Телефон Анны", "iPhone14,2", std::nullopt, Device::Link::usb, true}));
-    EXPECT_EQ(devices[0].subtitle(), "iPhone14,2 · кабель");
-    EXPECT_EQ(devices[1], (Device{std::nullopt, "BBB", "BBB", std::nullopt, std::nullopt, Device::Link::wifi, true}));
-    EXPECT_EQ(devices[1].subtitle(), "Wi-Fi");
-    EXPECT_EQ(devices[2].name, "CCC"); // blank answer keeps the UDID as name
-    EXPECT_EQ(devices[2].link, Device::Link::usb);
+    // An idle pass is one idevice_id run: nothing is read again, not even the untrusted phone.
+    EXPECT_EQ(AsyncTest::await(discovery.devices()), expected);
+    EXPECT_EQ(tools.calls("ideviceinfo").size(), 3);
+    EXPECT_EQ(tools.calls("idevice_id").size(), 2);
 
-    // The model compares lists in order: the same phones in another output order are no change.
-    tools.setScenario(scenario({
-        rule("idevice_id", {"-l"}, {out("AAA"), out("CCC")}),
-        rule("idevice_id", {"-n"}, {out("AAA"), out("BBB")}),
-        matching("ideviceinfo", ".", {}, 1),
-    }));
-    QStringList ids;
-    for (const Device& device : AsyncTest::await(MuxDiscovery().devices()))
-        ids.append(device.id());
-    EXPECT_EQ(ids, (QStringList{"AAA", "BBB", "CCC"}));
-}
+    // Asked again at once on request, as the refresh button does, once it has been trusted.
+    tools.setScenario(scenario({both, rule("ideviceinfo", {"-u", "BBB", "-n"}, {out("DeviceName: Свой")})}));
+    discovery.askAgain();
+    const QList<Device> trusted = AsyncTest::await(discovery.devices());
+    EXPECT_EQ(trusted.at(1).name, "Свой");
+    EXPECT_TRUE(trusted.at(1).isReady());
 
-TEST(MuxDiscovery, FailingFlagContributesNothingAndMissingInfoToolIsNoError)
-{
-    TempHome home;
-    StandinTools tools(home.resourceDirectory(), {"idevice_id"});
-    tools.setScenario(scenario({
-        rule("idevice_id", {"-l"}, {err("ERROR: Unable to retrieve device list!")}, 255),
-        rule("idevice_id", {"-n"}, {out("NET1")}),
-    }));
-    const QList<Device> devices = AsyncTest::await(MuxDiscovery().devices());
-    ASSERT_EQ(devices.size(), 1);
-    EXPECT_EQ(devices[0].name, "NET1");
-    EXPECT_EQ(devices[0].link, Device::Link::wifi);
+    // A phone that left is read afresh when it comes back.
+    tools.setScenario(scenario({rule("idevice_id", {}, {out("BBB (Network)")})}));
+    EXPECT_EQ(AsyncTest::await(discovery.devices()).size(), 1);
+    tools.setScenario(scenario({both, rule("ideviceinfo", {"-u", "AAA"}, {out("DeviceName: Снова")})}));
+    EXPECT_EQ(AsyncTest::await(discovery.devices()).at(0).name, "Снова");
+    EXPECT_EQ(tools.calls("ideviceinfo").size(), 5);
 }
 
 TEST(MuxDiscovery, UnstartableToolFailsWithTheRunnersError)
@@ -110,25 +101,4 @@ TEST(MuxDiscovery, UnstartableToolFailsWithTheRunnersError)
     file.close();
     file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_THROW(AsyncTest::await(MuxDiscovery().devices()), ToolError);
-}
-
-TEST(MuxDiscovery, RealToolsWithoutPhoneGiveNoDevices)
-{
-    if (!QFileInfo::exists("/usr/bin/idevice_id") || !QFileInfo::exists("/usr/bin/ideviceinfo"))
-        GTEST_SKIP() << "libimobiledevice tools are not installed";
-    TempHome home;
-    Tools::setSystemToolsSearched(true);
-    // Real idevice_id: "ERROR: Unable to retrieve device list!", exit 255.
-    EXPECT_TRUE(AsyncTest::await(MuxDiscovery().devices()).isEmpty());
-
-    // A phone that idevice_id claims but the real ideviceinfo cannot reach is named by its UDID.
-    StandinTools tools(home.resourceDirectory(), {"idevice_id"});
-    tools.setScenario(scenario({
-        rule("idevice_id", {"-l"}, {out("00008030-000000000000DEAD")}),
-        rule("idevice_id", {"-n"}, {}, 255),
-    }));
-    const QList<Device> devices = AsyncTest::await(MuxDiscovery().devices());
-    ASSERT_EQ(devices.size(), 1);
-    EXPECT_EQ(devices[0].name, "00008030-000000000000DEAD");
-    EXPECT_EQ(devices[0].subtitle(), "кабель");
 }

@@ -1,12 +1,14 @@
 #include "device/DeviceAppsReader.h"
+#include "device/IDeviceInstaller.h"
 #include "process/ProcessRunner.h"
 #include "process/ToolError.h"
 
 #include "support/AsyncTest.h"
 #include "support/LoopbackPhone.h"
 #include "support/QtPrinters.h"
-#include "support/UpdateFixture.h"
+#include "support/TempHome.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QTemporaryDir>
@@ -74,31 +76,18 @@ QJsonObject withSteps(QJsonObject config = {})
     return config;
 }
 
-// An .ipa holding Payload/Demo.app; without CFBundleExecutable unless `runnable`.
-QString writeArchive(const QTemporaryDir& dir, const QString& name, bool runnable)
-{
-    const QString staging = dir.filePath(name + "-staging");
-    QByteArray plist = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-                       "<key>CFBundleIdentifier</key><string>com.example.demo</string>";
-    if (runnable)
-        plist += "<key>CFBundleExecutable</key><string>Demo</string>";
-    UpdateFixture::writeFile(staging + "/Payload/Demo.app/Info.plist", plist + "</dict></plist>\n");
-    UpdateFixture::writeFile(staging + "/Payload/Demo.app/Demo", "\xcf\xfa\xed\xfe");
-    const QString path = dir.filePath(name + ".ipa");
-    UpdateFixture::writeFile(path, UpdateFixture::zip(staging, {"Payload"}));
-    return path;
-}
-
 class RealTools : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* tool : {"idevice_id", "ideviceinfo", "ideviceinstaller"}) {
-            if (!QFileInfo(QString("/usr/bin/") + tool).isExecutable())
-                GTEST_FAIL() << "/usr/bin/" << tool << " is missing; these tests run Debian's real tools "
-                             << "(scripts/install-deps.sh installs libimobiledevice-utils and ideviceinstaller)";
-        }
+        if (!LoopbackPhone::linkRealTools(home.resourceDirectory()))
+            GTEST_FAIL() << "idevice_id, ideviceinfo or ideviceinstaller is missing from /usr/bin; these tests run "
+                         << "Debian's real tools (scripts/install-deps.sh installs libimobiledevice-utils and "
+                         << "ideviceinstaller)";
     }
+
+    // Where the application's own classes find the real tools.
+    TempHome home;
 
     static ProcessOutput run(const QString& command, const Words& words, ProcessRunner::Options options = {})
     {
@@ -216,11 +205,8 @@ TEST_F(RealTools, XmlAppListCarriesStoreMetadataAsBinaryPropertyLists)
 TEST_F(RealTools, EachInstallOutcomeAsTheToolReportsIt)
 {
     QTemporaryDir dir;
-    const QString archive = writeArchive(dir, "Demo", true);
-    const QString notRunnable = writeArchive(dir, "NoExecutable", false);
-    QFile file(archive);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray bytes = file.readAll();
+    const QString archive = LoopbackPhone::writeArchive(dir.path(), "Demo", true);
+    const QString notRunnable = LoopbackPhone::writeArchive(dir.path(), "NoExecutable", false);
     const QString noMetadata = "WARNING: could not locate iTunesMetadata.plist in archive!\n";
     const QString warnings = noMetadata + "WARNING: could not locate Payload/Demo.app/SC_Info/Demo.sinf in archive!\n";
     const QString copied = "Copying '%F' to device... ";
@@ -231,56 +217,97 @@ TEST_F(RealTools, EachInstallOutcomeAsTheToolReportsIt)
     const QJsonObject verification{{"name", "ApplicationVerificationFailed"},
                                    {"description", "A valid provisioning profile for this executable was not found."},
                                    {"code", double(0xe8008015)}};
+    const QString complete = started + twoSteps + "\n\rInstall: VerifyingApplication (40%)\n\rInstall: Complete\n";
+    const QString cable = "Связь с iPhone прервалась — проверь кабель и повтори";
+    // A word in the path that the tool echoes is no failure.
+    QDir(dir.path()).mkpath("error");
+    const QString errorPath = LoopbackPhone::writeArchive(dir.filePath("error"), "error", true);
     struct Case {
         QString scenario;
         QJsonObject config;
         QString archive;
         Call call;
+        QString advice;     // what IDeviceInstaller makes of it; empty when installed
         QString event = {}; // what the phone must have seen
+        Transport transport = Transport::unixSocket;
     };
     const QList<Case> cases{
-        {"paired",
+        {"paired", {}, archive, {{}, complete, warnings, 0}, "", "install PublicStaging/com.example.demo"},
+        {"paired", {}, errorPath, {{}, complete, warnings, 0}, "", "install PublicStaging/com.example.demo"},
+        {"network",
          {},
          archive,
-         {{}, started + twoSteps + "\n\rInstall: VerifyingApplication (40%)\n\rInstall: Complete\n", warnings, 0},
-         "install PublicStaging/com.example.demo"},
-        {"refuses-install", {{"error", verification}}, archive, {{}, started + twoSteps, warnings + refusal, 128}},
+         {"-n", complete, warnings, 0},
+         "",
+         "install PublicStaging/com.example.demo",
+         Transport::tcp},
+        {"refuses-install",
+         {{"error", verification}},
+         archive,
+         {{}, started + twoSteps, warnings + refusal, 128},
+         "iPhone не принял приложение: на нём нужно войти в тот Apple Account, который его получал (Настройки → App "
+         "Store)"},
         {"refuses-install",
          {{"error", QJsonObject{{"name", "APIInternalError"}}}},
          archive,
-         {{}, started + twoSteps, warnings + "ERROR: Install failed. Got error \"APIInternalError\".\n", 128}},
+         {{}, started + twoSteps, warnings + "ERROR: Install failed. Got error \"APIInternalError\".\n", 128},
+         "iPhone не принял установку — подробности в журнале"},
         {"unplugged-during-install",
          {},
          archive,
          {{}, started + twoSteps, warnings + "ideviceinstaller: Device removed\n", 0},
+         cable,
          "unplugged"},
         {"unplugged-during-upload",
          {},
          archive,
          {{}, copied, warnings + "AFC Write error: 30\nError: wrote only 0 of %S\n", 0},
+         cable,
          "unplugged"},
-        {"paired", {}, dir.filePath("missing.ipa"), {{}, "", "ERROR: stat: %F: No such file or directory\n", 255}},
-        {"paired", {}, notRunnable, {{}, "", noMetadata + "Could not determine value for CFBundleExecutable!\n", 255}},
+        {"paired",
+         {},
+         dir.filePath("missing.ipa"),
+         {{}, "", "ERROR: stat: %F: No such file or directory\n", 255},
+         "Файл .ipa не найден или не читается — скачай его заново"},
+        {"paired",
+         {},
+         notRunnable,
+         {{}, "", noMetadata + "Could not determine value for CFBundleExecutable!\n", 255},
+         "Файл .ipa повреждён: в нём нет самого приложения — скачай его заново"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(QString(c.scenario + " " + QFileInfo(c.archive).fileName()).toStdString());
-        const LoopbackPhone phone(c.scenario, withSteps(c.config));
-        Call call = c.call;
-        call.command = "ideviceinstaller -u %U -i %F";
-        expectCalls({call}, {phone.udid(), phone.name(), c.archive});
-        if (!c.event.isEmpty()) {
-            EXPECT_TRUE(phone.events().contains(c.event)) << phone.events().join(" | ").toStdString();
+        SCOPED_TRACE(QString(c.scenario + " " + c.archive).toStdString());
+        const bool network = c.call.command == "-n";
+        {
+            const LoopbackPhone phone(c.scenario, withSteps(c.config), c.transport);
+            Call call = c.call;
+            call.command = network ? "ideviceinstaller -n -u %U -i %F" : "ideviceinstaller -u %U -i %F";
+            expectCalls({call}, {phone.udid(), phone.name(), c.archive});
+            if (!c.event.isEmpty()) {
+                EXPECT_TRUE(phone.events().contains(c.event)) << phone.events().join(" | ").toStdString();
+            }
+            if (c.event.startsWith("install ")) {
+                QFile sent(c.archive);
+                ASSERT_TRUE(sent.open(QIODevice::ReadOnly));
+                EXPECT_EQ(phone.uploaded("PublicStaging/com.example.demo"), sent.readAll());
+            }
         }
-        if (c.event.startsWith("install ")) {
-            EXPECT_EQ(phone.uploaded("PublicStaging/com.example.demo"), bytes);
+        // The same situation through the application's installer.
+        const LoopbackPhone phone(c.scenario, withSteps(c.config), c.transport);
+        QString advice;
+        try {
+            AsyncTest::await(IDeviceInstaller().install(c.archive, phone.udid(), network, {}), 60s);
+        } catch (const CfgUtilError& error) {
+            advice = error.description();
         }
+        EXPECT_EQ(advice, c.advice);
     }
 }
 
 TEST_F(RealTools, InstallerThatStopsAnsweringIsEndedByTheWatchdog)
 {
     QTemporaryDir dir;
-    const QString archive = writeArchive(dir, "Demo", true);
+    const QString archive = LoopbackPhone::writeArchive(dir.path(), "Demo", true);
     const LoopbackPhone phone("installer-hangs", withSteps());
     QStringList lines;
     ProcessRunner::Options options;

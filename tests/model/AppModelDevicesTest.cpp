@@ -1,6 +1,7 @@
 #include "model/AppModel.h"
 
 #include "ModelTestSupport.h"
+#include "platform/Platform.h"
 #include "support/QtPrinters.h"
 #include "support/StandinTools.h"
 #include "support/TempHome.h"
@@ -158,12 +159,17 @@ TEST(AppModelDevices, ExplainsWhyNoPhoneIsListed)
     Fixture f;
     f.phones("no", "no");
     AppModel model;
-    // No cfgutil at all.
+    // Neither cfgutil nor idevice_id. Apple Configurator is a Mac's: on Linux the missing tool is
+    // libimobiledevice's.
     QFile::remove(f.tools.path("cfgutil"));
+    QFile::remove(f.tools.path("idevice_id"));
     AsyncTest::await(model.refreshDevices());
-    EXPECT_EQ(model.deviceError(), "Не найден cfgutil. Поставь Apple Configurator из App Store.");
+    EXPECT_EQ(model.deviceError(), Platform::isLinux() ? "Не найден idevice_id — поставь пакеты libimobiledevice-utils "
+                                                         "и usbmuxd (sudo apt install libimobiledevice-utils usbmuxd)"
+                                                       : "Не найден cfgutil. Поставь Apple Configurator из App Store.");
     AsyncTest::await(model.loadInstalledApps());
     EXPECT_EQ(model.installedAppsError(), "iPhone не подключён");
+    QFile::link(StandinTools::programPath(), f.home.resourceDirectory() + "/idevice_id");
 
     // cfgutil present but failing, while idevice_id finds a Wi-Fi phone: the phone wins.
     f.tools.setScenario(scenario(QJsonArray{exact("cfgutil", {"--format", "JSON", "list"},

@@ -2,6 +2,7 @@
 
 #include "ModelTestSupport.h"
 #include "process/Tools.h"
+#include "support/Processes.h"
 #include "support/QtPrinters.h"
 #include "support/StandinTools.h"
 #include "support/TempHome.h"
@@ -141,6 +142,19 @@ TEST(AppModelDownloads, FailedDownloadLeavesNoFileThatCouldPassForAFinishedOne)
     // So the next attempt really downloads instead of reusing a broken file.
     EXPECT_FALSE(AsyncTest::await(f.model.download(freeApp, std::nullopt)));
     EXPECT_EQ(f.tools.calls("ipatool").size(), 2);
+}
+
+TEST(AppModelDownloads, CancelledDownloadLeavesNoFileAndNoToolAndIsNeitherDoneNorFailed)
+{
+    Fixture f({downloadRule(".*", downloadSteps(1000000, 100, 100))});
+    auto download = f.model.download(freeApp, std::nullopt);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.model.activity(freeApp.adamID).bytes > 0; }));
+    f.model.cancel(freeApp.adamID);
+    EXPECT_FALSE(AsyncTest::await(std::move(download)));
+    EXPECT_EQ(f.model.activity(freeApp.adamID), AppActivity{});
+    EXPECT_EQ(logTexts(f.model).last(), "Бесплатное: загрузка отменена");
+    EXPECT_TRUE(f.ipaFiles().isEmpty());
+    EXPECT_FALSE(Processes::isRunning(f.tools.path("ipatool")));
 }
 
 TEST(AppModelDownloads, UnwritableOrVanishingDestinationFailsCleanly)

@@ -1,13 +1,14 @@
 #include "model/AppModel.h"
 
 #include "ModelTestSupport.h"
+#include "platform/Platform.h"
 #include "support/AsyncTest.h"
+#include "support/Processes.h"
 #include "support/QtPrinters.h"
 #include "support/StandinTools.h"
 #include "support/TempHome.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QSignalSpy>
 
@@ -54,7 +55,11 @@ TEST(AppModelBootstrap, WithoutIpatoolStopsSignedOutWithTheAlert)
     QStringList lines;
     for (const auto& entry : model.log())
         lines.append(entry.text);
-    EXPECT_EQ(lines, (QStringList{"ipatool: не найден", "cfgutil: не найден — поставь Apple Configurator"}));
+    // Apple Configurator is a Mac's; on Linux its absence is normal and goes unmentioned.
+    QStringList expected{"ipatool: не найден"};
+    if (!Platform::isLinux())
+        expected.append("cfgutil: не найден — поставь Apple Configurator");
+    EXPECT_EQ(lines, expected);
 }
 
 TEST(AppModelBootstrap, LogsWhereTheToolsWereFound)
@@ -75,23 +80,6 @@ TEST(AppModelBootstrap, LogsWhereTheToolsWereFound)
     EXPECT_EQ(model.alert(), std::nullopt);
 }
 
-namespace {
-
-// Whether any process still runs the program at `path`.
-bool isRunning(const QString& path)
-{
-    QDirIterator processes("/proc", QDir::Dirs | QDir::NoDotAndDotDot);
-    while (processes.hasNext()) {
-        QFile cmdline(processes.next() + "/cmdline");
-        if (cmdline.open(QIODevice::ReadOnly)
-            && cmdline.readAll().startsWith(QByteArray(path.toLocal8Bit()).append('\0')))
-            return true;
-    }
-    return false;
-}
-
-} // namespace
-
 TEST(AppModelOperations, HungHistoryReadIsEndedWithItsChildAndTheSyncCanRunAgain)
 {
     using namespace ModelTest;
@@ -109,7 +97,7 @@ TEST(AppModelOperations, HungHistoryReadIsEndedWithItsChildAndTheSyncCanRunAgain
     EXPECT_EQ(model.syncProgress(), std::nullopt) << "the sync is over, so it can be started again";
     EXPECT_TRUE(model.log().last().isError);
     EXPECT_EQ(model.log().last().text, "История покупок: ipatool ничего не сообщал 1 с и был остановлен");
-    EXPECT_TRUE(AsyncTest::waitUntil([&] { return !isRunning(tools.path("ipatool")); }));
+    EXPECT_TRUE(AsyncTest::waitUntil([&] { return !Processes::isRunning(tools.path("ipatool")); }));
 
     tools.setScenario(scenario(QJsonArray{signedInAs("ivan@example.com")} + historyPages(3),
                                {{"signedIn", "yes"}, {"email", "ivan@example.com"}}));

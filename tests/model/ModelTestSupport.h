@@ -174,14 +174,16 @@ inline QJsonArray phoneRules()
     rules.append(exact("cfgutil", {"--format", "JSON", "list"}, {out(cfgutilList({}))}));
     rules.append(
         rule("cfgutil", "--ecid " + cableEcid + " get ", {out(cfgutilGet(cableEcid, cableUdid, "Кабельный"))}));
-    rules.append(withState(exact("idevice_id", {"-l"}, {out(cableUdid)}), {{"cable", "yes"}}));
-    rules.append(exact("idevice_id", {"-l"}, {}));
-    rules.append(withState(exact("idevice_id", {"-n"}, {out("WIFI-1")}), {{"wifi", "yes"}}));
-    rules.append(exact("idevice_id", {"-n"}, {}));
-    rules.append(exact("ideviceinfo", {"-u", "WIFI-1", "-k", "DeviceName"}, {out("Беспроводной")}));
-    rules.append(exact("ideviceinfo", {"-u", "WIFI-1", "-k", "ProductType"}, {out("iPhone15,3")}));
-    rules.append(exact("ideviceinfo", {"-u", "WIFI-1", "-k", "ProductVersion"}, {out("18.0")}));
-    rules.append(rule("ideviceinfo", ".", {out("Кабельный")}));
+    // idevice_id lists both links in one run, as Debian's does without arguments.
+    const QString cable = cableUdid + " (USB)";
+    const QString wifi = "WIFI-1 (Network)";
+    rules.append(withState(exact("idevice_id", {}, {out(cable), out(wifi)}), {{"cable", "yes"}, {"wifi", "yes"}}));
+    rules.append(withState(exact("idevice_id", {}, {out(cable)}), {{"cable", "yes"}}));
+    rules.append(withState(exact("idevice_id", {}, {out(wifi)}), {{"wifi", "yes"}}));
+    rules.append(exact("idevice_id", {}, {}));
+    rules.append(exact("ideviceinfo", {"-u", "WIFI-1", "-n"},
+                       {out("DeviceName: Беспроводной"), out("ProductType: iPhone15,3"), out("ProductVersion: 18.0")}));
+    rules.append(rule("ideviceinfo", ".", {out("DeviceName: Кабельный")}));
     return rules;
 }
 

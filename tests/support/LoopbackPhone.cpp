@@ -1,7 +1,9 @@
 #include "support/LoopbackPhone.h"
 
 #include "support/AsyncTest.h"
+#include "support/UpdateFixture.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 
@@ -101,4 +103,28 @@ QByteArray LoopbackPhone::uploaded(const QString& path) const
 QStringList LoopbackPhone::events() const
 {
     return QString::fromUtf8(readFile(m_dir.filePath("received/events"))).split('\n', Qt::SkipEmptyParts);
+}
+
+bool LoopbackPhone::linkRealTools(const QString& folder)
+{
+    for (const char* tool : {"idevice_id", "ideviceinfo", "ideviceinstaller"}) {
+        if (!QFile::link(QString("/usr/bin/") + tool, QDir(folder).filePath(tool))
+            || !QFileInfo(QDir(folder).filePath(tool)).isExecutable())
+            return false;
+    }
+    return true;
+}
+
+QString LoopbackPhone::writeArchive(const QString& folder, const QString& name, bool runnable)
+{
+    const QString staging = QDir(folder).filePath(name + "-staging");
+    QByteArray plist = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                       "<key>CFBundleIdentifier</key><string>com.example.demo</string>";
+    if (runnable)
+        plist += "<key>CFBundleExecutable</key><string>Demo</string>";
+    UpdateFixture::writeFile(staging + "/Payload/Demo.app/Info.plist", plist + "</dict></plist>\n");
+    UpdateFixture::writeFile(staging + "/Payload/Demo.app/Demo", "\xcf\xfa\xed\xfe");
+    const QString path = QDir(folder).filePath(name + ".ipa");
+    UpdateFixture::writeFile(path, UpdateFixture::zip(staging, {"Payload"}));
+    return path;
 }

@@ -45,6 +45,12 @@ public:
     /// What the phone saw, a line each: "install PublicStaging/…", "unplugged", "closed afc", …
     QStringList events() const;
 
+    /// Links Debian's idevice_id, ideviceinfo and ideviceinstaller into `folder`, where the
+    /// application looks for its tools first; false when one is missing.
+    static bool linkRealTools(const QString& folder);
+    /// An .ipa holding Payload/Demo.app (com.example.demo), without CFBundleExecutable unless `runnable`.
+    static QString writeArchive(const QString& folder, const QString& name, bool runnable = true);
+
 private:
     QTemporaryDir m_dir;
     QJsonObject m_config;

@@ -201,6 +201,38 @@ TEST(DeviceBar, ShowsThePickerForTwoPhonesTheNameForOneAndWhyForNone)
     EXPECT_TRUE(bar.findChild<QLabel*>("deviceName")->isVisible());
 }
 
+TEST(DeviceBar, SaysWhatAListedPhoneStillNeedsUntilItIsReadyAndThenItsAppsAreRead)
+{
+    TempHome home;
+    StandinTools tools(home.resourceDirectory(), {"idevice_id", "ideviceinfo", "ideviceinstaller"});
+    const QJsonArray listed{exact("idevice_id", {}, {out("U1 (USB)")})};
+    tools.setScenario(scenario(
+        listed
+        + QJsonArray{rule("ideviceinfo", " -s$", {out("DeviceName: Телефон Лены")}),
+                     rule("ideviceinfo", ".",
+                          {QJsonObject{{"err", "ERROR: Could not connect to lockdownd: Password protected (-17)"}}},
+                          255)}));
+    AppModel model;
+    DeviceBar bar(&model);
+    bar.show();
+    auto* attention = bar.findChild<QLabel*>("deviceAttention");
+    EXPECT_FALSE(attention->isVisible());
+    AsyncTest::await(model.refreshDevices());
+    EXPECT_EQ(bar.findChild<QLabel*>("deviceName")->text(), "Телефон Лены");
+    EXPECT_TRUE(attention->isVisible());
+    EXPECT_EQ(attention->text(), "iPhone заблокирован — разблокируй экран");
+    EXPECT_EQ(model.installedAppsError(), attention->text());
+    EXPECT_TRUE(tools.calls("ideviceinstaller").isEmpty()) << "a locked phone is not asked for its apps";
+
+    // Unlocked: the refresh button asks at once, and the phone's apps follow.
+    tools.setScenario(
+        scenario(listed + installerRules() + QJsonArray{rule("ideviceinfo", ".", {out("DeviceName: Телефон Лены")})}));
+    QTest::mouseClick(bar.findChild<QWidget*>("deviceRefresh"), Qt::LeftButton);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.installedApps().size() == 2; }));
+    EXPECT_FALSE(attention->isVisible());
+    EXPECT_EQ(model.installedAppsError(), std::nullopt);
+}
+
 TEST(DeviceAppsView, WithoutAPhoneAsksToConnectOneAndCannotRead)
 {
     TempHome home;
