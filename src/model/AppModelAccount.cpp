@@ -1,6 +1,7 @@
 #include "model/AppModel.h"
 
 #include "common/AppError.h"
+#include "common/RussianText.h"
 #include "store/PurchasesCache.h"
 
 #include <QCoroTimer>
@@ -10,17 +11,6 @@
 #include <algorithm>
 
 namespace {
-
-QString entriesWord(qsizetype count)
-{
-    const qsizetype lastTwo = count % 100;
-    const qsizetype last = count % 10;
-    if (last == 1 && lastTwo != 11)
-        return QStringLiteral("запись");
-    if (last >= 2 && last <= 4 && (lastTwo < 12 || lastTwo > 14))
-        return QStringLiteral("записи");
-    return QStringLiteral("записей");
-}
 
 // Resumes after `pause`, or at the next turn of the event loop once `cancel` fires.
 QCoro::Task<> pauseUnlessCancelled(std::chrono::milliseconds pause, CancelHandle cancel)
@@ -197,7 +187,9 @@ QCoro::Task<> AppModel::syncPurchases(bool force)
     note(QStringLiteral("История загрузок: ") + QString::number(m_apps.size()) + QStringLiteral(" приложений"));
     if (skipped > 0)
         note(QStringLiteral("Не удалось прочитать ") + QString::number(skipped) + QLatin1Char(' ')
-             + entriesWord(skipped) + QStringLiteral(" истории загрузок — пропускаю"));
+             + RussianText::plural(skipped, QStringLiteral("запись"), QStringLiteral("записи"),
+                                   QStringLiteral("записей"))
+             + QStringLiteral(" истории загрузок — пропускаю"));
     if (otherPlatforms > 0)
         note(QStringLiteral("Покупки для Mac, Apple TV и Vision Pro не показываю: ") + QString::number(otherPlatforms));
 

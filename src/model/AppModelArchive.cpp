@@ -1,6 +1,6 @@
 #include "model/AppModel.h"
 
-#include "archive/RussianPlural.h"
+#include "common/RussianText.h"
 #include "platform/Platform.h"
 
 #include <QFileInfo>
@@ -17,7 +17,7 @@ bool isBusy(const AppActivity& activity)
 
 QString queueSummary(int saved, int failed)
 {
-    QString text = QStringLiteral("Сохранено ") + RussianPlural::apps(saved);
+    QString text = QStringLiteral("Сохранено ") + RussianText::apps(saved);
     if (failed > 0)
         text += QStringLiteral(", не удалось скачать ") + QString::number(failed);
     return text;
@@ -75,7 +75,7 @@ int AppModel::queueDownloads(const QList<Target>& targets)
     }
     const int added = m_queue.enqueue(items);
     if (added > 0)
-        note(QStringLiteral("В очередь скачивания: ") + RussianPlural::apps(added));
+        note(QStringLiteral("В очередь скачивания: ") + RussianText::apps(added));
     return added;
 }
 
@@ -194,8 +194,8 @@ void AppModel::observeLookup(const QHash<qint64, ArtworkService::Info>& answers,
     const QList<qint64> vanished = m_radar.observe(sightings);
     if (!vanished.isEmpty()) {
         m_newlyGone = vanished;
-        note(RussianPlural::apps(vanished.size())
-             + RussianPlural::pick(vanished.size(), QStringLiteral(" пропало"), QStringLiteral(" пропали"),
+        note(RussianText::apps(vanished.size())
+             + RussianText::plural(vanished.size(), QStringLiteral(" пропало"), QStringLiteral(" пропали"),
                                    QStringLiteral(" пропали"))
              + QStringLiteral(" из App Store с прошлой проверки"));
         Q_EMIT newlyGoneChanged();

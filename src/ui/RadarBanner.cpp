@@ -1,6 +1,6 @@
 #include "ui/RadarBanner.h"
 
-#include "archive/RussianPlural.h"
+#include "common/RussianText.h"
 #include "model/AppModel.h"
 #include "ui/Icons.h"
 #include "ui/ProminentButton.h"
@@ -47,8 +47,8 @@ RadarBanner::RadarBanner(AppModel* model, QWidget* parent)
 
 QString RadarBanner::title(qsizetype count)
 {
-    return RussianPlural::apps(count)
-           + RussianPlural::pick(count, QStringLiteral(" пропало"), QStringLiteral(" пропали"),
+    return RussianText::apps(count)
+           + RussianText::plural(count, QStringLiteral(" пропало"), QStringLiteral(" пропали"),
                                  QStringLiteral(" пропали"))
            + QStringLiteral(" из App Store");
 }
