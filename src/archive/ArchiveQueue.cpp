@@ -248,14 +248,6 @@ int ArchiveQueue::failedCount() const
                              [](const Item& item) { return item.state == Item::State::failed; }));
 }
 
-bool ArchiveQueue::isRateLimited(const QString& failure)
-{
-    // ipatool's words for HTTP 429, and the message the store client gives them.
-    const QString lower = failure.toLower();
-    return lower.contains(QLatin1String("rate limited")) || lower.contains(QLatin1String("http 429"))
-           || lower.contains(QStringLiteral("apple просит подождать"));
-}
-
 std::chrono::milliseconds ArchiveQueue::backoffDelay(const Settings& settings, int strikes)
 {
     std::chrono::milliseconds delay = settings.backoff;

@@ -92,8 +92,6 @@ public:
     std::optional<QDateTime> waitingUntil() const { return m_waitingUntil; }
 
     static QString filePath();
-    /// Whether a download failed because Apple limits how fast it may be asked.
-    static bool isRateLimited(const QString& failure);
     static std::chrono::milliseconds backoffDelay(const Settings& settings, int strikes);
     static QByteArray encode(const Stored& stored);
     /// Absent for anything but an object with an account and a list; unreadable items are skipped.

@@ -460,4 +460,6 @@ private:
     QList<qint64> m_newlyGone;
     // App IDs of phone apps the store no longer offers, from the lookup.
     QSet<qint64> m_phoneGone;
+    // Apps whose last download Apple refused for being asked too often: the archive queue waits then.
+    QSet<qint64> m_rateLimitedDownloads;
 };

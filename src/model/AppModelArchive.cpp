@@ -178,8 +178,7 @@ QCoro::Task<ArchiveQueue::Outcome> AppModel::downloadQueued(ArchiveQueue::Item i
     }
     if (after.kind != AppActivity::Kind::failed)
         co_return ArchiveQueue::Outcome{ArchiveQueue::Outcome::Kind::dropped, {}};
-    // TODO(after the store client's rate-limit error lands): ask its kind instead of the text.
-    if (ArchiveQueue::isRateLimited(after.text))
+    if (m_rateLimitedDownloads.contains(target.adamID))
         co_return ArchiveQueue::Outcome{ArchiveQueue::Outcome::Kind::rateLimited, after.text};
     co_return ArchiveQueue::Outcome{ArchiveQueue::Outcome::Kind::failed, after.text};
 }

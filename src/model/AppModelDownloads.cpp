@@ -113,6 +113,7 @@ QCoro::Task<std::optional<QString>> AppModel::download(Target target, std::optio
     const QString partial = partialPath(destination);
     std::optional<QString> failure;
     bool purchasing = false;
+    m_rateLimitedDownloads.remove(target.adamID);
     try {
         try {
             const QString written = co_await performDownload(target, version, partial, false, ticket.cancel());
@@ -130,6 +131,9 @@ QCoro::Task<std::optional<QString>> AppModel::download(Target target, std::optio
     } catch (const std::exception& error) {
         if (!isCancellation(error))
             failure = purchasing ? licenceFailure(error) : AppError::describe(error);
+        const auto* toolError = dynamic_cast<const IPAToolError*>(&error);
+        if (toolError && toolError->kind() == IPAToolError::Kind::rateLimited)
+            m_rateLimitedDownloads.insert(target.adamID);
     }
     removeLeftovers(destination);
     if (!failure) {

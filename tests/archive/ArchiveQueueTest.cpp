@@ -78,13 +78,6 @@ TEST(ArchiveQueue, TakesUpOnlyItsOwnAccountsQueueAndSurvivesBadFiles)
 
 TEST(ArchiveQueue, KnowsApplesRateLimitAndWaitsLongerEachTime)
 {
-    for (const char* text :
-         {"failed to download: rate limited by Apple (HTTP 429)", "apple rate limited authentication; try again later",
-          "purchase history items request returned HTTP 429", "Apple просит подождать…"})
-        EXPECT_TRUE(ArchiveQueue::isRateLimited(text)) << text;
-    for (const char* text : {"connection reset by peer", "license is required", ""})
-        EXPECT_FALSE(ArchiveQueue::isRateLimited(text)) << text;
-
     const ArchiveQueue::Settings settings{1, 5s, 60s, 600s};
     const QList<std::chrono::milliseconds> waits{
         ArchiveQueue::backoffDelay(settings, 1), ArchiveQueue::backoffDelay(settings, 2),
