@@ -1,5 +1,7 @@
 #include "archive/IpaInspector.h"
 
+#include "common/PlistRead.h"
+
 #include <QCoroFuture>
 #include <QFile>
 #include <QFileInfo>
@@ -76,7 +78,7 @@ std::optional<std::pair<QString, QString>> appEntry(const QString& name)
 Plist parsePlist(const QByteArray& bytes)
 {
     plist_t root = nullptr;
-    if (!bytes.isEmpty())
+    if (PlistRead::isWithinLimits(bytes))
         plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
     if (root && plist_get_node_type(root) != PLIST_DICT) {
         plist_free(root);

@@ -211,8 +211,8 @@ void JsonWriter::string(QStringView text)
             // Qt's reader drops a raw byte-order mark at the start of a string.
             out = putEscape(out, c);
         } else if (QChar::isSurrogate(c)) {
-            // A lone half cannot be UTF-8; it becomes U+FFFD, as QString::toUtf8 does.
-            out = putCodePoint(out, 0xfffd);
+            // A lone half cannot be UTF-8; escaped, it reads back as itself.
+            out = putEscape(out, c);
         } else {
             out = putCodePoint(out, c);
         }

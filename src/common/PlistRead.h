@@ -13,7 +13,10 @@ namespace PlistRead {
 using Node = void*; // plist_t, kept out of this header
 using Document = std::unique_ptr<void, void (*)(Node)>;
 
-/// The root node, or an empty document when the bytes are no property list.
+/// Whether libplist may be handed `bytes`: within the size cap, nested no deeper than real lists
+/// are, and for a binary list a trailer, offset table and references that stay inside the data.
+bool isWithinLimits(const QByteArray& bytes);
+/// The root node, or an empty document when the bytes are no property list or not within limits.
 Document parse(const QByteArray& bytes);
 /// The root when it is a dictionary.
 std::optional<Document> dictionary(const QByteArray& bytes);

@@ -6,6 +6,7 @@
 #include "common/JsonWriter.h"
 #include "common/ReferenceDate.h"
 #include "process/Tools.h"
+#include "store/PurchasedApp.h"
 
 #include <QCoroNetworkReply>
 #include <QDir>
@@ -86,11 +87,8 @@ QCoro::Task<QHash<qint64, ArtworkService::Info>> ArtworkService::info(QList<qint
         if (entry == m_cache.cend())
             continue;
         Info info{std::nullopt, entry->sellerName, entry->fileSizeBytes};
-        if (entry->artworkURL) {
-            const QUrl url(*entry->artworkURL);
-            if (url.isValid() && !url.isEmpty())
-                info.artworkURL = url;
-        }
+        if (entry->artworkURL)
+            info.artworkURL = PurchasedApp::artworkUrl(*entry->artworkURL);
         result.insert(id, info);
     }
     co_return result;

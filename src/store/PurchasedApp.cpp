@@ -63,12 +63,19 @@ std::optional<PurchasedApp> PurchasedApp::fromJson(const QJsonObject& object)
     }
     if (url) {
         // Dropping a bad URL alone would turn a fetched app into one gone from the store.
-        const QUrl parsed(*url);
-        if (!parsed.isValid() || parsed.isEmpty())
+        app.artworkURL = artworkUrl(*url);
+        if (!app.artworkURL)
             return std::nullopt;
-        app.artworkURL = parsed;
     }
     return app;
+}
+
+std::optional<QUrl> PurchasedApp::artworkUrl(const QString& text)
+{
+    const QUrl parsed(text);
+    if (!parsed.isValid() || parsed.isEmpty())
+        return std::nullopt;
+    return QUrl(parsed.toString(QUrl::FullyEncoded));
 }
 
 size_t qHash(const PurchasedApp& app, size_t seed)

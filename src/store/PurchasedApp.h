@@ -28,6 +28,9 @@ struct PurchasedApp {
     QJsonObject toJson() const;
     /// Absent when a required key is missing or any key holds the wrong type.
     static std::optional<PurchasedApp> fromJson(const QJsonObject& object);
+    /// An icon URL as stored: the form that reads back equal after a save (a second "#" in the
+    /// fragment, say, is kept as "%23" both ways). Absent when invalid or empty.
+    static std::optional<QUrl> artworkUrl(const QString& text);
 
     friend bool operator==(const PurchasedApp&, const PurchasedApp&) = default;
 };

@@ -63,6 +63,10 @@ TEST(DeviceAppsReaderParse, MetadataInEitherFormAndAnyBadShapeLosesOnlyTheAppID)
                 metadataData("<plist><array><dict><key>itemId</key><integer>5</integer></dict></array></plist>")),
         appDict("a.itemstring", "ItemString",
                 metadataData("<plist><dict><key>itemId</key><string>5</string></dict></plist>")),
+        // Nested far past any real metadata: libplist alone would crash the app on every listing.
+        appDict("a.deep", "Deep",
+                metadataData("<plist>" + QByteArray("<array>").repeated(100000)
+                             + QByteArray("</array>").repeated(100000) + "</plist>")),
     };
     const QList<InstalledApp> apps = DeviceAppsReader::parseAppList(appList(entries).toUtf8());
     ASSERT_EQ(apps.size(), entries.size());

@@ -89,6 +89,15 @@ TEST(PurchasesCache, RoundTripLeavesAbsentFieldsOutAndKeepsEveryValue)
     TempHome home;
     const QDateTime before = QDateTime::currentDateTimeUtc().addMSecs(-1);
     PurchasesCache::save({sparse(), full()}, "ivan@example.com");
+    // An icon URL with a second "#" and an account name with a lone UTF-16 half read back equal.
+    PurchasedApp fragment = full();
+    fragment.artworkURL = PurchasedApp::artworkUrl("https://is1-ssl.mzstatic.com/a.jpg#one#two");
+    const QString loneHalf = "ivan" + QString(QChar(0xD83D)) + "@example.com";
+    PurchasesCache::save({fragment}, loneHalf);
+    const auto reread = PurchasesCache::load(loneHalf);
+    ASSERT_TRUE(reread);
+    EXPECT_EQ(reread->apps, QList<PurchasedApp>{fragment});
+    PurchasesCache::save({sparse(), full()}, "ivan@example.com");
 
     const QJsonArray apps = storedObject().value("apps").toArray();
     ASSERT_EQ(apps.size(), 2);
