@@ -1,5 +1,7 @@
 #include "process/OutputCollector.h"
 
+#include <cstring>
+
 namespace {
 
 bool isBlank(char c)
@@ -7,14 +9,35 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\v' || c == '\f';
 }
 
-const char* findSeparator(const char* from, const char* end)
-{
-    for (const char* at = from; at < end; ++at) {
-        if (*at == '\n' || *at == '\r')
-            return at;
+// The next line end of a chunk. Most output has no carriage return at all, so each kind is searched
+// with memchr and the next carriage return is remembered rather than looked for at every line.
+class Separators {
+public:
+    Separators(const char* data, const char* end)
+        : m_end(end)
+        , m_return(find(data, '\r'))
+    {}
+
+    const char* next(const char* from)
+    {
+        if (m_return && m_return < from)
+            m_return = find(from, '\r');
+        const char* feed = find(from, '\n');
+        if (!m_return)
+            return feed;
+        return feed && feed < m_return ? feed : m_return;
     }
-    return nullptr;
-}
+
+private:
+    const char* find(const char* from, char c) const
+    {
+        return from < m_end ? static_cast<const char*>(std::memchr(from, c, static_cast<size_t>(m_end - from)))
+                            : nullptr;
+    }
+
+    const char* m_end;
+    const char* m_return;
+};
 
 } // namespace
 
@@ -34,8 +57,14 @@ void OutputCollector::addLine(bool fromError, qsizetype begin, const char* data,
     if (first == last)
         return;
     m_spans.append({fromError, begin + first, begin + last});
-    if (m_onLine)
-        m_onLine(QString::fromUtf8(data + first, last - first));
+    if (!m_onLine)
+        return;
+    // One buffer serves every line: a handler that only looks at the line costs no allocation, and
+    // one that keeps it shares it, so the next line detaches.
+    m_line.resize(last - first);
+    const QChar* end = m_decoder.appendToBuffer(m_line.data(), QByteArrayView(data + first, last - first));
+    m_line.truncate(end - m_line.constData());
+    m_onLine(m_line);
 }
 
 void OutputCollector::append(const QByteArray& bytes, Stream stream)
@@ -50,7 +79,8 @@ void OutputCollector::append(const QByteArray& bytes, Stream stream)
 
     const char* data = bytes.constData();
     const char* end = data + bytes.size();
-    const char* separator = findSeparator(data, end);
+    Separators separators(data, end);
+    const char* separator = separators.next(data);
     if (!separator) {
         state.pending.append(bytes);
         return;
@@ -62,7 +92,7 @@ void OutputCollector::append(const QByteArray& bytes, Stream stream)
     state.pending.clear();
 
     const char* lineStart = separator + 1;
-    while (lineStart < end && (separator = findSeparator(lineStart, end))) {
+    while (lineStart < end && (separator = separators.next(lineStart))) {
         addLine(fromError, base + (lineStart - data), lineStart, separator - lineStart);
         lineStart = separator + 1;
     }

@@ -3,6 +3,8 @@
 #include "process/ProcessOutput.h"
 
 #include <QByteArray>
+#include <QString>
+#include <QStringDecoder>
 
 #include <functional>
 
@@ -34,4 +36,8 @@ private:
     StreamState m_err;
     QList<ProcessOutput::LineSpan> m_spans;
     LineHandler m_onLine;
+    QString m_line;
+    // As QString::fromUtf8: a byte-order mark at a line's start stays.
+    QStringDecoder m_decoder{QStringDecoder::Utf8,
+                             QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom};
 };
