@@ -137,7 +137,7 @@ QWidget* MainView::makeView(SidebarSection section)
     case SidebarSection::gone:
         return new LibraryView(m_model, m_navigation, true, m_artwork, m_content);
     case SidebarSection::device:
-        return new DeviceAppsView(m_model, m_navigation, m_content);
+        return new DeviceAppsView(m_model, m_navigation, m_artwork, m_content);
     case SidebarSection::files:
         return new FilesView(m_model, m_content);
     case SidebarSection::log:
