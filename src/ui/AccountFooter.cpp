@@ -122,6 +122,19 @@ void AccountFooter::showAccount()
     m_email->setFullText(account->email);
 }
 
+int AccountFooter::wholeWidth() const
+{
+    const QMargins outer = layout()->contentsMargins();
+    const auto* row = m_accountRow->layout();
+    int width = outer.left() + outer.right() + row->contentsMargins().left() + row->contentsMargins().right();
+    for (int i = 0; i < row->count(); ++i) {
+        if (QWidget* item = row->itemAt(i)->widget())
+            width += item->sizeHint().width();
+    }
+    width += qMax(m_name->sizeHint().width(), m_email->sizeHint().width());
+    return width + row->spacing() * (row->count() - 1);
+}
+
 void AccountFooter::showSync()
 {
     const std::optional<double> progress = m_model->syncProgress();

@@ -16,6 +16,8 @@ public:
     explicit AccountFooter(AppModel* model, QWidget* parent = nullptr);
 
     QToolButton* menuButton() const { return m_menuButton; }
+    /// The width at which the account's name and e-mail show whole.
+    int wholeWidth() const;
 
 private:
     void showAccount();

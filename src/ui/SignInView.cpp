@@ -13,8 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QUrl>
-#include <QValidator>
 #include <QVBoxLayout>
+#include <QValidator>
 
 namespace {
 
