@@ -76,6 +76,7 @@ int main(int argc, char* argv[])
 
     AppModel model(demo ? demo->endpoints() : AppModel::Endpoints{});
     MainWindow window(&model);
+    window.restoreWindowGeometry();
     window.show();
     const int status = QApplication::exec();
     // Quitting for the swap: the relaunched copy needs the demo's folder and removes it itself.

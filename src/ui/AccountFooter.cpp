@@ -2,6 +2,7 @@
 
 #include "model/AppModel.h"
 #include "process/Tools.h"
+#include "ui/ElidedLabel.h"
 #include "ui/Icons.h"
 #include "ui/QueuePanel.h"
 #include "ui/RowPaint.h"
@@ -17,9 +18,10 @@
 
 namespace {
 
-QLabel* makeLabel(const QString& name, const QFont& font, const QColor& color, QWidget* parent)
+template <typename Label = QLabel>
+Label* makeLabel(const QString& name, const QFont& font, const QColor& color, QWidget* parent)
 {
-    auto* label = new QLabel(parent);
+    auto* label = new Label(parent);
     label->setObjectName(name);
     label->setFont(font);
     QPalette palette = label->palette();
@@ -34,10 +36,10 @@ AccountFooter::AccountFooter(AppModel* model, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
     , m_accountRow(new QWidget(this))
-    , m_name(makeLabel(QStringLiteral("accountName"), RowPaint::font(0.95), palette().color(QPalette::WindowText),
-                       m_accountRow))
-    , m_email(makeLabel(QStringLiteral("accountEmail"), RowPaint::captionFont(), RowPaint::secondary(palette()),
-                        m_accountRow))
+    , m_name(makeLabel<ElidedLabel>(QStringLiteral("accountName"), RowPaint::font(0.95),
+                                    palette().color(QPalette::WindowText), m_accountRow))
+    , m_email(makeLabel<ElidedLabel>(QStringLiteral("accountEmail"), RowPaint::captionFont(),
+                                     RowPaint::secondary(palette()), m_accountRow))
     , m_menuButton(new QToolButton(m_accountRow))
     , m_progress(new QProgressBar(this))
     , m_status(
@@ -64,10 +66,8 @@ AccountFooter::AccountFooter(AppModel* model, QWidget* parent)
     row->addWidget(person);
     auto* names = new QVBoxLayout;
     names->setSpacing(1);
-    for (QLabel* label : {m_name, m_email}) {
-        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        names->addWidget(label);
-    }
+    names->addWidget(m_name);
+    names->addWidget(m_email);
     row->addLayout(names, 1);
     m_menuButton->setObjectName(QStringLiteral("accountMenuButton"));
     m_menuButton->setIcon(Icons::icon(QStringLiteral("ellipsis.circle")));
@@ -118,24 +118,21 @@ void AccountFooter::showAccount()
     m_accountRow->setVisible(account.has_value());
     if (!account)
         return;
-    m_name->setToolTip(account->name);
-    m_email->setToolTip(account->email);
-    elide();
+    m_name->setFullText(account->name);
+    m_email->setFullText(account->email);
 }
 
-void AccountFooter::resizeEvent(QResizeEvent* event)
+int AccountFooter::wholeWidth() const
 {
-    QWidget::resizeEvent(event);
-    elide();
-}
-
-void AccountFooter::elide()
-{
-    // Each line is cut to the sidebar's width; the full text stays in the tooltip.
-    for (QLabel* label : {m_name, m_email}) {
-        const int width = qMax(0, label->width());
-        label->setText(label->fontMetrics().elidedText(label->toolTip(), Qt::ElideRight, width));
+    const QMargins outer = layout()->contentsMargins();
+    const auto* row = m_accountRow->layout();
+    int width = outer.left() + outer.right() + row->contentsMargins().left() + row->contentsMargins().right();
+    for (int i = 0; i < row->count(); ++i) {
+        if (QWidget* item = row->itemAt(i)->widget())
+            width += item->sizeHint().width();
     }
+    width += qMax(m_name->sizeHint().width(), m_email->sizeHint().width());
+    return width + row->spacing() * (row->count() - 1);
 }
 
 void AccountFooter::showSync()

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class AppModel;
+class ElidedLabel;
 class QLabel;
 class QProgressBar;
 class QToolButton;
@@ -15,19 +16,17 @@ public:
     explicit AccountFooter(AppModel* model, QWidget* parent = nullptr);
 
     QToolButton* menuButton() const { return m_menuButton; }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override;
+    /// The width at which the account's name and e-mail show whole.
+    int wholeWidth() const;
 
 private:
     void showAccount();
-    void elide();
     void showSync();
 
     AppModel* m_model;
     QWidget* m_accountRow;
-    QLabel* m_name;
-    QLabel* m_email;
+    ElidedLabel* m_name;
+    ElidedLabel* m_email;
     QToolButton* m_menuButton;
     QProgressBar* m_progress;
     QLabel* m_status;

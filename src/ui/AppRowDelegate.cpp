@@ -86,6 +86,14 @@ QList<RowDelegate::Control> AppRowDelegate::controls(const QRect& rowRect, const
     return {install, menu};
 }
 
+QString AppRowDelegate::primaryAction(const QModelIndex& index) const
+{
+    const AppModel* model = m_rows->appModel();
+    if (RowPaint::isBusy(model->activity(m_rows->app(index.row()).id)))
+        return {};
+    return model->devices().isEmpty() ? downloadID : installID;
+}
+
 void AppRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
     const PurchasedApp& app = m_rows->app(index.row());

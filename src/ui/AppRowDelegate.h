@@ -20,12 +20,15 @@ public:
     static inline const QString installID = QStringLiteral("install");
     static inline const QString menuID = QStringLiteral("menu");
     static inline const QString cancelID = QStringLiteral("cancel");
+    /// Download only: Enter's action where no phone is there to install onto.
+    static inline const QString downloadID = QStringLiteral("download");
     static constexpr int rowHeight = 54;
     static constexpr int iconSide = 40;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QList<Control> controls(const QRect& rowRect, const QModelIndex& index) const override;
+    QString primaryAction(const QModelIndex& index) const override;
 
     /// "нет в App Store", with the date the app was first seen gone when the store had it before.
     static QString goneBadge(const std::optional<QDateTime>& since);

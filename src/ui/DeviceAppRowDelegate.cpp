@@ -69,6 +69,13 @@ QList<RowDelegate::Control> DeviceAppRowDelegate::controls(const QRect& rowRect,
     };
 }
 
+QString DeviceAppRowDelegate::primaryAction(const QModelIndex& index) const
+{
+    if (!index.data(DeviceAppsListModel::AppIDRole).isValid() || index.data(DeviceAppsListModel::BusyRole).toBool())
+        return {};
+    return m_canInstall && m_canInstall() ? installControl : downloadControl;
+}
+
 DeviceAppRowDelegate::Layout DeviceAppRowDelegate::layout(const QRect& rowRect, const QModelIndex& index) const
 {
     const QRect content = contentRect(rowRect);
@@ -92,11 +99,17 @@ void DeviceAppRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
     paintBackground(painter, option);
     const Layout parts = layout(option.rect, index);
     const QString name = index.data(Qt::DisplayRole).toString();
-    const QImage fileIcon = index.data(DeviceAppsListModel::FileIconRole).value<QImage>();
-    if (fileIcon.isNull())
-        RowPaint::initialSquare(painter, parts.icon, name, option.palette);
-    else
+    const QPixmap* libraryIcon = m_libraryIcon
+                                     ? m_libraryIcon(index.data(DeviceAppsListModel::BundleIDRole).toString(),
+                                                     parts.icon.width(), painter->device()->devicePixelRatioF())
+                                     : nullptr;
+    const QImage fileIcon = libraryIcon ? QImage() : index.data(DeviceAppsListModel::FileIconRole).value<QImage>();
+    if (libraryIcon)
+        painter->drawPixmap(parts.icon, *libraryIcon);
+    else if (!fileIcon.isNull())
         RowPaint::roundedImage(painter, parts.icon, fileIcon);
+    else
+        RowPaint::initialSquare(painter, parts.icon, name, option.palette);
 
     const QFontMetrics nameMetrics(RowPaint::mediumFont());
     const QFontMetrics captionMetrics(RowPaint::captionFont());

@@ -1,6 +1,7 @@
 #include "ui/DeviceAppsView.h"
 
 #include "model/AppModel.h"
+#include "ui/ArtworkCache.h"
 #include "ui/DeviceAppRowDelegate.h"
 #include "ui/DeviceAppsFilter.h"
 #include "ui/DeviceAppsListModel.h"
@@ -9,6 +10,7 @@
 #include "ui/Navigation.h"
 #include "ui/ProminentButton.h"
 #include "ui/RowPaint.h"
+#include "ui/SearchField.h"
 #include "ui/Spinner.h"
 
 #include <QClipboard>
@@ -46,7 +48,7 @@ QHBoxLayout* centred(QWidget* widget)
 
 } // namespace
 
-DeviceAppsView::DeviceAppsView(AppModel* model, Navigation* navigation, QWidget* parent)
+DeviceAppsView::DeviceAppsView(AppModel* model, Navigation* navigation, ArtworkCache* artwork, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
     , m_navigation(navigation)
@@ -59,6 +61,24 @@ DeviceAppsView::DeviceAppsView(AppModel* model, Navigation* navigation, QWidget*
     m_list->setObjectName(QStringLiteral("deviceAppsList"));
     m_list->setModel(m_rows);
     m_delegate = new DeviceAppRowDelegate(m_list);
+    m_delegate->setCanInstall([model] { return !model->devices().isEmpty(); });
+    if (artwork) {
+        const auto index = [this] {
+            m_artworkByBundle.clear();
+            for (const PurchasedApp& app : m_model->apps()) {
+                if (app.artworkURL)
+                    m_artworkByBundle.insert(app.bundleID, *app.artworkURL);
+            }
+            m_list->viewport()->update();
+        };
+        connect(model, &AppModel::appsChanged, this, index);
+        index();
+        m_delegate->setLibraryIcon([this, artwork](const QString& bundleID, int side, qreal ratio) -> const QPixmap* {
+            const auto url = m_artworkByBundle.constFind(bundleID);
+            return url == m_artworkByBundle.cend() ? nullptr : artwork->icon(*url, side, ratio);
+        });
+        connect(artwork, &ArtworkCache::loaded, m_list->viewport(), qOverload<>(&QWidget::update));
+    }
     m_list->setItemDelegate(m_delegate);
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
     m_list->setUniformItemSizes(true);
@@ -105,6 +125,7 @@ QWidget* DeviceAppsView::makeHeader()
     m_search->setPlaceholderText(QStringLiteral("Поиск по названию, bundle id или App ID"));
     m_search->setClearButtonEnabled(true);
     m_search->addAction(Icons::icon(QStringLiteral("magnifyingglass")), QLineEdit::LeadingPosition);
+    SearchField::setUp(m_search);
     connect(m_search, &QLineEdit::textChanged, m_filter, &DeviceAppsFilter::setQuery);
     layout->addWidget(m_search, 1);
 
@@ -209,6 +230,8 @@ void DeviceAppsView::controlClicked(const QModelIndex& index, const QString& id,
         return;
     if (id == DeviceAppRowDelegate::downloadControl)
         m_model->download(DeviceAppsListModel::target(app), std::nullopt); // runs on by itself
+    else if (id == DeviceAppRowDelegate::installControl && !m_model->devices().isEmpty())
+        m_model->installOnDevice(DeviceAppsListModel::target(app), std::nullopt);
     else if (id == DeviceAppRowDelegate::cancelControl)
         m_model->cancel(*app.adamID);
     else if (id == DeviceAppRowDelegate::menuControl)

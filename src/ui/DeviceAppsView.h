@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QHash>
+#include <QUrl>
 #include <QWidget>
 
 class AppModel;
+class ArtworkCache;
 class DeviceAppRowDelegate;
 class DeviceAppsFilter;
 class DeviceAppsListModel;
@@ -18,7 +21,8 @@ class QStackedWidget;
 class DeviceAppsView : public QWidget {
     Q_OBJECT
 public:
-    DeviceAppsView(AppModel* model, Navigation* navigation, QWidget* parent = nullptr);
+    /// `artwork` gives the rows the library's icons, for apps the purchase history knows.
+    DeviceAppsView(AppModel* model, Navigation* navigation, ArtworkCache* artwork = nullptr, QWidget* parent = nullptr);
 
     DeviceAppsFilter* filter() const { return m_filter; }
     QListView* list() const { return m_list; }
@@ -47,4 +51,5 @@ private:
     QLabel* m_emptyTitle = nullptr;
     QLabel* m_emptyError = nullptr;
     QPushButton* m_emptyReadButton = nullptr;
+    QHash<QString, QUrl> m_artworkByBundle;
 };

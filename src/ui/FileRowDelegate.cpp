@@ -86,6 +86,11 @@ QList<RowDelegate::Control> FileRowDelegate::controls(const QRect& rowRect, cons
     };
 }
 
+QString FileRowDelegate::primaryAction(const QModelIndex&) const
+{
+    return m_canInstall && m_canInstall() ? installControl : QString();
+}
+
 void FileRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
     painter->save();

@@ -21,6 +21,7 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QList<Control> controls(const QRect& rowRect, const QModelIndex& index) const override;
+    QString primaryAction(const QModelIndex& index) const override;
 
     /// "12,5 МБ · 3 янв. 2025 г. 14:05" in the user's locale.
     static QString details(qint64 size, const QDateTime& created);

@@ -10,6 +10,7 @@
 #include "ui/Navigation.h"
 #include "ui/RadarBanner.h"
 #include "ui/RowPaint.h"
+#include "ui/SearchField.h"
 
 #include <QClipboard>
 #include <QDesktopServices>
@@ -68,6 +69,7 @@ LibraryView::LibraryView(AppModel* model, Navigation* navigation, bool onlyGone,
     m_search->setPlaceholderText(QStringLiteral("Поиск по названию или bundle id"));
     m_search->setClearButtonEnabled(true);
     m_search->addAction(Icons::icon(QStringLiteral("magnifyingglass")), QLineEdit::LeadingPosition);
+    SearchField::setUp(m_search);
     m_search->setText(model->search());
     m_refresh->setObjectName(QStringLiteral("libraryRefresh"));
 
@@ -191,6 +193,8 @@ void LibraryView::controlClicked(const QModelIndex& index, const QString& id, co
     const PurchasedApp app = m_rows->app(index.row());
     if (id == AppRowDelegate::installID)
         m_model->installOnDevice(app, std::nullopt);
+    else if (id == AppRowDelegate::downloadID)
+        m_model->download(app, std::nullopt);
     else if (id == AppRowDelegate::cancelID)
         m_model->cancel(app.id);
     else if (id == AppRowDelegate::menuID)

@@ -77,7 +77,8 @@ MainView::MainView(AppModel* model, QWidget* parent)
     m_sidebar->setMouseTracking(true);
     m_sidebar->setPalette(sidebarPalette);
     sidebarLayout->addWidget(m_sidebar, 1);
-    sidebarLayout->addWidget(new AccountFooter(model, sidebarPane));
+    auto* footer = new AccountFooter(model, sidebarPane);
+    sidebarLayout->addWidget(footer);
 
     auto* detail = new QWidget(this);
     detail->setObjectName(QStringLiteral("detail"));
@@ -95,6 +96,17 @@ MainView::MainView(AppModel* model, QWidget* parent)
     splitter->addWidget(detail);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({sidebarIdeal, 830});
+    // Wider than ideal, within the maximum, when that keeps the account's name and e-mail whole.
+    const auto fitSidebar = [splitter, footer] {
+        const int wanted = qBound(sidebarIdeal, footer->wholeWidth(), sidebarMaximum);
+        const QList<int> sizes = splitter->sizes();
+        if (sizes.size() != 2 || sizes.first() >= wanted)
+            return;
+        const int total = sizes.first() + sizes.last();
+        splitter->setSizes({wanted, qMax(1, total - wanted)});
+    };
+    connect(model, &AppModel::accountChanged, splitter, fitSidebar);
+    fitSidebar();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(splitter);
@@ -137,7 +149,7 @@ QWidget* MainView::makeView(SidebarSection section)
     case SidebarSection::gone:
         return new LibraryView(m_model, m_navigation, true, m_artwork, m_content);
     case SidebarSection::device:
-        return new DeviceAppsView(m_model, m_navigation, m_content);
+        return new DeviceAppsView(m_model, m_navigation, m_artwork, m_content);
     case SidebarSection::files:
         return new FilesView(m_model, m_content);
     case SidebarSection::log:

@@ -1,22 +1,33 @@
 #include "ui/MainWindow.h"
 
+#include "BuildConfig.h"
 #include "model/AppModel.h"
+#include "platform/Platform.h"
 #include "ui/Icons.h"
 #include "ui/MainView.h"
 #include "ui/Navigation.h"
+#include "ui/SearchField.h"
 #include "ui/SignInView.h"
 #include "ui/Spinner.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
 #include <QStackedWidget>
 #include <QToolBar>
 #include <QVBoxLayout>
 
 namespace {
+
+const QSize designedMinimum(880, 560);
+const QString geometryKey = QStringLiteral("window/geometry");
 
 QWidget* makeCheckingPage(QWidget* parent)
 {
@@ -46,8 +57,8 @@ MainWindow::MainWindow(AppModel* model, QWidget* parent)
     , m_appIDAction(new QAction(Icons::icon(QStringLiteral("number")), QStringLiteral("По App ID"), this))
 {
     setObjectName(QStringLiteral("mainWindow"));
-    setWindowTitle(QStringLiteral("Quorrel"));
-    setMinimumSize(880, 560);
+    setWindowTitle(applicationTitle());
+    setMinimumSize(designedMinimum);
     resize(1040, 700);
     m_pages->addWidget(m_checkingPage);
     setCentralWidget(m_pages);
@@ -92,6 +103,9 @@ void MainWindow::buildMenus()
     quit->setMenuRole(QAction::QuitRole);
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("Вид"));
+    m_findAction = view->addAction(QStringLiteral("Найти"), this, &MainWindow::focusSearch);
+    m_findAction->setObjectName(QStringLiteral("findAction"));
+    m_findAction->setShortcut(QKeySequence::Find);
     m_syncAction = view->addAction(QStringLiteral("Обновить историю загрузок"));
     m_syncAction->setObjectName(QStringLiteral("syncAction"));
     // Qt reads Ctrl as Command on macOS.
@@ -101,9 +115,7 @@ void MainWindow::buildMenus()
 
     // On macOS Qt moves both into the application menu, after About as there.
     QMenu* help = menuBar()->addMenu(QStringLiteral("Справка"));
-    QAction* about = help->addAction(QStringLiteral("О Quorrel"), this, [this] {
-        QMessageBox::about(this, QStringLiteral("О Quorrel"), QStringLiteral("Quorrel\n") + m_model->appVersionText());
-    });
+    QAction* about = help->addAction(QStringLiteral("О Quorrel"), this, &MainWindow::showAbout);
     about->setObjectName(QStringLiteral("aboutAction"));
     about->setMenuRole(QAction::AboutRole);
     m_checkUpdatesAction = help->addAction(QStringLiteral("Проверить обновления…"));
@@ -137,7 +149,7 @@ void MainWindow::showStage()
     switch (stage) {
     case AppModel::Stage::checking:
         m_pages->setCurrentWidget(m_checkingPage);
-        setWindowTitle(QStringLiteral("Quorrel"));
+        setWindowTitle(applicationTitle());
         break;
     case AppModel::Stage::signedOut:
         if (!m_signInView) {
@@ -145,7 +157,8 @@ void MainWindow::showStage()
             m_pages->addWidget(m_signInView);
         }
         m_pages->setCurrentWidget(m_signInView);
-        setWindowTitle(QStringLiteral("Quorrel"));
+        m_signInView->focusFirstField();
+        setWindowTitle(applicationTitle());
         break;
     case AppModel::Stage::signedIn:
         if (!m_mainView) {
@@ -153,11 +166,16 @@ void MainWindow::showStage()
             m_pages->addWidget(m_mainView);
             connect(m_mainView, &MainView::titleChanged, this, &QWidget::setWindowTitle);
             setWindowTitle(Sections::title(m_mainView->navigation()->section()));
+            m_pages->setCurrentWidget(m_mainView);
+            // The rows take the keyboard from the start, so the arrows and Enter work at once.
+            if (auto* list = m_mainView->currentView()->findChild<QListView*>())
+                list->setFocus();
         }
         m_pages->setCurrentWidget(m_mainView);
         break;
     }
     m_toolBar->setVisible(stage == AppModel::Stage::signedIn);
+    m_findAction->setEnabled(stage == AppModel::Stage::signedIn);
     presentAlert();
 }
 
@@ -180,6 +198,8 @@ void MainWindow::presentAlert()
     m_alertBox->setIcon(QMessageBox::Warning);
     m_alertBox->addButton(QStringLiteral("Ясно"), QMessageBox::RejectRole)
         ->setObjectName(QStringLiteral("alertDismiss"));
+    // A sheet of this window: it cannot open elsewhere and fall behind the window it blocks.
+    m_alertBox->setWindowFlag(Qt::Sheet);
     m_alertBox->setWindowModality(Qt::WindowModal);
     connect(m_alertBox, &QMessageBox::finished, this, [this] {
         // Finishing only hides the box; a later alert gets a fresh one.
@@ -188,4 +208,84 @@ void MainWindow::presentAlert()
         m_model->setAlert(std::nullopt);
     });
     m_alertBox->open();
+}
+
+QString MainWindow::applicationTitle()
+{
+    const QString display = QGuiApplication::applicationDisplayName();
+    // Without a display name of ours (tests, tools) Qt offers the executable's name.
+    return display.startsWith(QStringLiteral("Quorrel")) ? display : QStringLiteral("Quorrel");
+}
+
+void MainWindow::focusSearch()
+{
+    if (!m_mainView)
+        return;
+    if (QLineEdit* field = SearchField::of(m_mainView->currentView())) {
+        field->setFocus(Qt::ShortcutFocusReason);
+        field->selectAll();
+    }
+}
+
+void MainWindow::showAbout()
+{
+    const QUrl site = QUrl(QString::fromUtf8(BuildConfig::updateManifestUrl)).adjusted(QUrl::RemovePath);
+    const QString text =
+        QStringLiteral("<h3>Quorrel</h3>"
+                       "<p>%1, сборка %2</p>"
+                       "<p>Скачивает из App Store и ставит на iPhone приложения, которых там больше нет, "
+                       "если твой Apple Account их когда-то получал.</p>"
+                       "<p><a href=\"%3\">%4</a><br>"
+                       "<a href=\"https://github.com/majd/ipatool\">ipatool</a> · "
+                       "<a href=\"https://libimobiledevice.org\">libimobiledevice</a></p>"
+                       "<p><small>Значки нарисованы для Quorrel и переданы в общественное достояние "
+                       "(<a href=\"https://creativecommons.org/publicdomain/zero/1.0/\">CC0 1.0</a>).</small></p>")
+            .arg(QStringLiteral("Версия ") + QString::fromUtf8(BuildConfig::version),
+                 QString::fromUtf8(BuildConfig::buildNumber), site.toString(), site.host());
+    auto* box = new QMessageBox(this);
+    box->setObjectName(QStringLiteral("aboutBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(QStringLiteral("О Quorrel"));
+    box->setIconPixmap(QIcon(QStringLiteral(":/AppIcon.svg")).pixmap(64, 64));
+    box->setTextFormat(Qt::RichText);
+    box->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    box->setText(text);
+    box->addButton(QStringLiteral("Закрыть"), QMessageBox::AcceptRole);
+    box->setWindowFlag(Qt::Sheet);
+    box->setWindowModality(Qt::WindowModal);
+    // Wide enough for its title, which a narrow message box cuts.
+    box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { min-width: 360px; }"));
+    box->open();
+}
+
+void MainWindow::restoreWindowGeometry()
+{
+    const QByteArray saved = Platform::preferences()->value(geometryKey).toByteArray();
+    if (!saved.isEmpty())
+        restoreGeometry(saved);
+    fitToScreen();
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &MainWindow::saveWindowGeometry, Qt::UniqueConnection);
+}
+
+void MainWindow::saveWindowGeometry() const
+{
+    Platform::preferences()->setValue(geometryKey, saveGeometry());
+}
+
+void MainWindow::fitToScreen()
+{
+    const QScreen* screen = this->screen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    // The frame is known only once the window manager has framed the window.
+    const QSize frame = frameGeometry().size() - size();
+    const QSize room = (available.size() - frame).expandedTo(QSize(1, 1));
+    setMinimumSize(designedMinimum.boundedTo(room));
+    resize(size().boundedTo(room));
+    if (!testAttribute(Qt::WA_Moved))
+        return;
+    const QRect outer = frameGeometry();
+    move(qBound(available.left(), outer.left(), available.right() + 1 - outer.width()),
+         qBound(available.top(), outer.top(), available.bottom() + 1 - outer.height()));
 }

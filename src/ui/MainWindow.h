@@ -23,6 +23,16 @@ public:
     QAction* syncAction() const { return m_syncAction; }
     QAction* appIDAction() const { return m_appIDAction; }
     QAction* checkUpdatesAction() const { return m_checkUpdatesAction; }
+    QAction* findAction() const { return m_findAction; }
+
+    /// Takes the size and place the window had when the application last quit, kept on the
+    /// screen, and remembers them again at quit.
+    void restoreWindowGeometry();
+    void saveWindowGeometry() const;
+    /// Shrinks and moves the window as needed so all of it is on its screen's free area.
+    void fitToScreen();
+    /// One "Quorrel" in the title bar: the platform adds the display name after any other title.
+    static QString applicationTitle();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -31,6 +41,8 @@ private:
     void buildMenus();
     void showStage();
     void presentAlert();
+    void showAbout();
+    void focusSearch();
 
     AppModel* m_model;
     QStackedWidget* m_pages;
@@ -41,6 +53,7 @@ private:
     QAction* m_appIDAction;
     QAction* m_syncAction = nullptr;
     QAction* m_checkUpdatesAction = nullptr;
+    QAction* m_findAction = nullptr;
     QPointer<QMessageBox> m_alertBox;
     bool m_bootstrapped = false;
 };

@@ -5,7 +5,9 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
@@ -24,6 +26,11 @@ RowDelegate::RowDelegate(QAbstractItemView* view)
 {
     view->setMouseTracking(true);
     view->viewport()->setAttribute(Qt::WA_Hover);
+    // The rows have no selection, but they take focus, so the keyboard can reach their actions.
+    view->setFocusPolicy(Qt::StrongFocus);
+    view->installEventFilter(this);
+    view->viewport()->installEventFilter(this);
+    m_viewport = view->viewport();
     m_animation.setInterval(50);
     connect(&m_animation, &QTimer::timeout, this, [this] {
         m_phase = (m_phase + 18) % 360;
@@ -64,6 +71,13 @@ void RowDelegate::paintBackground(QPainter* painter, const QStyleOptionViewItem&
         QColor hover = option.palette.color(QPalette::Text);
         hover.setAlphaF(0.04);
         painter->fillRect(option.rect, hover);
+    }
+    if (option.state & QStyle::State_HasFocus) {
+        QColor focus = option.palette.color(QPalette::Highlight);
+        focus.setAlphaF(0.14);
+        painter->fillRect(option.rect, focus);
+        painter->fillRect(QRect(option.rect.left(), option.rect.top(), 3, option.rect.height()),
+                          option.palette.color(QPalette::Highlight));
     }
     QColor line = option.palette.color(QPalette::Text);
     line.setAlphaF(0.08);
@@ -188,6 +202,60 @@ bool RowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QS
         break;
     }
     return QStyledItemDelegate::editorEvent(event, model, option, index);
+}
+
+bool RowDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && watched == m_view) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const QModelIndex current = m_view->currentIndex();
+        const bool menuKey =
+            key->key() == Qt::Key_Menu || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
+        if (menuKey) {
+            openMenu(current, {});
+            return true;
+        }
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && current.isValid()) {
+            if (const QString id = primaryAction(current); !id.isEmpty()) {
+                const QRect rect = controlRect(current, id);
+                Q_EMIT controlClicked(current, id, QRect(m_view->viewport()->mapToGlobal(rect.topLeft()), rect.size()));
+            }
+            // Taken either way: an unhandled Return would reach a default button behind the list.
+            return true;
+        }
+    } else if (event->type() == QEvent::ContextMenu) {
+        const auto* request = static_cast<QContextMenuEvent*>(event);
+        if (request->reason() == QContextMenuEvent::Mouse && watched == m_viewport)
+            openMenu(m_view->indexAt(request->pos()), request->globalPos());
+        else
+            openMenu(m_view->currentIndex(), {});
+        return true;
+    }
+    // The base class would take the list for an open editor and commit and close it.
+    if (watched == m_view || watched == m_viewport)
+        return false;
+    return QStyledItemDelegate::eventFilter(watched, event);
+}
+
+void RowDelegate::openMenu(const QModelIndex& index, const QPoint& globalPos)
+{
+    // Some platforms send both the Menu key and a context-menu event for it; one menu is enough.
+    if (!index.isValid() || QApplication::activePopupWidget())
+        return;
+    const QString id = menuAction();
+    std::optional<Control> menu;
+    for (const Control& control : controls(m_view->visualRect(index), index)) {
+        if (control.id == id)
+            menu = control;
+    }
+    if (!menu || !menu->enabled)
+        return;
+    m_view->setCurrentIndex(index);
+    // From the keyboard the menu drops from the row's "⋯"; from the mouse it opens where clicked.
+    const QRect anchor = globalPos.isNull()
+                             ? QRect(m_view->viewport()->mapToGlobal(menu->rect.topLeft()), menu->rect.size())
+                             : QRect(globalPos, QSize(1, 1));
+    Q_EMIT controlClicked(index, id, anchor);
 }
 
 bool RowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,

@@ -41,6 +41,13 @@ public:
     virtual QList<Control> controls(const QRect& rowRect, const QModelIndex& index) const = 0;
     /// Where a control of that row is, in view coordinates (tests press them there).
     QRect controlRect(const QModelIndex& index, const QString& id) const;
+    /// What Enter does on the row: a control's id (drawn or not), or nothing when the row has no
+    /// action it can take now.
+    virtual QString primaryAction(const QModelIndex& index) const = 0;
+    /// The id of the row's "⋯" control, which the Menu key and a right-click open as well.
+    virtual QString menuAction() const { return QStringLiteral("menu"); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     /// The row menu's picture, made once: rows ask for their controls on every paint.
     static const QIcon& menuIcon();
@@ -59,8 +66,11 @@ protected:
     void paintBackground(QPainter* painter, const QStyleOptionViewItem& option) const;
 
     QAbstractItemView* m_view;
+    // Compared only: the filter sees the list's last events while it is half destroyed.
+    const QObject* m_viewport = nullptr;
 
 private:
+    void openMenu(const QModelIndex& index, const QPoint& globalPos);
     std::optional<Control> controlAt(const QModelIndex& index, const QPoint& pos) const;
 
     QTimer m_animation;

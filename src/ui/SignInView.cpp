@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QValidator>
 
 namespace {
 
@@ -21,6 +22,7 @@ constexpr int fieldWidth = 320;
 constexpr int errorWidth = 380;
 constexpr int buttonLabelWidth = 120;
 constexpr int symbolSide = 44;
+constexpr int codeLength = 6;
 
 const char releasesPage[] = "https://github.com/majd/ipatool/releases";
 
@@ -30,6 +32,30 @@ QString footnoteText()
         return QStringLiteral("Пароль уходит только в Apple через ipatool и остаётся в связке ключей macOS.");
     return QStringLiteral("Пароль уходит только в Apple через ipatool и остаётся в его связке ключей.");
 }
+
+// Keeps the digits of what is typed or pasted rather than refusing it, so "123 456" or
+// "Код: 123456" still lands whole.
+class CodeFilter : public QValidator {
+public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int& position) const override
+    {
+        QString digits;
+        int cursor = 0;
+        for (qsizetype i = 0; i < input.size(); ++i) {
+            const QChar c = input.at(i);
+            if (c < u'0' || c > u'9' || digits.size() == codeLength)
+                continue;
+            digits.append(c);
+            if (i < position)
+                ++cursor;
+        }
+        input = digits;
+        position = cursor;
+        return Acceptable;
+    }
+};
 
 QLineEdit* makeField(const QString& name, const QString& placeholder, QWidget* parent)
 {
@@ -78,6 +104,7 @@ SignInView::SignInView(AppModel* model, QWidget* parent)
     m_emailField->setInputMethodHints(Qt::ImhEmailCharactersOnly | Qt::ImhNoAutoUppercase | Qt::ImhNoPredictiveText);
     m_passwordField->setEchoMode(QLineEdit::Password);
     m_codeField->setInputMethodHints(Qt::ImhDigitsOnly);
+    m_codeField->setValidator(new CodeFilter(m_codeField));
     m_codeField->hide();
     m_keychainField->setEchoMode(QLineEdit::Password);
     m_keychainNote->setObjectName(QStringLiteral("signInKeychainNote"));
@@ -163,7 +190,7 @@ bool SignInView::canSubmit() const
         return false;
     if (unlockOnly())
         return !m_passphrase.isEmpty();
-    return !m_email.isEmpty() && !m_password.isEmpty() && (!m_needsCode || m_code.size() >= 4)
+    return !m_email.isEmpty() && !m_password.isEmpty() && (!m_needsCode || m_code.size() == codeLength)
            && (!m_needsPassphrase || !m_passphrase.isEmpty());
 }
 
@@ -248,12 +275,23 @@ void SignInView::finish(Outcome outcome)
         m_keychainField->selectAll();
     } else if (m_needsCode) {
         m_codeField->setFocus();
+        m_codeField->selectAll();
     } else if (m_error) {
         m_passwordField->setFocus();
     } else if (!unlockOnly()) {
         // Unlocked, and nobody was signed in behind it: now the account is asked for.
         m_emailField->setFocus();
     }
+}
+
+void SignInView::focusFirstField()
+{
+    if (unlockOnly())
+        m_keychainField->setFocus();
+    else if (m_needsCode)
+        m_codeField->setFocus();
+    else
+        m_emailField->setFocus();
 }
 
 void SignInView::showElapsed()

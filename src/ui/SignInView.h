@@ -25,6 +25,8 @@ public:
     explicit SignInView(AppModel* model, QWidget* parent = nullptr);
 
     bool canSubmit() const;
+    /// Puts the cursor where the user types next: the e-mail, or the code or passphrase when asked for.
+    void focusFirstField();
     /// Starts a sign-in (or keychain unlock) attempt; does nothing while the button would be disabled.
     void submit();
 

@@ -1,6 +1,7 @@
 #include "ui/UpdateBanner.h"
 
 #include "model/AppModel.h"
+#include "ui/ElidedLabel.h"
 #include "ui/Icons.h"
 #include "ui/Labels.h"
 #include "ui/Navigation.h"
@@ -18,13 +19,14 @@ UpdateBanner::UpdateBanner(AppModel* model, Navigation* navigation, QWidget* par
     , m_model(model)
     , m_navigation(navigation)
     , m_title(Labels::create({}, RowPaint::font(0.95, QFont::Medium), {}, this))
-    , m_detail(Labels::create({}, RowPaint::captionFont(), RowPaint::secondary(palette()), this))
+    , m_detail(new ElidedLabel(this))
 {
     setObjectName(QStringLiteral("updateBanner"));
     m_title->setObjectName(QStringLiteral("updateBannerTitle"));
     m_detail->setObjectName(QStringLiteral("updateBannerDetail"));
     // Long notes are cut to one line here; the sheet shows them whole.
-    m_detail->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_detail->setFont(RowPaint::captionFont());
+    Labels::setColour(m_detail, RowPaint::secondary(palette()));
 
     auto* icon = new QLabel(this);
     icon->setPixmap(
@@ -66,20 +68,7 @@ void UpdateBanner::refresh()
         return;
     m_title->setText(QStringLiteral("Доступна версия ") + info->version);
     const QString notes = info->notes.simplified();
-    m_detail->setToolTip(notes.isEmpty() ? QStringLiteral("Нажми «Обновить», чтобы поставить её") : notes);
-    elide();
-}
-
-void UpdateBanner::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    elide();
-}
-
-void UpdateBanner::elide()
-{
-    m_detail->setText(
-        m_detail->fontMetrics().elidedText(m_detail->toolTip(), Qt::ElideRight, qMax(0, m_detail->width())));
+    m_detail->setFullText(notes.isEmpty() ? QStringLiteral("Нажми «Обновить», чтобы поставить её") : notes);
 }
 
 void UpdateBanner::paintEvent(QPaintEvent*)

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class AppModel;
+class ElidedLabel;
 class Navigation;
 class QLabel;
 
@@ -15,14 +16,12 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void refresh();
-    void elide();
 
     AppModel* m_model;
     Navigation* m_navigation;
     QLabel* m_title;
-    QLabel* m_detail;
+    ElidedLabel* m_detail;
 };

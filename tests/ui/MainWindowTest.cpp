@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include "WindowTestSupport.h"
+#include "platform/Platform.h"
 #include "support/QtPrinters.h"
 #include "ui/MainView.h"
 #include "ui/Navigation.h"
@@ -8,10 +9,14 @@
 #include "ui/SignInView.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QScreen>
+#include <QSettings>
 #include <QStackedWidget>
 #include <QTest>
 #include <QToolBar>
@@ -33,7 +38,11 @@ TEST(MainWindow, SwitchesBySignInStageAndStartsEachSessionAfresh)
     tools.setScenario(scenario(QJsonArray{login, revoke, signedInAs(email), signedOutInfo()} + historyPages(3),
                                {{"signedIn", "no"}}));
     AppModel model(offline);
+    // The platform appends the display name to a title unless the title already ends with it.
+    QApplication::setApplicationDisplayName("Quorrel — демо");
     MainWindow window(&model);
+    EXPECT_EQ(window.windowTitle(), "Quorrel — демо");
+    QApplication::setApplicationDisplayName({});
     EXPECT_GE(window.minimumWidth(), 880);
     EXPECT_GE(window.minimumHeight(), 560);
     auto* pages = window.findChild<QStackedWidget*>();
@@ -45,6 +54,8 @@ TEST(MainWindow, SwitchesBySignInStageAndStartsEachSessionAfresh)
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return window.signInView() != nullptr; }));
     EXPECT_EQ(pages->currentWidget(), window.signInView());
     EXPECT_EQ(window.mainView(), nullptr);
+    EXPECT_EQ(window.focusWidget(), window.signInView()->findChild<QLineEdit*>("signInEmail"))
+        << "typing goes into the e-mail field at once";
 
     // Signing in elsewhere (the form has its own tests) brings the main view with its toolbar.
     AsyncTest::await(model.signIn(email, "secret"));
@@ -132,4 +143,26 @@ TEST(MainWindow, TheAppIdButtonOpensItsSheetAndTheAlertClearsOnDismissal)
         auto* box = signedIn.window.findChild<QMessageBox*>("alert");
         return box && box->isVisible() && box->text() == "Ещё одно";
     }));
+}
+
+TEST(MainWindow, KeepsARestoredGeometryLargerThanTheScreenOnIt)
+{
+    TempHome home;
+    QWidget huge;
+    huge.setGeometry(-300, -200, 5000, 4000);
+    Platform::preferences()->setValue("window/geometry", huge.saveGeometry());
+
+    AppModel model(offline);
+    MainWindow window(&model);
+    window.restoreWindowGeometry();
+    const QRect available = window.screen()->availableGeometry();
+    EXPECT_TRUE(available.contains(window.frameGeometry())) << QDebug::toString(window.frameGeometry()).toStdString()
+                                                            << " on " << QDebug::toString(available).toStdString();
+
+    window.resize(700, 500);
+    window.move(available.topLeft() + QPoint(0, 20));
+    window.saveWindowGeometry();
+    MainWindow again(&model);
+    again.restoreWindowGeometry();
+    EXPECT_EQ(again.geometry(), window.geometry()) << "a geometry that fits comes back as it was";
 }

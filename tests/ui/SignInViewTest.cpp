@@ -98,7 +98,7 @@ TEST(SignInView, TwoFactorStepSendsTheEmailAsTypedAndKeepsTheCodeStateUntilSigne
         ipatoolLine({{"error", "failed to log in: an invalid 2FA code was supplied"}, {"success", false}});
     f.tools.setScenario(
         scenario(QJsonArray{loginAnswer("-e " + email + " -p secret", askCode),
-                            loginAnswer("-e " + email + " -p secret --auth-code 1111", wrongCode, 1),
+                            loginAnswer("-e " + email + " -p secret --auth-code 111111", wrongCode, 1),
                             withState(loginAnswer("-e " + email + " -p secret --auth-code 123456",
                                                   ipatoolLine({{"email", "ivan@example.com"}, {"success", true}})),
                                       {}, {{"signedIn", "yes"}, {"email", "ivan@example.com"}}),
@@ -118,9 +118,12 @@ TEST(SignInView, TwoFactorStepSendsTheEmailAsTypedAndKeepsTheCodeStateUntilSigne
     EXPECT_EQ(f.field("signInEmail")->text(), email);
     EXPECT_EQ(f.field("signInPassword")->text(), "secret");
 
-    QTest::keyClicks(f.field("signInCode"), "111");
-    EXPECT_FALSE(f.button()->isEnabled()) << "three characters are not enough";
-    QTest::keyClicks(f.field("signInCode"), "1");
+    EXPECT_EQ(f.view->focusWidget(), f.field("signInCode"));
+    QTest::keyClicks(f.field("signInCode"), "1a1 1-11");
+    EXPECT_EQ(f.field("signInCode")->text(), "11111") << "digits only";
+    EXPECT_FALSE(f.button()->isEnabled()) << "five digits are not enough";
+    QTest::keyClicks(f.field("signInCode"), "19");
+    EXPECT_EQ(f.field("signInCode")->text(), "111111") << "six at most";
     ASSERT_TRUE(f.button()->isEnabled());
     QTest::keyClick(f.field("signInCode"), Qt::Key_Return);
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.idle(); }));

@@ -20,6 +20,7 @@
 #include "ui/SignInView.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -193,6 +194,12 @@ void libraryShots(MainWindow& window, AppModel& model)
     shoot(&window, QStringLiteral("library-gone"));
 
     window.mainView()->navigation()->setSection(SidebarSection::all);
+    // The keyboard's row: the list has the focus and the third row is the current one.
+    QApplication::setActiveWindow(&window);
+    list->setFocus();
+    list->setCurrentIndex(view->rows()->index(first + 2));
+    shoot(&window, QStringLiteral("library-keyboard"));
+
     model.setSearch(QStringLiteral("Несуществующее"));
     shoot(&window, QStringLiteral("library-empty-search"));
     model.setSearch({});
@@ -222,6 +229,14 @@ void sheetShots(MainWindow& window, AppModel& model)
     shoot(&window, QStringLiteral("alert"));
     model.setAlert(std::nullopt);
     settle(100);
+
+    if (QAction* about = window.findChild<QAction*>(QStringLiteral("aboutAction"))) {
+        about->trigger();
+        require(waitUntil([&] { return window.findChild<QMessageBox*>(QStringLiteral("aboutBox")) != nullptr; }),
+                "the About box");
+        shoot(&window, QStringLiteral("about"));
+        closeDialogs(window);
+    }
 }
 
 /// Takes a tool out of the demo's folder (the model looks for tools afresh each time), or puts it back.
