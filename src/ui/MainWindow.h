@@ -26,6 +26,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildMenus();
@@ -43,4 +44,6 @@ private:
     QAction* m_checkUpdatesAction = nullptr;
     QPointer<QMessageBox> m_alertBox;
     bool m_bootstrapped = false;
+    QPointer<QMessageBox> m_quitQuestion;
+    bool m_quitAnyway = false;
 };
