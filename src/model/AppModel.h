@@ -233,7 +233,8 @@ public:
     /// The .ipa files of the downloads folder, newest first.
     QList<LocalIPA> localFiles() const;
     void deleteFile(const QString& path);
-    void revealInFinder(const QString& path);
+    /// False when no file browser answered.
+    bool revealInFinder(const QString& path);
 
     // Installation onto the phone; outcomes go to the activity, the log or the alert.
     QCoro::Task<> installOnDevice(PurchasedApp app, std::optional<AppVersion> version);
@@ -249,7 +250,8 @@ public:
     /// An App ID from a bare number or a store link.
     static std::optional<qint64> parseAppID(const QString& text);
     /// What the App ID sheet runs: sets `appIDError` when the text holds no App ID, else is busy
-    /// until the install (or download) ends, then emits `appIDFinished` for the sheet to close.
+    /// until the install (or download) ends, then sets `appIDError` to the failure, or emits
+    /// `appIDFinished` for the sheet to close.
     QCoro::Task<> runAppID(QString text, bool install);
     void clearAppIDError();
     Target targetForAppID(qint64 appID) const;

@@ -109,7 +109,9 @@ QCoro::Task<std::optional<QString>> AppModel::download(Target target, std::optio
 
     const Operations::Ticket ticket = *m_operations.begin(key, target.adamID);
     removeLeftovers(destination);
-    setActivity(target.adamID, AppActivity::downloading(0));
+    // The store's size is of its current build only, so an older version runs without one.
+    const qint64 total = version ? 0 : m_artwork.fileSize(target.adamID).value_or(0);
+    setActivity(target.adamID, AppActivity::downloading(0, total));
     const QString partial = partialPath(destination);
     std::optional<QString> failure;
     bool purchasing = false;
@@ -153,8 +155,11 @@ QCoro::Task<QString> AppModel::performDownload(Target target, std::optional<AppV
     const qint64 appID = target.adamID;
     // A late report must never overwrite the download's final state.
     const auto onBytes = [self, appID](qint64 bytes) {
-        if (self && self->activity(appID).kind == AppActivity::Kind::downloading)
-            self->setActivity(appID, AppActivity::downloading(bytes));
+        if (!self)
+            return;
+        const AppActivity current = self->activity(appID);
+        if (current.kind == AppActivity::Kind::downloading)
+            self->setActivity(appID, AppActivity::downloading(bytes, current.total));
     };
     const std::optional<QString> externalID =
         version ? std::optional<QString>(version->externalID) : std::optional<QString>();
@@ -235,7 +240,7 @@ void AppModel::deleteFile(const QString& path)
     Platform::moveToTrash(path);
 }
 
-void AppModel::revealInFinder(const QString& path)
+bool AppModel::revealInFinder(const QString& path)
 {
-    Platform::revealInFileBrowser(path);
+    return Platform::revealInFileBrowser(path);
 }

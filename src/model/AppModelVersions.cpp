@@ -16,7 +16,7 @@ QCoro::Task<QList<AppVersion>> AppModel::loadVersions(qint64 adamID, QString nam
     if (cached != m_versionsByApp.cend())
         co_return *cached;
 
-    setActivity(adamID, AppActivity{AppActivity::Kind::fetchingVersions, 0, 0, {}});
+    setActivity(adamID, AppActivity{AppActivity::Kind::fetchingVersions, 0, 0, {}, 0});
     QList<AppVersion> versions;
     try {
         const QStringList ids = co_await m_ipatool.versions(adamID);
@@ -95,11 +95,21 @@ QCoro::Task<> AppModel::runAppID(QString text, bool install)
     }
     setAppIDBusy(true);
     setAppIDError(std::nullopt);
+    // An earlier run's outcome would otherwise pass for this one's.
+    if (activity(*appID).isFinal())
+        setActivity(*appID, {});
     const Target target = targetForAppID(*appID);
-    if (install)
+    bool failed = false;
+    if (install) {
         co_await installOnDevice(target, std::nullopt);
-    else
-        co_await download(target, std::nullopt);
+        failed = activity(*appID).kind == AppActivity::Kind::failed;
+    } else {
+        failed = !co_await download(target, std::nullopt) && activity(*appID).kind == AppActivity::Kind::failed;
+    }
     setAppIDBusy(false);
-    Q_EMIT appIDFinished();
+    // A failure stays in the sheet, where the user can read it and try again.
+    if (failed)
+        setAppIDError(activity(*appID).text);
+    else
+        Q_EMIT appIDFinished();
 }

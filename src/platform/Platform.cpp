@@ -74,11 +74,11 @@ bool moveToTrash(const QString& path)
     return QFile::moveToTrash(path);
 }
 
-void revealInFileBrowser(const QString& path)
+bool revealInFileBrowser(const QString& path)
 {
     const QUrl url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
 #if defined(Q_OS_MACOS)
-    QProcess::startDetached(QStringLiteral("/usr/bin/open"), {QStringLiteral("-R"), url.toLocalFile()});
+    return QProcess::startDetached(QStringLiteral("/usr/bin/open"), {QStringLiteral("-R"), url.toLocalFile()});
 #else
     // The freedesktop file-manager interface selects the item; without it, open the folder.
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -87,9 +87,9 @@ void revealInFileBrowser(const QString& path)
     call << QStringList{url.toString()} << QString();
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 2000);
     if (reply.type() == QDBusMessage::ReplyMessage)
-        return;
+        return true;
     const QFileInfo info(path);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(info.isDir() ? info.absoluteFilePath() : info.absolutePath()));
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(info.isDir() ? info.absoluteFilePath() : info.absolutePath()));
 #endif
 }
 

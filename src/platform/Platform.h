@@ -42,8 +42,9 @@ std::unique_ptr<QSettings> preferences();
 
 /// Moves the file to the user's Trash; returns whether it went.
 bool moveToTrash(const QString& path);
-/// Shows the desktop's file browser with the item selected (or, failing that, its folder open).
-void revealInFileBrowser(const QString& path);
+/// Shows the desktop's file browser with the item selected (or, failing that, its folder open);
+/// false when nothing on the desktop answered.
+bool revealInFileBrowser(const QString& path);
 /// A desktop notification, sent without waiting for an answer; nothing where the desktop has none.
 void notify(const QString& title, const QString& body);
 

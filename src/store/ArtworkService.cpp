@@ -115,6 +115,15 @@ QList<qint64> ArtworkService::stale(const QList<qint64>& appIDs, const QSet<qint
     return ids;
 }
 
+std::optional<qint64> ArtworkService::fileSize(qint64 appID)
+{
+    loadCacheIfNeeded();
+    const auto entry = m_cache.constFind(appID);
+    if (entry == m_cache.cend())
+        return std::nullopt;
+    return entry->fileSizeBytes;
+}
+
 std::optional<QDateTime> ArtworkService::checkedAt(qint64 appID) const
 {
     const auto entry = m_cache.constFind(appID);

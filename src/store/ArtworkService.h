@@ -61,6 +61,8 @@ public:
     QCoro::Task<QHash<QString, qint64>> appIDs(QStringList bundleIDs);
     /// When the stored answer for `appID` was given.
     std::optional<QDateTime> checkedAt(qint64 appID) const;
+    /// The size of the store's current build of `appID`, when an answer gave one.
+    std::optional<qint64> fileSize(qint64 appID);
     void setRefresh(std::optional<Refresh> refresh) { m_refresh = refresh; }
 
     QString cachePath() const { return m_cachePath; }

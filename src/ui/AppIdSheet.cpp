@@ -5,6 +5,7 @@
 #include "ui/Labels.h"
 #include "ui/ProminentButton.h"
 #include "ui/RowPaint.h"
+#include "ui/Spinner.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -18,6 +19,9 @@ AppIdSheet::AppIdSheet(AppModel* model, QWidget* parent)
     , m_text(new QLineEdit(this))
     , m_knownCount(Labels::create({}, RowPaint::captionFont(), RowPaint::tertiary(palette()), this))
     , m_error(Labels::wrapping({}, Labels::calloutFont(), RowPaint::red(), this))
+    , m_working(new QWidget(this))
+    , m_spinner(new Spinner(m_working))
+    , m_step(Labels::create({}, Labels::calloutFont(), RowPaint::secondary(palette()), m_working))
     , m_cancel(new QPushButton(QStringLiteral("Отмена"), this))
     , m_download(new QPushButton(QStringLiteral("Скачать"), this))
     , m_install(new ProminentButton(QStringLiteral("Скачать и установить"), this))
@@ -40,6 +44,14 @@ AppIdSheet::AppIdSheet(AppModel* model, QWidget* parent)
     m_cancel->setObjectName(QStringLiteral("appIdCancel"));
     m_download->setObjectName(QStringLiteral("appIdDownload"));
     m_install->setObjectName(QStringLiteral("appIdInstall"));
+    m_working->setObjectName(QStringLiteral("appIdWorking"));
+    m_step->setObjectName(QStringLiteral("appIdStep"));
+    m_spinner->setFixedSize(18, 18);
+    auto* working = new QHBoxLayout(m_working);
+    working->setContentsMargins(0, 0, 0, 0);
+    working->setSpacing(8);
+    working->addWidget(m_spinner);
+    working->addWidget(m_step, 1);
     m_cancel->setAutoDefault(false);
     m_download->setAutoDefault(false);
 
@@ -58,6 +70,7 @@ AppIdSheet::AppIdSheet(AppModel* model, QWidget* parent)
     column->addWidget(m_text);
     column->addWidget(m_knownCount);
     column->addWidget(m_error);
+    column->addWidget(m_working);
     column->addLayout(buttons);
 
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -67,6 +80,7 @@ AppIdSheet::AppIdSheet(AppModel* model, QWidget* parent)
     connect(model, &AppModel::devicesChanged, this, &AppIdSheet::refresh);
     connect(model, &AppModel::appIDBusyChanged, this, &AppIdSheet::refresh);
     connect(model, &AppModel::appIDErrorChanged, this, &AppIdSheet::refresh);
+    connect(model, &AppModel::activitiesChanged, this, &AppIdSheet::showStep);
     connect(model, &AppModel::appIDFinished, this, [this] {
         if (m_started)
             accept();
@@ -83,6 +97,7 @@ void AppIdSheet::run(bool install)
     if (m_model->appIDBusy())
         return;
     m_started = true;
+    m_running = AppModel::parseAppID(m_text->text()).value_or(0);
     // Busy until the download or installation ends; the sheet closes when the model says so.
     m_model->runAppID(m_text->text(), install);
 }
@@ -96,6 +111,8 @@ void AppIdSheet::refresh()
     const std::optional<QString> error = m_model->appIDError();
     m_error->setText(error.value_or(QString()));
     m_error->setVisible(error.has_value());
+    m_working->setVisible(busy);
+    showStep();
     m_download->setEnabled(!busy);
     m_install->setEnabled(!busy && !m_model->devices().isEmpty());
     // Return goes to whichever action can run.
@@ -105,4 +122,21 @@ void AppIdSheet::refresh()
         m_download->setDefault(true);
     // The wrapped hint and error decide the height; the width is fixed.
     setFixedHeight(qMax(layout()->totalHeightForWidth(width()), layout()->totalMinimumSize().height()));
+}
+
+void AppIdSheet::showStep()
+{
+    if (!m_model->appIDBusy())
+        return;
+    // A run left by an earlier sheet still shows that something is going on, without its steps.
+    const AppActivity activity = m_running ? m_model->activity(m_running) : AppActivity{};
+    QString step = QStringLiteral("Спрашиваю Apple…");
+    if (activity.kind == AppActivity::Kind::downloading && activity.bytes >= 1) {
+        step = QStringLiteral("Скачиваю… ")
+               + (activity.fraction() ? RowPaint::downloadProgress(activity.bytes, activity.total)
+                                      : RowPaint::fileSize(activity.bytes));
+    } else if (activity.kind == AppActivity::Kind::installing) {
+        step = activity.text;
+    }
+    m_step->setText(step);
 }

@@ -31,8 +31,13 @@ QVariant LibraryListModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
         return row.name;
-    case Qt::ToolTipRole:
+    case Qt::ToolTipRole: {
+        // The row cuts a failure to one line; the whole text is what the user needs to read.
+        const AppActivity activity = m_model ? m_model->activity(row.id) : AppActivity{};
+        if (activity.kind == AppActivity::Kind::failed)
+            return activity.text;
         return row.sellerName ? QVariant(*row.sellerName) : QVariant();
+    }
     default:
         return {};
     }

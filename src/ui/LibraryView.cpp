@@ -110,6 +110,18 @@ LibraryView::LibraryView(AppModel* model, Navigation* navigation, bool onlyGone,
     m_states->addWidget(m_loading);
     m_states->addWidget(m_list);
     m_states->addWidget(m_empty);
+    if (!onlyGone) {
+        // A search that finds nothing and an account that never downloaded anything call for
+        // different words.
+        m_emptyHistory = EmptyState::make(
+            QStringLiteral("square.grid.2x2"), QStringLiteral("История загрузок пуста"),
+            QStringLiteral("Apple не помнит, чтобы этот аккаунт скачивал что-нибудь из App Store, поэтому "
+                           "переустанавливать отсюда нечего. Если приложения качались с другого Apple ID, войди в "
+                           "него; после новых загрузок нажми «Обновить»."),
+            m_states);
+        m_emptyHistory->setObjectName(QStringLiteral("libraryEmptyHistory"));
+        m_states->addWidget(m_emptyHistory);
+    }
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -168,6 +180,8 @@ void LibraryView::showState()
         m_states->setCurrentWidget(m_loading);
     else if (m_rows->rowCount() > 0)
         m_states->setCurrentWidget(m_list);
+    else if (m_emptyHistory && m_model->apps().isEmpty())
+        m_states->setCurrentWidget(m_emptyHistory);
     else
         m_states->setCurrentWidget(m_empty);
 }

@@ -44,6 +44,7 @@ private:
     QLabel* m_status;
     QListView* m_list;
     QWidget* m_empty;
+    QWidget* m_emptyHistory = nullptr; // the whole library's view only
     LibraryListModel* m_rows;
     AppRowDelegate* m_delegate;
 };

@@ -7,11 +7,13 @@
 #include "ui/MainView.h"
 #include "ui/Navigation.h"
 #include "ui/SearchField.h"
+#include "ui/QuitQuestion.h"
 #include "ui/SignInView.h"
 #include "ui/Spinner.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -134,6 +136,30 @@ void MainWindow::showEvent(QShowEvent* event)
     m_bootstrapped = true;
     // The model outlives the window and catches everything itself, so the task may run detached.
     m_model->bootstrap();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    const QuitQuestion::Running running = QuitQuestion::running(*m_model);
+    if (m_quitAnyway || !running.any()) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    if (m_quitQuestion)
+        return;
+    m_quitQuestion = QuitQuestion::make(running, this);
+    connect(m_quitQuestion, &QMessageBox::finished, this, [this] {
+        m_quitQuestion->deleteLater();
+        m_quitQuestion.clear();
+    });
+    connect(m_quitQuestion, &QMessageBox::buttonClicked, this, [this](QAbstractButton* button) {
+        if (m_quitQuestion->buttonRole(button) != QMessageBox::AcceptRole)
+            return;
+        m_quitAnyway = true;
+        close();
+    });
+    m_quitQuestion->open();
 }
 
 void MainWindow::showStage()

@@ -36,6 +36,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildMenus();
@@ -56,4 +57,6 @@ private:
     QAction* m_findAction = nullptr;
     QPointer<QMessageBox> m_alertBox;
     bool m_bootstrapped = false;
+    QPointer<QMessageBox> m_quitQuestion;
+    bool m_quitAnyway = false;
 };

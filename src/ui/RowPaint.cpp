@@ -1,5 +1,6 @@
 #include "ui/RowPaint.h"
 
+#include "common/RussianText.h"
 #include "ui/Icons.h"
 
 #include <QApplication>
@@ -8,16 +9,28 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
 namespace {
 
 constexpr int statusIcon = 14;
 constexpr int statusGap = 6;
 constexpr int spinnerSide = 16;
 
+// Until the first bytes arrive the row keeps its spinner and "Скачиваю…".
+std::optional<double> shownFraction(const AppActivity& activity)
+{
+    return activity.bytes >= 1 ? activity.fraction() : std::nullopt;
+}
+
 QString statusText(const AppActivity& activity)
 {
     switch (activity.kind) {
     case AppActivity::Kind::downloading:
+        if (shownFraction(activity))
+            return RowPaint::downloadProgress(activity.bytes, activity.total);
         return activity.bytes < 1 ? QStringLiteral("Скачиваю…") : RowPaint::fileSize(activity.bytes);
     case AppActivity::Kind::installing:
     case AppActivity::Kind::done:
@@ -186,6 +199,25 @@ QString fileSize(qint64 bytes)
     return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
 }
 
+QString downloadProgress(qint64 bytes, qint64 total)
+{
+    const QLocale locale = RussianText::locale();
+    static const char* const units[] = {"Б", "КБ", "МБ", "ГБ", "ТБ"};
+    int power = 0;
+    double scale = 1;
+    while (power + 1 < int(std::size(units)) && double(total) >= scale * 1024) {
+        scale *= 1024;
+        ++power;
+    }
+    // One decimal at most, none where it would be zero: "87 МБ", "12,4 МБ".
+    const auto amount = [&](qint64 value) {
+        return locale.toString(std::round(double(value) / scale * 10) / 10, 'f', QLocale::FloatingPointShortest);
+    };
+    const qint64 percent = total > 0 ? std::clamp<qint64>(bytes * 100 / total, 0, 100) : 0;
+    return amount(bytes) + QStringLiteral(" из ") + amount(total) + QLatin1Char(' ') + QString::fromUtf8(units[power])
+           + QStringLiteral(" · ") + locale.toString(percent) + QStringLiteral(" %");
+}
+
 int activityWidth(const AppActivity& activity, int maxWidth)
 {
     if (activity.kind == AppActivity::Kind::idle)
@@ -194,7 +226,9 @@ int activityWidth(const AppActivity& activity, int maxWidth)
         return spinnerSide;
     // Two pixels of slack: elidedText cuts a text given exactly its own rounded advance.
     const int text = QFontMetrics(captionFont()).horizontalAdvance(statusText(activity)) + 2;
-    const int lead = activity.kind == AppActivity::Kind::downloading && activity.bytes >= 1 ? 0 : spinnerSide;
+    const bool bareBytes =
+        activity.kind == AppActivity::Kind::downloading && activity.bytes >= 1 && !shownFraction(activity);
+    const int lead = bareBytes ? 0 : spinnerSide;
     return qMin(maxWidth, lead + statusGap + text);
 }
 
@@ -213,7 +247,9 @@ int activity(QPainter* painter, const QRect& area, const AppActivity& activity, 
         spinner(painter, lead, phase, secondary(palette));
         break;
     case AppActivity::Kind::downloading:
-        if (activity.bytes < 1)
+        if (const std::optional<double> fraction = shownFraction(activity))
+            ringProgress(painter, lead, *fraction, palette.color(QPalette::Highlight));
+        else if (activity.bytes < 1)
             spinner(painter, lead, phase, secondary(palette));
         else
             textRect.setLeft(area.right() - width + 1);

@@ -46,5 +46,7 @@ int activityWidth(const AppActivity& activity, int maxWidth);
 bool isBusy(const AppActivity& activity);
 /// Bytes as the user's locale writes file sizes.
 QString fileSize(qint64 bytes);
+/// "12,4 из 87 МБ · 14 %": both amounts in the unit of the whole.
+QString downloadProgress(qint64 bytes, qint64 total);
 
 } // namespace RowPaint

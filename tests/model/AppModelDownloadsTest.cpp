@@ -1,7 +1,9 @@
 #include "model/AppModel.h"
 
 #include "ModelTestSupport.h"
+#include "common/AtomicFile.h"
 #include "process/Tools.h"
+#include "store/ArtworkService.h"
 #include "support/Processes.h"
 #include "support/QtPrinters.h"
 #include "support/StandinTools.h"
@@ -70,6 +72,34 @@ TEST(AppModelDownloads, FileNamesFollowBundleAndVersion)
     EXPECT_EQ(name(freeApp, AppVersion{"1", QString("1.0 beta 1/2"), std::nullopt}),
               "com.example.free_1.0_beta_1-2.ipa");
     EXPECT_EQ(QFileInfo(AppModel::fileURL(freeApp, std::nullopt)).path(), Tools::downloadsDirectory());
+}
+
+TEST(AppModelDownloads, TheStoresSizeIsTheWholeOfTheLatestVersionOnly)
+{
+    Fixture f({downloadRule("564177498 ", downloadSteps(400000, 4, 100))});
+    ArtworkService::Cache cache;
+    cache.insert(freeApp.adamID,
+                 {QString("https://example.com/i.png"), std::nullopt, 400000, QDateTime::currentDateTimeUtc()});
+    ASSERT_TRUE(
+        AtomicFile::write(QDir(Tools::cacheDirectory()).filePath("artwork.json"), ArtworkService::encode(cache)));
+    const auto totals = [&] {
+        QSet<qint64> seen;
+        for (const AppActivity& activity : std::as_const(f.seen)) {
+            if (activity.kind == AppActivity::Kind::downloading)
+                seen.insert(activity.total);
+        }
+        f.seen.clear();
+        return seen;
+    };
+
+    ASSERT_TRUE(AsyncTest::await(f.model.download(freeApp, std::nullopt)));
+    EXPECT_EQ(totals(), QSet<qint64>{400000}) << "every report keeps the size";
+    // The store's size is its current build's; an older one may be any size.
+    ASSERT_TRUE(AsyncTest::await(f.model.download(freeApp, AppVersion{"800", QString("1.0"), std::nullopt})));
+    EXPECT_EQ(totals(), QSet<qint64>{0});
+
+    EXPECT_EQ(AppActivity::downloading(100, 400).fraction(), 0.25);
+    EXPECT_EQ(AppActivity::downloading(500, 400).fraction(), std::nullopt) << "a wrong size is not shown";
 }
 
 TEST(AppModelDownloads, DownloadReportsGrowingBytesThenDoneAndRemembersTheAppId)

@@ -8,6 +8,7 @@
 #include "ui/LibraryListModel.h"
 #include "ui/MainView.h"
 #include "ui/Navigation.h"
+#include "ui/RowPaint.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -78,9 +79,28 @@ TEST(LibraryView, SearchIsTrimmedAndCaseBlindAndAnEmptyResultSaysSo)
 
     search->setText("нет такого");
     EXPECT_EQ(stateShown(view), "libraryEmpty");
-    EXPECT_EQ(view->findChild<QLabel*>("emptyHeadline")->text(), "Ничего не найдено");
+    EXPECT_EQ(view->findChild<QWidget*>("libraryEmpty")->findChild<QLabel*>("emptyHeadline")->text(),
+              "Ничего не найдено");
     EXPECT_EQ(stateShown(gone), "goneEmpty");
     EXPECT_EQ(gone->findChild<QLabel*>("emptyHeadline")->text(), "Снятых приложений не нашлось");
+}
+
+TEST(LibraryView, AnEmptyHistorySaysWhatThatMeansRatherThanNothingFound)
+{
+    SignedIn signedIn({});
+    ASSERT_TRUE(signedIn.ready());
+    LibraryView* view = library(signedIn.window);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return stateShown(view) == "libraryEmptyHistory"; }));
+    EXPECT_EQ(view->findChild<QWidget*>("libraryEmptyHistory")->findChild<QLabel*>("emptyHeadline")->text(),
+              "История загрузок пуста");
+}
+
+TEST(RowPaint, ADownloadOfKnownSizeShowsBothAmountsInOneUnitAndItsShare)
+{
+    const qint64 mb = 1024 * 1024;
+    EXPECT_EQ(RowPaint::downloadProgress(qint64(12.4 * mb), 87 * mb), "12,4 из 87 МБ · 14 %");
+    EXPECT_EQ(RowPaint::downloadProgress(300 * 1024, 500 * 1024), "300 из 500 КБ · 60 %");
+    EXPECT_EQ(RowPaint::downloadProgress(87 * mb, 87 * mb), "87 из 87 МБ · 100 %");
 }
 
 TEST(LibraryView, FirstFetchShowsProgressInsteadOfTheEmptyState)

@@ -5,6 +5,7 @@
 #include "support/QtPrinters.h"
 #include "ui/MainView.h"
 #include "ui/Navigation.h"
+#include "ui/QuitQuestion.h"
 #include "ui/SidebarListModel.h"
 #include "ui/SignInView.h"
 
@@ -165,4 +166,39 @@ TEST(MainWindow, KeepsARestoredGeometryLargerThanTheScreenOnIt)
     MainWindow again(&model);
     again.restoreWindowGeometry();
     EXPECT_EQ(again.geometry(), window.geometry()) << "a geometry that fits comes back as it was";
+}
+
+TEST(MainWindow, QuittingDuringADownloadAsksFirstAndEachAnswerDoesWhatItSays)
+{
+    const QJsonObject slowDownload =
+        rule("ipatool", "download -i 5000 ",
+             {QJsonObject{{"write", "{opt:-o}"}, {"bytes", 300000}, {"chunks", 10}, {"interval", 150}},
+              out(ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}))});
+    SignedIn signedIn(history(2), {slowDownload});
+    ASSERT_TRUE(signedIn.ready());
+    signedIn.model.download(signedIn.model.apps().first(), std::nullopt);
+    ASSERT_TRUE(
+        AsyncTest::waitUntil([&] { return signedIn.model.activity(5000).kind == AppActivity::Kind::downloading; }));
+
+    const auto ask = [&] {
+        EXPECT_FALSE(signedIn.window.close());
+        auto* question = signedIn.window.findChild<QMessageBox*>("quitQuestion");
+        EXPECT_TRUE(question && question->isVisible());
+        return question;
+    };
+    QMessageBox* question = ask();
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(question->informativeText(), "Сейчас идёт 1 загрузка. Если выйти сейчас, всё прервётся и начинать "
+                                           "придётся заново.");
+    EXPECT_TRUE(QuitQuestion::describe({2, 1}).startsWith("Сейчас идут 2 загрузки и 1 установка."));
+    EXPECT_TRUE(QuitQuestion::describe({21, 0}).startsWith("Сейчас идёт 21 загрузка."));
+    QTest::mouseClick(question->findChild<QAbstractButton*>("quitStay"), Qt::LeftButton);
+    EXPECT_TRUE(signedIn.window.isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    question = ask();
+    ASSERT_NE(question, nullptr);
+    QTest::mouseClick(question->findChild<QAbstractButton*>("quitAnyway"), Qt::LeftButton);
+    EXPECT_FALSE(signedIn.window.isVisible());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return signedIn.model.activity(5000).isFinal(); }));
 }

@@ -9,6 +9,7 @@
 #include "support/StandinTools.h"
 #include "support/TempHome.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -61,7 +62,7 @@ QJsonArray versionRules(qint64 appID, int count)
 
 } // namespace
 
-TEST(AppIdSheet, ParseErrorStartsNothingAndAGoodIdRunsThenCloses)
+TEST(AppIdSheet, ParseErrorStartsNothingAFailureStaysInTheSheetAndASuccessCloses)
 {
     TempHome home;
     StandinTools tools(home.resourceDirectory());
@@ -90,14 +91,29 @@ TEST(AppIdSheet, ParseErrorStartsNothingAndAGoodIdRunsThenCloses)
     EXPECT_TRUE(child<QLabel>(sheet, "appIdKnownCount")->isVisible());
     EXPECT_EQ(child<QLabel>(sheet, "appIdKnownCount")->text(), "Известные ID из справочника: 1");
 
-    // The download fails (the stand-in knows no such command); the sheet closes all the same.
+    // The download fails (the stand-in knows no such command): the sheet stays with the reason.
     child<QLineEdit>(sheet, "appIdText")->setText("apps.apple.com/ru/app/id564177498");
     QTest::mouseClick(download, Qt::LeftButton);
     EXPECT_FALSE(download->isEnabled()) << "busy";
+    EXPECT_TRUE(child<QWidget>(sheet, "appIdWorking")->isVisible());
+    EXPECT_EQ(child<QLabel>(sheet, "appIdStep")->text(), "Спрашиваю Apple…");
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.appIDBusy(); }));
+    EXPECT_EQ(ipatoolCall(tools, "download").value_or(QStringList()).mid(0, 2), (QStringList{"-i", "564177498"}));
+    const AppActivity failed = model.activity(564177498);
+    EXPECT_EQ(failed.kind, AppActivity::Kind::failed);
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_TRUE(error->isVisible());
+    EXPECT_EQ(error->text(), failed.text);
+    EXPECT_FALSE(child<QWidget>(sheet, "appIdWorking")->isVisible());
+    EXPECT_TRUE(download->isEnabled());
+
+    // A file already there is a success, whatever the earlier attempt left in the activity.
+    QFile kept(AppModel::fileURL(model.targetForAppID(564177498), std::nullopt));
+    ASSERT_TRUE(kept.open(QIODevice::WriteOnly));
+    kept.close();
+    QTest::mouseClick(download, Qt::LeftButton);
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return !sheet.isVisible(); }));
     EXPECT_EQ(sheet.result(), QDialog::Accepted);
-    EXPECT_EQ(ipatoolCall(tools, "download").value_or(QStringList()).mid(0, 2), (QStringList{"-i", "564177498"}));
-    EXPECT_EQ(model.activity(564177498).kind, AppActivity::Kind::failed);
 
     // A new sheet does not inherit the old one's message.
     model.runAppID("нет номера", false);

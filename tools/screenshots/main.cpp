@@ -217,6 +217,42 @@ void sheetShots(MainWindow& window, AppModel& model)
     }
     closeDialogs(window);
 
+    // At work: an app of the history with no file yet, so the sheet shows its step.
+    window.appIDAction()->trigger();
+    sheet = window.findChild<QDialog*>(QStringLiteral("appIdSheet"));
+    const QList<PurchasedApp> apps = model.apps();
+    const auto fresh = std::find_if(apps.cbegin(), apps.cend(), [&](const PurchasedApp& candidate) {
+        return !candidate.isGoneFromStore() && model.activity(candidate.id).kind == AppActivity::Kind::idle
+               && !model.downloadedBundleIDs().contains(candidate.bundleID);
+    });
+    if (require(sheet != nullptr && fresh != apps.cend(), "the App ID sheet at work")) {
+        sheet->findChild<QLineEdit*>(QStringLiteral("appIdText"))->setText(QString::number(fresh->id));
+        sheet->findChild<QPushButton*>(QStringLiteral("appIdDownload"))->click();
+        require(waitUntil([&] { return model.appIDBusy(); }), "the App ID run");
+        shoot(&window, QStringLiteral("app-id-sheet-working"));
+        waitUntil([&] { return !model.appIDBusy(); });
+    }
+    closeDialogs(window);
+
+    // The quit question, over a download under way.
+    const auto busy = std::find_if(apps.cbegin(), apps.cend(), [&](const PurchasedApp& candidate) {
+        return !candidate.isGoneFromStore() && model.activity(candidate.id).kind == AppActivity::Kind::idle
+               && !model.downloadedBundleIDs().contains(candidate.bundleID);
+    });
+    if (require(busy != apps.cend(), "an app to download")) {
+        model.download(*busy, std::nullopt);
+        require(waitUntil([&] { return model.activity(busy->id).kind == AppActivity::Kind::downloading; }),
+                "a download to quit over");
+        window.close();
+        require(waitUntil([&] { return window.findChild<QMessageBox*>(QStringLiteral("quitQuestion")) != nullptr; }),
+                "the quit question");
+        shoot(&window, QStringLiteral("quit-question"));
+        if (auto* stay = window.findChild<QAbstractButton*>(QStringLiteral("quitStay")))
+            stay->click();
+        waitUntil([&] { return model.activity(busy->id).isFinal(); });
+        settle(100);
+    }
+
     const PurchasedApp app = library(window)->rows()->app(1);
     window.mainView()->navigation()->setVersionRequest(AppModel::VersionRequest{AppModel::Target::from(app)});
     require(waitUntil([&] { return model.versionsByApp().contains(app.id); }), "the version list");
