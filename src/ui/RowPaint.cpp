@@ -1,10 +1,10 @@
 #include "ui/RowPaint.h"
 
+#include "common/RussianText.h"
 #include "ui/Icons.h"
 
 #include <QApplication>
 #include <QFontMetrics>
-#include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -183,7 +183,7 @@ bool isBusy(const AppActivity& activity)
 
 QString fileSize(qint64 bytes)
 {
-    return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
+    return RussianText::size(bytes);
 }
 
 int activityWidth(const AppActivity& activity, int maxWidth)
