@@ -36,16 +36,3 @@ TEST(LogFile, RotatesAtTheLimitKeepingThreeFilesOfWholeLines)
         previous = match.captured(2).toInt();
     }
 }
-
-TEST(LogFile, AFolderThatCannotBeWrittenTurnsTheFileOffQuietly)
-{
-    QTemporaryDir dir;
-    QFile blocker(dir.filePath("state"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    LogFile log(dir.filePath("state/Quorrel"));
-    EXPECT_FALSE(log.isWriting());
-    EXPECT_FALSE(log.failure().isEmpty());
-    log.write(QDateTime::currentDateTime(), false, "никуда");
-    EXPECT_TRUE(log.contents().isEmpty());
-}
