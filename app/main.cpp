@@ -1,5 +1,6 @@
 #include "demo/DemoEnvironment.h"
 #include "model/AppModel.h"
+#include "platform/Platform.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -47,7 +48,7 @@ int main(int argc, char* argv[])
     QApplication::setOrganizationName(QStringLiteral("Quorrel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quorrel"));
 
-    // The interface speaks Russian, Qt's own dialogs included; dates and sizes keep the user's locale.
+    // The interface speaks Russian, Qt's own dialogs included.
     QTranslator qtTranslator;
     if (qtTranslator.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
@@ -75,6 +76,8 @@ int main(int argc, char* argv[])
     }
 
     AppModel model(demo ? demo->endpoints() : AppModel::Endpoints{});
+    // After the demo has moved the folders, so the demo's log stays in its own.
+    model.writeLogTo(Platform::logDirectory());
     MainWindow window(&model);
     window.restoreWindowGeometry();
     window.show();

@@ -3,6 +3,9 @@
 #include <QLocale>
 #include <QString>
 
+class QDate;
+class QTime;
+
 /// Russian words and numbers for what the window shows, whatever the system's locale.
 namespace RussianText {
 
@@ -37,5 +40,18 @@ inline QString apps(qint64 count)
     return RussianText::count(count, QStringLiteral("приложение"), QStringLiteral("приложения"),
                               QStringLiteral("приложений"));
 }
+
+/// "2 нояб. 2024": the abbreviated date rows, banners and sheets show.
+QString date(const QDate& date);
+/// "2 ноября 2024 г.": the long date without the weekday.
+QString longDate(const QDate& date);
+/// "02.11.2024".
+QString shortDate(const QDate& date);
+/// "09:05".
+QString time(const QTime& time);
+/// "09:05:07".
+QString timeWithSeconds(const QTime& time);
+/// "110,7 кБ", "500 байт". Traditional counts in powers of 1024, SI in powers of 1000.
+QString size(qint64 bytes, QLocale::DataSizeFormats format = QLocale::DataSizeTraditionalFormat);
 
 } // namespace RussianText

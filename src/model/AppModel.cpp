@@ -1,6 +1,8 @@
 #include "model/AppModel.h"
 
+#include "common/AtomicFile.h"
 #include "platform/Platform.h"
+#include "process/ProcessRunner.h"
 #include "process/Tools.h"
 #include "store/IPAToolError.h"
 
@@ -143,7 +145,97 @@ void AppModel::appendLog(const QString& text, bool isError)
 {
     m_log.append(LogEntry{QUuid::createUuid(), QDateTime::currentDateTime(), text, isError});
     trimLog();
+    if (m_logFile && m_logFile->isWriting()) {
+        m_logFile->write(m_log.constLast().date, isError, text);
+        if (!m_logFile->isWriting())
+            m_log.append(LogEntry{
+                QUuid::createUuid(), QDateTime::currentDateTime(),
+                QStringLiteral("Журнал не пишется в файл, он остаётся только в окне: ") + m_logFile->failure(), true});
+        trimLog();
+    }
     Q_EMIT logChanged();
+}
+
+namespace {
+
+QStringList phoneToolNames()
+{
+    return {QStringLiteral("ideviceinstaller"), QStringLiteral("idevice_id"), QStringLiteral("ideviceinfo")};
+}
+
+std::optional<QString> phoneTool(const QString& name)
+{
+    if (name == QLatin1String("ideviceinstaller"))
+        return Tools::ideviceinstaller();
+    if (name == QLatin1String("idevice_id"))
+        return Tools::ideviceID();
+    return Tools::ideviceinfo();
+}
+
+} // namespace
+
+void AppModel::writeLogTo(const QString& directory, qint64 limit)
+{
+    m_logFile = std::make_unique<LogFile>(directory, limit);
+    if (!m_logFile->isWriting()) {
+        fail(QStringLiteral("Журнал не пишется в файл, он остаётся только в окне: ") + m_logFile->failure());
+        return;
+    }
+    note(QStringLiteral("Quorrel ") + appVersionText() + QStringLiteral(" · ") + Platform::description()
+         + QStringLiteral(" · Qt ") + QString::fromLatin1(qVersion()));
+    noteToolVersions();
+}
+
+std::optional<QString> AppModel::logDirectory() const
+{
+    if (!m_logFile || !m_logFile->isWriting())
+        return std::nullopt;
+    return m_logFile->directory();
+}
+
+bool AppModel::saveLog(const QString& path)
+{
+    QByteArray content = m_logFile ? m_logFile->contents() : QByteArray();
+    if (content.isEmpty()) {
+        for (const LogEntry& entry : std::as_const(m_log))
+            content += LogFile::line(entry.date, entry.isError, entry.text);
+    }
+    if (!AtomicFile::write(path, content)) {
+        fail(QStringLiteral("Не удалось сохранить журнал в ") + path);
+        return false;
+    }
+    note(QStringLiteral("Журнал сохранён в ") + path);
+    return true;
+}
+
+QCoro::Task<> AppModel::noteToolVersions()
+{
+    // The phone tools say their versions only when asked; ipatool's is noted at start-up.
+    QPointer<AppModel> self(this);
+    const QStringList names = phoneToolNames();
+    const QStringList arguments{QStringLiteral("--version")};
+    QStringList found;
+    for (const QString& name : names) {
+        const std::optional<QString> path = phoneTool(name);
+        if (!path) {
+            found.append(name + QStringLiteral(" не найден"));
+            continue;
+        }
+        QString version;
+        try {
+            ProcessRunner::Options control;
+            control.watchdog = std::chrono::seconds(10);
+            const ProcessOutput output = co_await ProcessRunner::run(*path, arguments, std::move(control));
+            if (output.status == 0 && !output.lines().isEmpty())
+                version = output.lines().constFirst().trimmed();
+        } catch (...) {
+            // The path alone still says which tool would run.
+        }
+        if (!self)
+            co_return;
+        found.append((version.isEmpty() ? name : version) + QStringLiteral(" (") + *path + QLatin1Char(')'));
+    }
+    note(QStringLiteral("Инструменты телефона: ") + found.join(QStringLiteral(", ")));
 }
 
 void AppModel::trimLog()

@@ -3,6 +3,7 @@
 #include "archive/ArchiveQueue.h"
 #include "archive/DelistingRadar.h"
 #include "archive/IpaInspector.h"
+#include "common/LogFile.h"
 #include "device/CfgUtil.h"
 #include "device/Device.h"
 #include "device/DeviceAppsReader.h"
@@ -34,6 +35,7 @@
 #include <QCoroTask>
 
 #include <coroutine>
+#include <memory>
 #include <optional>
 
 /// The one observable object of the application: it holds everything the window shows and runs
@@ -188,6 +190,16 @@ public:
 
     void note(const QString& text);
     void fail(const QString& text);
+
+    /// From now on the log also goes to `quorrel.log` in `directory`, opened by a line on the
+    /// application and the system; the phone tools' versions follow. Where the folder cannot be
+    /// written the log stays in memory and one note says so.
+    void writeLogTo(const QString& directory, qint64 limit = LogFile::defaultLimit);
+    /// The log file's folder; absent while the log stays in memory.
+    std::optional<QString> logDirectory() const;
+    /// Writes the kept log files, else this run's entries in the same lines, to `path`; notes
+    /// where it went, or fails in the log.
+    bool saveLog(const QString& path);
 
     /// The start-up sequence; never fails. The window runs it once its root view is shown.
     QCoro::Task<> bootstrap();
@@ -354,6 +366,7 @@ private:
 
     void appendLog(const QString& text, bool isError);
     void trimLog();
+    QCoro::Task<> noteToolVersions();
 
     void setAccount(std::optional<IPATool::Account> account);
     void setKeychainLocked(bool locked);
@@ -411,6 +424,7 @@ private:
     std::optional<QString> m_selectedDeviceID;
     std::optional<QString> m_deviceError;
     QList<LogEntry> m_log;
+    std::unique_ptr<LogFile> m_logFile;
     std::optional<QString> m_alert;
     QSet<QString> m_downloadedBundleIDs;
     std::optional<QString> m_installedAppsError;

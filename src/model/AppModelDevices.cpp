@@ -200,7 +200,7 @@ QCoro::Task<> AppModel::loadInstalledApps()
     try {
         apps = co_await m_deviceApps.read(*device->udid, device->link == Device::Link::wifi);
     } catch (const std::exception& error) {
-        failure = AppError::describe(error);
+        failure = AppError::describe(error, QStringLiteral("Не удалось прочитать приложения с iPhone"));
     }
     if (!self)
         co_return;

@@ -52,7 +52,7 @@ QString licenceFailure(const std::exception& error)
         return QStringLiteral("Не удалось получить лицензию на это приложение");
     if (toolError && toolError->kind() == IPAToolError::Kind::message)
         return QStringLiteral("Не удалось получить лицензию: ") + toolError->description();
-    return AppError::describe(error);
+    return AppError::describe(error, QStringLiteral("Не удалось получить лицензию"));
 }
 
 QString textBeforeUnderscore(const QString& name)
@@ -132,7 +132,8 @@ QCoro::Task<std::optional<QString>> AppModel::download(Target target, std::optio
         co_return finishDownload(target, destination, written);
     } catch (const std::exception& error) {
         if (!isCancellation(error))
-            failure = purchasing ? licenceFailure(error) : AppError::describe(error);
+            failure =
+                purchasing ? licenceFailure(error) : AppError::describe(error, QStringLiteral("Загрузка не удалась"));
         const auto* toolError = dynamic_cast<const IPAToolError*>(&error);
         if (toolError && toolError->kind() == IPAToolError::Kind::rateLimited)
             m_rateLimitedDownloads.insert(target.adamID);

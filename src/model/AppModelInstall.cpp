@@ -53,8 +53,9 @@ QCoro::Task<> AppModel::installOnDevice(Target target, std::optional<AppVersion>
             note(target.name + QStringLiteral(": установка отменена"));
             co_return;
         }
-        setActivity(appID, AppActivity::failed(AppError::describe(error)));
-        fail(target.name + QStringLiteral(": ") + AppError::describe(error));
+        const QString failure = AppError::describe(error, QStringLiteral("Установка не удалась"));
+        setActivity(appID, AppActivity::failed(failure));
+        fail(target.name + QStringLiteral(": ") + failure);
         logToolDetail(error);
     }
 }
@@ -93,7 +94,7 @@ QCoro::Task<> AppModel::installLocalFile(QString path)
             path, *device, [](double, const QString&) {}, std::nullopt);
         note(fileName + QStringLiteral(": установлено (") + installer + QStringLiteral(")"));
     } catch (const std::exception& error) {
-        fail(fileName + QStringLiteral(": ") + AppError::describe(error));
+        fail(fileName + QStringLiteral(": ") + AppError::describe(error, QStringLiteral("Установка не удалась")));
         logToolDetail(error);
     }
 }

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QUrl>
 
 #if !defined(Q_OS_MACOS)
@@ -28,6 +29,25 @@ QString applicationSupportBase()
 #else
     return QDir::home().filePath(QStringLiteral(".local/share"));
 #endif
+}
+
+QString logDirectory()
+{
+#if defined(Q_OS_MACOS)
+    return QDir::home().filePath(QStringLiteral("Library/Logs/Quorrel"));
+#else
+    // Qt 6.4 has no state location yet; a relative XDG path is to be ignored, as the XDG rules say.
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::home().filePath(QStringLiteral(".local/state"));
+    return QDir(base).filePath(QStringLiteral("Quorrel"));
+#endif
+}
+
+QString description()
+{
+    return QSysInfo::prettyProductName() + QStringLiteral(", ") + QSysInfo::kernelType() + QLatin1Char(' ')
+           + QSysInfo::kernelVersion() + QStringLiteral(", ") + QSysInfo::currentCpuArchitecture();
 }
 
 std::optional<QString> bundlePath()

@@ -31,6 +31,12 @@ constexpr bool isMacOS()
 /// The per-user folder under which the application keeps its own support folder.
 QString applicationSupportBase();
 
+/// The per-user folder the log file goes to: `$XDG_STATE_HOME/Quorrel` (`~/.local/state/Quorrel`)
+/// on Linux, `~/Library/Logs/Quorrel` on macOS.
+QString logDirectory();
+/// "Debian GNU/Linux 12 (bookworm), Linux 6.1.0, x86_64": what a report needs to know of the system.
+QString description();
+
 /// `…/Quorrel.app` when the running executable sits in a bundle's Contents/MacOS.
 std::optional<QString> bundlePath();
 /// `…/Quorrel.app/Contents/Resources` of the running bundle.

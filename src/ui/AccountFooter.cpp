@@ -1,5 +1,6 @@
 #include "ui/AccountFooter.h"
 
+#include "common/RussianText.h"
 #include "model/AppModel.h"
 #include "process/Tools.h"
 #include "ui/ElidedLabel.h"
@@ -10,7 +11,6 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLocale>
 #include <QMenu>
 #include <QProgressBar>
 #include <QToolButton>
@@ -148,11 +148,9 @@ void AccountFooter::showSync()
     }
     const QString version = m_model->appVersionText();
     if (const std::optional<QDateTime> last = m_model->lastSync()) {
-        const QLocale locale;
         const QDateTime local = last->toLocalTime();
-        m_versionLine->setText(QStringLiteral("Обновлено ")
-                               + locale.toString(local.date(), QStringLiteral("d MMM yyyy")) + QStringLiteral(", ")
-                               + locale.toString(local.time(), QLocale::ShortFormat) + QStringLiteral(" · ") + version);
+        m_versionLine->setText(QStringLiteral("Обновлено ") + RussianText::date(local.date()) + QStringLiteral(", ")
+                               + RussianText::time(local.time()) + QStringLiteral(" · ") + version);
     } else {
         m_versionLine->setText(version);
     }

@@ -1,5 +1,6 @@
 #include "ui/AppRowDelegate.h"
 
+#include "common/RussianText.h"
 #include "model/AppModel.h"
 #include "ui/ArtworkCache.h"
 #include "ui/Icons.h"
@@ -7,7 +8,6 @@
 #include "ui/RowPaint.h"
 
 #include <QAbstractItemView>
-#include <QLocale>
 #include <QPainter>
 
 namespace {
@@ -27,7 +27,7 @@ QString AppRowDelegate::goneBadge(const std::optional<QDateTime>& since)
 {
     if (!since)
         return QStringLiteral("нет в App Store");
-    return QStringLiteral("нет в App Store с ") + QLocale().toString(since->toLocalTime().date(), QLocale::ShortFormat);
+    return QStringLiteral("нет в App Store с ") + RussianText::shortDate(since->toLocalTime().date());
 }
 
 QString AppRowDelegate::subtitle(const PurchasedApp& app)
@@ -36,7 +36,7 @@ QString AppRowDelegate::subtitle(const PurchasedApp& app)
     if (!app.version.isEmpty())
         parts << QStringLiteral("вер. ") + app.version;
     if (app.purchaseDate)
-        parts << QLocale().toString(app.purchaseDate->toLocalTime().date(), QLocale::ShortFormat);
+        parts << RussianText::shortDate(app.purchaseDate->toLocalTime().date());
     return parts.join(QStringLiteral(" · "));
 }
 

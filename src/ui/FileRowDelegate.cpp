@@ -4,8 +4,9 @@
 #include "ui/Icons.h"
 #include "ui/RowPaint.h"
 
+#include "common/RussianText.h"
+
 #include <QDateTime>
-#include <QLocale>
 #include <QPainter>
 
 namespace {
@@ -14,18 +15,6 @@ constexpr int iconSide = 28;
 constexpr int padding = 4;
 constexpr int spacing = 12;
 constexpr int lineGap = 2;
-
-// The locale's long date with the month abbreviated and no weekday: what the desktop calls an
-// abbreviated date, which Qt has no format for.
-QString abbreviatedDate(const QDate& date, const QLocale& locale)
-{
-    QString format = locale.dateFormat(QLocale::LongFormat);
-    format.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
-    for (const QString& weekday :
-         {QStringLiteral("dddd, "), QStringLiteral("dddd "), QStringLiteral(", dddd"), QStringLiteral("dddd")})
-        format.remove(weekday);
-    return locale.toString(date, format.trimmed());
-}
 
 } // namespace
 
@@ -36,9 +25,8 @@ FileRowDelegate::FileRowDelegate(QAbstractItemView* view, std::function<bool()> 
 
 QString FileRowDelegate::details(qint64 size, const QDateTime& created)
 {
-    const QLocale locale;
-    return RowPaint::fileSize(size) + QStringLiteral(" · ") + abbreviatedDate(created.date(), locale)
-           + QStringLiteral(", ") + locale.toString(created.time(), QLocale::ShortFormat);
+    return RowPaint::fileSize(size) + QStringLiteral(" · ") + RussianText::date(created.date()) + QStringLiteral(", ")
+           + RussianText::time(created.time());
 }
 
 QString FileRowDelegate::bundleDetails(const IpaInfo& info)

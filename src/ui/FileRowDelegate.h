@@ -23,7 +23,7 @@ public:
     QList<Control> controls(const QRect& rowRect, const QModelIndex& index) const override;
     QString primaryAction(const QModelIndex& index) const override;
 
-    /// "12,5 МБ · 3 янв. 2025 г. 14:05" in the user's locale.
+    /// "12,5 МБ · 3 янв. 2025, 14:05".
     static QString details(qint64 size, const QDateTime& created);
     /// What the file's own Info.plist adds: "вер. 2.1 (210) · iOS ≥ 15.0".
     static QString bundleDetails(const IpaInfo& info);

@@ -1,19 +1,38 @@
 #include "ui/LogView.h"
 
+#include "common/RussianText.h"
+#include "model/AppModel.h"
 #include "ui/LogListModel.h"
 #include "ui/RowPaint.h"
 
 #include <QAction>
 #include <QClipboard>
 #include <QDateTime>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QListView>
-#include <QLocale>
 #include <QPainter>
+#include <QPointer>
+#include <QPushButton>
 #include <QStyledItemDelegate>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
+
+std::optional<QString> chooseLogCopy(QWidget* parent)
+{
+    const QString name =
+        QStringLiteral("quorrel-") + QDate::currentDate().toString(Qt::ISODate) + QStringLiteral(".log");
+    const QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("Сохранить журнал"),
+                                                      QDir::home().filePath(name), QStringLiteral("Журнал (*.log)"));
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
 
 constexpr int margin = 12;
 constexpr int padding = 4;
@@ -81,24 +100,15 @@ private:
 
 QString LogView::timeText(const QDateTime& date)
 {
-    const QLocale locale;
-    QString format = locale.timeFormat(QLocale::LongFormat);
-    // The long style is the locale's one with seconds; its zone name is noise in a log.
-    QString withoutZone;
-    bool quoted = false;
-    for (const QChar c : std::as_const(format)) {
-        if (c == QLatin1Char('\''))
-            quoted = !quoted;
-        if (quoted || c != QLatin1Char('t'))
-            withoutZone.append(c);
-    }
-    return locale.toString(date.time(), withoutZone.trimmed());
+    return RussianText::timeWithSeconds(date.time());
 }
 
 LogView::LogView(AppModel* model, QWidget* parent)
     : QWidget(parent)
+    , m_model(model)
     , m_list(new QListView(this))
     , m_entries(new LogListModel(model, this))
+    , m_chooseSave(chooseLogCopy)
 {
     setObjectName(QStringLiteral("logView"));
     m_list->setObjectName(QStringLiteral("logList"));
@@ -117,11 +127,45 @@ LogView::LogView(AppModel* model, QWidget* parent)
     connect(copy, &QAction::triggered, this, &LogView::copySelection);
     m_list->addAction(copy);
 
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(12, 10, 12, 10);
+    header->setSpacing(8);
+    header->addStretch();
+    auto* save = new QPushButton(QStringLiteral("Сохранить журнал…"), this);
+    save->setObjectName(QStringLiteral("saveLogButton"));
+    connect(save, &QPushButton::clicked, this, &LogView::saveLog);
+    header->addWidget(save);
+    m_openFolder = new QPushButton(QStringLiteral("Открыть папку журнала"), this);
+    m_openFolder->setObjectName(QStringLiteral("openLogFolderButton"));
+    connect(m_openFolder, &QPushButton::clicked, this, [model] {
+        if (const std::optional<QString> folder = model->logDirectory())
+            QDesktopServices::openUrl(QUrl::fromLocalFile(*folder));
+    });
+    header->addWidget(m_openFolder);
+    const auto updateFolder = [this] {
+        const bool onDisk = m_model->logDirectory().has_value();
+        m_openFolder->setEnabled(onDisk);
+        m_openFolder->setToolTip(onDisk ? *m_model->logDirectory() : QStringLiteral("Журнал сейчас не пишется в файл"));
+    };
+    updateFolder();
+    connect(model, &AppModel::logChanged, m_openFolder, updateFolder);
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addLayout(header);
     layout->addWidget(m_list);
 
     connect(m_entries, &LogListModel::entriesAppended, m_list, &QListView::scrollToBottom);
+}
+
+void LogView::saveLog()
+{
+    const QPointer<LogView> self(this);
+    const std::optional<QString> path = m_chooseSave ? m_chooseSave(this) : std::nullopt;
+    // The dialog runs its own event loop, long enough for the window to have gone.
+    if (self && path)
+        m_model->saveLog(*path);
 }
 
 void LogView::copySelection()

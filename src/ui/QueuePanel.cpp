@@ -1,11 +1,11 @@
 #include "ui/QueuePanel.h"
 
+#include "common/RussianText.h"
 #include "model/AppModel.h"
 #include "ui/RowPaint.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -84,8 +84,8 @@ void QueuePanel::refresh()
     if (queue.isPaused())
         status = QStringLiteral("На паузе");
     else if (const std::optional<QDateTime> until = queue.waitingUntil())
-        status = QStringLiteral("Apple просит подождать — продолжу в ")
-                 + QLocale().toString(until->toLocalTime().time(), QLocale::ShortFormat);
+        status =
+            QStringLiteral("Apple просит подождать — продолжу в ") + RussianText::time(until->toLocalTime().time());
     if (queue.failedCount() > 0)
         status += (status.isEmpty() ? QString() : QStringLiteral(" · ")) + QStringLiteral("не удалось: ")
                   + QString::number(queue.failedCount());

@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QFontMetrics>
-#include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -196,7 +195,7 @@ bool isBusy(const AppActivity& activity)
 
 QString fileSize(qint64 bytes)
 {
-    return QLocale().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
+    return RussianText::size(bytes);
 }
 
 QString downloadProgress(qint64 bytes, qint64 total)

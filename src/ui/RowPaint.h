@@ -44,7 +44,7 @@ void ringProgress(QPainter* painter, const QRect& rect, double fraction, const Q
 int activity(QPainter* painter, const QRect& area, const AppActivity& activity, const QPalette& palette, int phase);
 int activityWidth(const AppActivity& activity, int maxWidth);
 bool isBusy(const AppActivity& activity);
-/// Bytes as the user's locale writes file sizes.
+/// Bytes as file sizes are written in Russian.
 QString fileSize(qint64 bytes);
 /// "12,4 из 87 МБ · 14 %": both amounts in the unit of the whole.
 QString downloadProgress(qint64 bytes, qint64 total);

@@ -1,5 +1,6 @@
 #include "ui/SidebarDelegate.h"
 
+#include "common/RussianText.h"
 #include "ui/Icons.h"
 #include "ui/RowPaint.h"
 #include "ui/SidebarListModel.h"
@@ -45,7 +46,7 @@ void SidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     int right = rect.right() - 8;
     const int badge = index.data(SidebarListModel::BadgeRole).toInt();
     if (badge > 0) {
-        const QString count = QLocale().toString(badge);
+        const QString count = RussianText::locale().toString(badge);
         painter->setFont(RowPaint::font(0.85, QFont::Medium));
         const int width = painter->fontMetrics().horizontalAdvance(count);
         QColor countColor = selected ? text : RowPaint::secondary(palette);

@@ -30,6 +30,10 @@ QString footnoteText()
 {
     if constexpr (Platform::isMacOS())
         return QStringLiteral("Пароль уходит только в Apple через ipatool и остаётся в связке ключей macOS.");
+    // ipatool keeps its sign-in in the desktop's Secret Service, or without one in an encrypted file.
+    if constexpr (Platform::isLinux())
+        return QStringLiteral("Пароль уходит только в Apple через ipatool и остаётся в связке ключей\nрабочего "
+                              "стола (Secret Service) или в зашифрованном файле в ~/.ipatool.");
     return QStringLiteral("Пароль уходит только в Apple через ipatool и остаётся в его связке ключей.");
 }
 
@@ -138,6 +142,7 @@ SignInView::SignInView(AppModel* model, QWidget* parent)
     connect(&m_clock, &QTimer::timeout, this, &SignInView::showElapsed);
 
     QLabel* footnote = Labels::create(footnoteText(), RowPaint::captionFont(), RowPaint::tertiary(colours), this);
+    footnote->setAlignment(Qt::AlignHCenter);
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(40, 40, 40, 40);
@@ -232,7 +237,7 @@ SignInView::Outcome SignInView::outcomeOf(const std::exception& failure)
     Outcome outcome;
     const auto* error = dynamic_cast<const IPAToolError*>(&failure);
     if (!error) {
-        outcome.error = AppError::describe(failure);
+        outcome.error = AppError::describe(failure, QStringLiteral("Вход не удался"));
         return outcome;
     }
     switch (error->kind()) {
@@ -254,7 +259,7 @@ SignInView::Outcome SignInView::outcomeOf(const std::exception& failure)
         outcome.error = error->description();
         break;
     default:
-        outcome.error = error->description();
+        outcome.error = AppError::describe(failure, QStringLiteral("Вход не удался"));
     }
     return outcome;
 }

@@ -1,5 +1,6 @@
 #include "ui/UpdateSheet.h"
 
+#include "common/RussianText.h"
 #include "model/AppModel.h"
 #include "ui/Icons.h"
 #include "ui/Labels.h"
@@ -10,7 +11,6 @@
 #include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
 #include <QProgressBar>
@@ -211,7 +211,7 @@ void UpdateSheet::refresh()
     if (info && state.kind != Kind::upToDate) {
         QStringList parts{QStringLiteral("сейчас у вас ") + m_model->updater().currentVersion(), info->sizeText()};
         if (info->date)
-            parts.append(QLocale().toString(info->date->toLocalTime().date(), QStringLiteral("d MMM yyyy")));
+            parts.append(RussianText::date(info->date->toLocalTime().date()));
         m_subtitle->setText(parts.join(QStringLiteral(" · ")));
     } else {
         m_subtitle->setText(m_model->appVersionText());

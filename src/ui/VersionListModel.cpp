@@ -1,7 +1,6 @@
 #include "ui/VersionListModel.h"
 
-#include <QLocale>
-#include <QRegularExpression>
+#include "common/RussianText.h"
 
 void VersionListModel::setVersions(QList<AppVersion> versions)
 {
@@ -38,10 +37,5 @@ QVariant VersionListModel::data(const QModelIndex& index, int role) const
 
 QString VersionListModel::longDate(const QDate& date)
 {
-    const QLocale locale;
-    // Qt's long format leads with the weekday, which a release date does not need.
-    static const QRegularExpression weekday(QStringLiteral(R"(^\s*dddd[\s,]*|[\s,]*dddd\s*$)"));
-    QString format = locale.dateFormat(QLocale::LongFormat);
-    format.remove(weekday);
-    return locale.toString(date, format);
+    return RussianText::longDate(date);
 }

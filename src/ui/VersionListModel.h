@@ -23,7 +23,7 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
-    /// The locale's long date without the weekday, as a release date is written.
+    /// The long Russian date without the weekday, as a release date is written.
     static QString longDate(const QDate& date);
 
 private:

@@ -1,8 +1,8 @@
 #include "update/UpdateInfo.h"
 
 #include "common/JsonRead.h"
+#include "common/RussianText.h"
 
-#include <QLocale>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -32,7 +32,7 @@ qint64 wholeSize(const std::optional<double>& number)
 QString UpdateInfo::sizeText() const
 {
     // Desktops count file sizes in powers of 1000.
-    return QLocale().formattedDataSize(size, 1, QLocale::DataSizeSIFormat);
+    return RussianText::size(size, QLocale::DataSizeSIFormat);
 }
 
 std::optional<UpdateInfo> UpdateInfo::fromManifest(const QByteArray& body)

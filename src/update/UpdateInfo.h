@@ -14,12 +14,12 @@ struct UpdateInfo {
     QString notes;
     std::optional<QDateTime> date;
     QUrl url;
-    QString sha256; // lower case
+    QString sha256;    // lower case
     QString signature; // base64 Ed25519 signature of the archive; empty when the manifest has none
     qint64 size = 0;
     std::optional<QUrl> pageURL;
 
-    /// `size` as the desktop writes file sizes, in the user's locale.
+    /// `size` as the desktop writes file sizes, in Russian.
     QString sizeText() const;
 
     friend bool operator==(const UpdateInfo&, const UpdateInfo&) = default;

@@ -145,7 +145,7 @@ TEST(AppModelArchive, QueueSavesInOrderRetriesAFailureOnceAtTheEndAndCarriesOnAf
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->archiveQueue().isEmpty(); }));
 
     EXPECT_EQ(f.downloads(), (QList<qint64>{1001, 1002, 1003, 1002})) << "the failure is tried once more, last";
-    EXPECT_EQ(model->activity(1002), AppActivity::failed("connection reset by peer"));
+    EXPECT_EQ(model->activity(1002), AppActivity::failed("Загрузка не удалась: connection reset by peer"));
     EXPECT_EQ(model->activity(1003), AppActivity::done("Скачано"));
     EXPECT_TRUE(
         logTexts(*model).contains("Очередь скачивания завершена: Сохранено 2 приложения, не удалось скачать 1"));

@@ -167,7 +167,8 @@ TEST(AppModelDownloads, FailedDownloadLeavesNoFileThatCouldPassForAFinishedOne)
         {downloadRule(".*", {downloadSteps(500000, 5, 20).first(), out(failure("connection reset by peer"))}, 1)});
     EXPECT_FALSE(AsyncTest::await(f.model.download(freeApp, std::nullopt)));
     EXPECT_TRUE(f.ipaFiles().isEmpty());
-    EXPECT_EQ(f.model.activity(freeApp.adamID), AppActivity::failed("connection reset by peer"));
+    // The tool's English words follow a Russian phrase that says what failed.
+    EXPECT_EQ(f.model.activity(freeApp.adamID), AppActivity::failed("Загрузка не удалась: connection reset by peer"));
     EXPECT_FALSE(f.model.downloadedBundleIDs().contains("com.example.free"));
     // So the next attempt really downloads instead of reusing a broken file.
     EXPECT_FALSE(AsyncTest::await(f.model.download(freeApp, std::nullopt)));

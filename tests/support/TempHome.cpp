@@ -21,11 +21,13 @@ TempHome::TempHome()
     : m_oldHome(qgetenv("HOME"))
     , m_oldDataHome(qgetenv("XDG_DATA_HOME"))
     , m_oldConfigHome(qgetenv("XDG_CONFIG_HOME"))
+    , m_oldStateHome(qgetenv("XDG_STATE_HOME"))
 {
     QDir(m_dir.path()).mkpath(QStringLiteral("resources"));
     qputenv("HOME", m_dir.path().toUtf8());
     qputenv("XDG_DATA_HOME", filePath(QStringLiteral(".local/share")).toUtf8());
     qputenv("XDG_CONFIG_HOME", filePath(QStringLiteral(".config")).toUtf8());
+    qputenv("XDG_STATE_HOME", filePath(QStringLiteral(".local/state")).toUtf8());
     Tools::setSupportDirectory(supportDirectory());
     Tools::setResourceDirectory(resourceDirectory());
     Tools::setSystemToolsSearched(false);
@@ -41,6 +43,7 @@ TempHome::~TempHome()
     restore("HOME", m_oldHome);
     restore("XDG_DATA_HOME", m_oldDataHome);
     restore("XDG_CONFIG_HOME", m_oldConfigHome);
+    restore("XDG_STATE_HOME", m_oldStateHome);
 }
 
 QString TempHome::supportDirectory() const

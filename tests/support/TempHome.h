@@ -23,4 +23,5 @@ private:
     QByteArray m_oldHome;
     QByteArray m_oldDataHome;
     QByteArray m_oldConfigHome;
+    QByteArray m_oldStateHome;
 };

@@ -157,13 +157,9 @@ TEST(LogView, FollowsNewEntriesButNotOnOpenAndPaintsErrorsRed)
     }
     EXPECT_GT(red, 20) << "the error's text is drawn red";
 
-    // Times carry seconds in the locale's own style, without a zone.
+    // Times carry seconds, without a zone, in Russian whatever the system's locale.
     const QLocale previous;
-    const QDateTime date(QDate(2025, 3, 4), QTime(14, 3, 5));
-    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-    EXPECT_EQ(LogView::timeText(date), "14:03:05");
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    const QString american = LogView::timeText(date);
-    EXPECT_TRUE(american.startsWith("2:03:05") && american.endsWith("PM")) << american.toStdString();
+    EXPECT_EQ(LogView::timeText(QDateTime(QDate(2025, 3, 4), QTime(14, 3, 5))), "14:03:05");
     QLocale::setDefault(previous);
 }

@@ -493,6 +493,8 @@ int main(int argc, char* argv[])
     endpoints.updateManifest = updateServer.manifestUrl();
     endpoints.updateBundle = standInBundle(demo);
     AppModel model(endpoints);
+    // Into the demo's folders, as the application does, so the log shows its file's buttons at work.
+    model.writeLogTo(Platform::logDirectory());
     MainWindow window(&model);
     window.resize(1040, 700);
     window.setAttribute(Qt::WA_DontShowOnScreen);
