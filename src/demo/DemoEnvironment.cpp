@@ -85,9 +85,17 @@ QString minimumOS(qint64 appID)
     return appID % 5 == 0 ? QStringLiteral("17.0") : QStringLiteral("14.0");
 }
 
+// What the store says an app weighs: the archive the demo really downloads, so a download's
+// progress adds up to its size.
+qint64 storeSize(const QString& root, qint64 appID)
+{
+    const QFileInfo archive(QDir(root).filePath(QStringLiteral("data/ipa/%1.ipa").arg(appID)));
+    return archive.isFile() ? archive.size() : 18'000'000 + (appID % 97) * 1'700'000;
+}
+
 // The store's lookup as the demo knows it: every app of the history but the gone ones, and the
 // phone apps bought by someone else, by App ID or by bundle id.
-QByteArray lookupAnswer(const QUrlQuery& query, const DemoUpdateServer* server)
+QByteArray lookupAnswer(const QUrlQuery& query, const DemoUpdateServer* server, const QString& root)
 {
     const QStringList idList = query.queryItemValue(QStringLiteral("id")).split(QLatin1Char(','));
     const QStringList bundleList = query.queryItemValue(QStringLiteral("bundleId")).split(QLatin1Char(','));
@@ -102,7 +110,7 @@ QByteArray lookupAnswer(const QUrlQuery& query, const DemoUpdateServer* server)
             {QStringLiteral("bundleId"), bundleID},
             {QStringLiteral("artworkUrl100"), server->url(QStringLiteral("/icons/") + iconName(icon)).toString()},
             {QStringLiteral("sellerName"), seller},
-            {QStringLiteral("fileSizeBytes"), QString::number(18'000'000 + (id % 97) * 1'700'000)}});
+            {QStringLiteral("fileSizeBytes"), QString::number(storeSize(root, id))}});
     };
     QSet<qint64> history;
     for (const DemoCatalogue::App& app : DemoCatalogue::apps()) {
@@ -376,7 +384,8 @@ void DemoEnvironment::startServer()
 {
     m_server = std::make_unique<DemoUpdateServer>();
     m_server->setIconFolder(QDir(m_root).filePath(QStringLiteral("icons")));
-    m_server->setLookup([server = m_server.get()](const QUrlQuery& query) { return lookupAnswer(query, server); });
+    m_server->setLookup(
+        [server = m_server.get(), root = m_root](const QUrlQuery& query) { return lookupAnswer(query, server, root); });
     // A copy an update relaunches takes the same port, so the icon addresses cached before still answer.
     QFile saved(QDir(m_root).filePath(QStringLiteral("server-port")));
     const quint16 port = saved.open(QIODevice::ReadOnly) ? saved.readAll().toUShort() : 0;
@@ -519,7 +528,7 @@ std::optional<QString> DemoEnvironment::seedSupportFolder()
             if (m_server)
                 entry.artworkURL = m_server->url(QStringLiteral("/icons/") + iconName(app.icon)).toString();
             entry.sellerName = app.seller;
-            entry.fileSizeBytes = 18'000'000 + (app.id % 97) * 1'700'000;
+            entry.fileSizeBytes = storeSize(m_root, app.id);
         }
         cache.insert(app.id, entry);
     }

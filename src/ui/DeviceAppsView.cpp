@@ -116,9 +116,16 @@ QWidget* DeviceAppsView::makeHeader()
 {
     auto* header = new QWidget(this);
     header->setObjectName(QStringLiteral("deviceAppsHeader"));
-    auto* layout = new QHBoxLayout(header);
-    layout->setContentsMargins(12, 10, 12, 10);
+    // Two rows: the filters beside the search would squeeze the sidebar in a window of the usual size.
+    auto* rows = new QVBoxLayout(header);
+    rows->setContentsMargins(12, 10, 12, 10);
+    rows->setSpacing(8);
+    auto* layout = new QHBoxLayout;
     layout->setSpacing(8);
+    rows->addLayout(layout);
+    auto* filters = new QHBoxLayout;
+    filters->setSpacing(8);
+    rows->addLayout(filters);
 
     m_search = new QLineEdit(header);
     m_search->setObjectName(QStringLiteral("deviceSearch"));
@@ -141,7 +148,7 @@ QWidget* DeviceAppsView::makeHeader()
     m_unknownToggle->setCheckable(true);
     m_unknownToggle->setToolTip(QStringLiteral("Приложения, которых нет в истории загрузок аккаунта"));
     connect(m_unknownToggle, &QPushButton::toggled, m_filter, &DeviceAppsFilter::setOnlyUnknownToStore);
-    layout->addWidget(m_unknownToggle);
+    filters->addWidget(m_unknownToggle);
 
     auto* unsavedToggle = new QPushButton(Icons::icon(QStringLiteral("exclamationmark.triangle.fill")),
                                           QStringLiteral("Только несохранённые"), header);
@@ -149,11 +156,12 @@ QWidget* DeviceAppsView::makeHeader()
     unsavedToggle->setCheckable(true);
     unsavedToggle->setToolTip(QStringLiteral("Приложения, которых нет в App Store и нет в скачанных файлах"));
     connect(unsavedToggle, &QPushButton::toggled, m_filter, &DeviceAppsFilter::setOnlyUnsaved);
-    layout->addWidget(unsavedToggle);
+    filters->addWidget(unsavedToggle);
     auto* saveUnsaved = new QPushButton(QStringLiteral("Скачать все несохранённые"), header);
     saveUnsaved->setObjectName(QStringLiteral("saveUnsavedButton"));
     connect(saveUnsaved, &QPushButton::clicked, m_model, [model = m_model] { model->saveUnsavedPhoneApps(); });
-    layout->addWidget(saveUnsaved);
+    filters->addStretch();
+    filters->addWidget(saveUnsaved);
     return header;
 }
 

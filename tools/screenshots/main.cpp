@@ -18,6 +18,7 @@
 #include "ui/Navigation.h"
 #include "ui/RowPaint.h"
 #include "ui/SignInView.h"
+#include "update/UpdateSignature.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -184,7 +185,7 @@ void libraryShots(MainWindow& window, AppModel& model)
             }),
             "an installation under way");
     model.download(downloading, std::nullopt);
-    require(waitUntil([&] { return model.activity(downloading.id).bytes > 200000; }), "a download under way");
+    require(waitUntil([&] { return model.activity(downloading.id).bytes > 40000; }), "a download under way");
     shoot(&window, QStringLiteral("library"));
 
     waitUntil([&] {
@@ -401,11 +402,12 @@ QString standInBundle(const DemoEnvironment& demo)
     return bundle;
 }
 
-void updateShots(MainWindow& window, AppModel& model, const DemoEnvironment& demo, DemoUpdateServer& server)
+void updateShots(MainWindow& window, AppModel& model, const DemoEnvironment& demo, DemoUpdateServer& server,
+                 const QByteArray& secretKey)
 {
     window.mainView()->navigation()->setSection(SidebarSection::all);
-    // Any zip passes the download and its checksum; this one holds no Quorrel.app, so the
-    // installation fails right after, as a broken release would.
+    // Any signed zip passes the download, its checksum and signature; this one holds no Quorrel.app,
+    // so the installation fails right after, as a broken release would.
     const QString archive = QDir(demo.rootPath()).filePath(QStringLiteral("data/sample.ipa"));
     QFile file(archive);
     file.open(QIODevice::ReadOnly);
@@ -421,6 +423,7 @@ void updateShots(MainWindow& window, AppModel& model, const DemoEnvironment& dem
         {QStringLiteral("sha256"),
          QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())},
         {QStringLiteral("size"), 38'400'000},
+        {QStringLiteral("signature"), UpdateSignature::sign(bytes, secretKey)},
     };
     server.setOffer(offer, archive);
     model.checkForUpdates(true);
@@ -492,6 +495,8 @@ int main(int argc, char* argv[])
     AppModel::Endpoints endpoints = demo.endpoints();
     endpoints.updateManifest = updateServer.manifestUrl();
     endpoints.updateBundle = standInBundle(demo);
+    const UpdateSignature::KeyPair updateKey = UpdateSignature::generate();
+    endpoints.updatePublicKey = updateKey.publicKey;
     AppModel model(endpoints);
     // Into the demo's folders, as the application does, so the log shows its file's buttons at work.
     model.writeLogTo(Platform::logDirectory());
@@ -509,6 +514,6 @@ int main(int argc, char* argv[])
     deviceShots(window, model, demo);
     archiveShots(window, model);
     filesAndLogShots(window, model);
-    updateShots(window, model, demo, updateServer);
+    updateShots(window, model, demo, updateServer, updateKey.secretKey);
     return failures == 0 ? 0 : 1;
 }
