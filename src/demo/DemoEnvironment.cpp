@@ -21,11 +21,11 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QUrlQuery>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <cerrno>
 #include <cstring>
@@ -128,10 +128,12 @@ QByteArray lookupAnswer(const QUrlQuery& query, const DemoUpdateServer* server, 
         .toJson(QJsonDocument::Compact);
 }
 
+// The throw-away folder needs no durability: a plain write, without the temporary file and sync
+// an atomic save costs, which for hundreds of archives was most of the demo's start.
 std::optional<QString> writeFile(const QString& path, const QByteArray& content)
 {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.commit())
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size())
         return std::nullopt;
     return QStringLiteral("Не удалось записать %1: %2").arg(path, file.errorString());
 }
@@ -174,9 +176,11 @@ bool replaceString(QString& plist, const QString& key, const std::function<QStri
 }
 
 /// The same bundle one build later, zipped and signed as the maker would publish it, and its
-/// manifest. The demo signs with a key of its own, made here and forgotten; only its public half is
-/// kept, for the relaunched copy to check the same offer.
-std::optional<QString> buildOffer(const QString& bundle, const QString& folder, QJsonObject& offer)
+/// manifest. The demo signs with a key of its own, made at start and forgotten; only its public
+/// half is kept, for the relaunched copy to check the same offer. Runs off the interface thread:
+/// zipping the bundle takes seconds.
+std::optional<QString> buildOffer(const QString& bundle, const QString& folder, const QByteArray& secretKey,
+                                  QJsonObject& offer)
 {
     const QString staging = QDir(folder).filePath(QStringLiteral("new"));
     QDir(staging).removeRecursively();
@@ -216,9 +220,6 @@ std::optional<QString> buildOffer(const QString& bundle, const QString& folder, 
     if (!zip.open(QIODevice::ReadOnly))
         return QStringLiteral("Не удалось прочитать ") + archive;
     const QByteArray bytes = zip.readAll();
-    const UpdateSignature::KeyPair key = UpdateSignature::generate();
-    if (auto failure = writeFile(QDir(folder).filePath(publicKeyFile), key.publicKey.toBase64()))
-        return failure;
     offer = QJsonObject{
         {QStringLiteral("version"), version},
         {QStringLiteral("build"), build},
@@ -230,7 +231,7 @@ std::optional<QString> buildOffer(const QString& bundle, const QString& folder, 
         {QStringLiteral("date"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
         {QStringLiteral("sha256"),
          QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())},
-        {QStringLiteral("signature"), UpdateSignature::sign(bytes, key.secretKey)},
+        {QStringLiteral("signature"), UpdateSignature::sign(bytes, secretKey)},
         {QStringLiteral("size"), zip.size()},
     };
     return writeFile(QDir(folder).filePath(QStringLiteral("offer.json")), QJsonDocument(offer).toJson());
@@ -278,6 +279,9 @@ DemoEnvironment::DemoEnvironment(std::optional<QString> dataDirectory, std::opti
 
 DemoEnvironment::~DemoEnvironment()
 {
+    // The offer may still be on its way into the folder about to go.
+    m_offerWatcher.reset();
+    m_offerBuild.waitForFinished();
     m_server.reset();
     if (m_redirected)
         restore();
@@ -405,20 +409,47 @@ std::optional<QString> DemoEnvironment::offerUpdate()
     const QString folder = QDir(m_root).filePath(QStringLiteral("update"));
     if (!QDir().mkpath(folder))
         return QStringLiteral("Не удалось создать ") + folder;
-    QJsonObject offer;
+    const QString archive = QDir(folder).filePath(QStringLiteral("Quorrel.zip"));
     QFile saved(QDir(folder).filePath(QStringLiteral("offer.json")));
     if (saved.open(QIODevice::ReadOnly)) {
         // The relaunched copy serves the offer it came from, which is now nothing newer.
-        offer = QJsonDocument::fromJson(saved.readAll()).object();
-    } else if (auto failure = buildOffer(bundleCopy(), folder, offer)) {
-        return failure;
+        QFile key(QDir(folder).filePath(publicKeyFile));
+        m_updateKey = key.open(QIODevice::ReadOnly) ? UpdateSignature::publicKeyFrom(QString::fromLatin1(key.readAll()))
+                                                    : std::nullopt;
+        if (!m_updateKey)
+            return QStringLiteral("Нет ключа демо-обновления в ") + folder;
+        m_server->setOffer(QJsonDocument::fromJson(saved.readAll()).object(), archive);
+        return std::nullopt;
     }
-    QFile key(QDir(folder).filePath(publicKeyFile));
-    m_updateKey = key.open(QIODevice::ReadOnly) ? UpdateSignature::publicKeyFrom(QString::fromLatin1(key.readAll()))
-                                                : std::nullopt;
-    if (!m_updateKey)
-        return QStringLiteral("Нет ключа демо-обновления в ") + folder;
-    m_server->setOffer(offer, QDir(folder).filePath(QStringLiteral("Quorrel.zip")));
+
+    const UpdateSignature::KeyPair key = UpdateSignature::generate();
+    if (auto failure = writeFile(QDir(folder).filePath(publicKeyFile), key.publicKey.toBase64()))
+        return failure;
+    m_updateKey = key.publicKey;
+    // The window comes first; a check asked before the offer is ready waits for it.
+    m_server->expectOffer();
+    struct Made {
+        std::optional<QString> failure;
+        QJsonObject offer;
+    };
+    m_offerBuild = QtConcurrent::run([bundle = bundleCopy(), folder, secret = key.secretKey] {
+        Made made;
+        made.failure = buildOffer(bundle, folder, secret, made.offer);
+        return made.failure ? *made.failure : QString::fromUtf8(QJsonDocument(made.offer).toJson());
+    });
+    m_offerWatcher = std::make_unique<QFutureWatcher<QString>>();
+    QObject::connect(m_offerWatcher.get(), &QFutureWatcher<QString>::finished, m_server.get(),
+                     [server = m_server.get(), watcher = m_offerWatcher.get(), archive] {
+                         const QString result = watcher->result();
+                         const QJsonObject offer = QJsonDocument::fromJson(result.toUtf8()).object();
+                         if (offer.isEmpty()) {
+                             qWarning("%s", qPrintable(QStringLiteral("Демо-обновления не будет: ") + result));
+                             server->noOffer();
+                             return;
+                         }
+                         server->setOffer(offer, archive);
+                     });
+    m_offerWatcher->setFuture(m_offerBuild);
     return std::nullopt;
 }
 

@@ -3,6 +3,8 @@
 #include "model/AppModel.h"
 
 #include <QByteArray>
+#include <QFuture>
+#include <QFutureWatcher>
 #include <QList>
 #include <QString>
 
@@ -77,4 +79,6 @@ private:
     std::unique_ptr<DemoUpdateServer> m_server;
     bool m_offersUpdate = false;
     std::optional<QByteArray> m_updateKey;
+    QFuture<QString> m_offerBuild;
+    std::unique_ptr<QFutureWatcher<QString>> m_offerWatcher;
 };

@@ -7,6 +7,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 constexpr qint64 chunkSize = 256 * 1024;
@@ -52,6 +54,17 @@ void DemoUpdateServer::setOffer(QJsonObject manifest, QString archive)
 {
     m_offer = std::move(manifest);
     m_archive = std::move(archive);
+    noOffer();
+}
+
+void DemoUpdateServer::noOffer()
+{
+    m_offerComing = false;
+    const QList<Waiting> waiting = std::exchange(m_waiting, {});
+    for (const Waiting& request : waiting) {
+        if (request.socket)
+            answer(request.socket, request.path, request.query);
+    }
 }
 
 void DemoUpdateServer::accept()
@@ -105,6 +118,8 @@ void DemoUpdateServer::answer(QTcpSocket* socket, const QByteArray& path, const 
             respond(socket, 200, "image/png", file.readAll());
         else
             respond(socket, 404, "text/plain", QByteArray("no icon"));
+    } else if (m_offer.isEmpty() && m_offerComing) {
+        m_waiting.append({socket, path, query});
     } else if (m_offer.isEmpty()) {
         respond(socket, 404, "text/plain", QByteArray("no offer"));
     } else if (path == "/appcast.json") {

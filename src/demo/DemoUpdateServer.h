@@ -3,7 +3,9 @@
 #include <QByteArray>
 #include <QHash>
 #include <QJsonObject>
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTcpServer>
 #include <QUrl>
@@ -33,6 +35,9 @@ public:
     /// The manifest without "url" and "page", which point at this server; `archive` is the file
     /// served as the update. Until there is an offer the manifest is missing.
     void setOffer(QJsonObject manifest, QString archive);
+    /// An offer is being made: requests for it wait for setOffer, or for noOffer.
+    void expectOffer() { m_offerComing = true; }
+    void noOffer();
     /// Answers `/lookup` as the store's lookup endpoint would, with JSON made from the query.
     void setLookup(std::function<QByteArray(const QUrlQuery& query)> lookup) { m_lookup = std::move(lookup); }
     /// Holds every answer back, as a slow network would.
@@ -50,5 +55,12 @@ private:
     QString m_icons;
     std::function<QByteArray(const QUrlQuery&)> m_lookup;
     std::chrono::milliseconds m_delay{0};
+    bool m_offerComing = false;
+    struct Waiting {
+        QPointer<QTcpSocket> socket;
+        QByteArray path;
+        QUrlQuery query;
+    };
+    QList<Waiting> m_waiting;
     QHash<QTcpSocket*, QByteArray> m_pending;
 };

@@ -3,7 +3,9 @@
 #include <QList>
 #include <QtEndian>
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace IpaArchive {
 namespace {
@@ -81,11 +83,12 @@ QByteArray noise(qint64 size)
 {
     QByteArray bytes(size, Qt::Uninitialized);
     quint32 state = 0x9E3779B9U;
-    for (char& byte : bytes) {
+    // Four bytes a step: hundreds of demo archives are made before the window shows.
+    for (qsizetype at = 0; at < size; at += 4) {
         state ^= state << 13;
         state ^= state >> 17;
         state ^= state << 5;
-        byte = static_cast<char>(state & 0xFF);
+        std::memcpy(bytes.data() + at, &state, size_t(std::min<qsizetype>(4, size - at)));
     }
     return bytes;
 }
