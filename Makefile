@@ -8,12 +8,15 @@ WERROR := $(if $(CI),ON,OFF)
 APP_DIR := build/app
 TEST_DIR := build/test
 BENCH_DIR := build/bench
+FUZZ_DIR := build/fuzz
+# Seconds each fuzzing program runs; CI gives each 20, a release 300.
+FUZZ_SECONDS ?= 20
 APP := $(APP_DIR)/Quorrel.app/Contents/MacOS/Quorrel
 # Where make install puts the application (PREFIX/opt) and its menu entry and icon (PREFIX/share).
 PREFIX ?= $(HOME)/.local
 export PREFIX
 
-.PHONY: all deps app run demo screenshots install uninstall test bench format clean
+.PHONY: all deps app run demo screenshots install uninstall test bench fuzz format clean
 
 all: app
 
@@ -51,6 +54,13 @@ bench: deps
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUORREL_TESTS=OFF -DQUORREL_BENCH=ON $(LAUNCHER) $(CMAKE_FLAGS)
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	cmake --build $(BENCH_DIR) --target run-benchmarks
+
+fuzz:
+	@scripts/install-deps.sh clang libclang-rt-14-dev
+	cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DQUORREL_TESTS=OFF \
+		-DQUORREL_FUZZ=ON -DQUORREL_SANITIZE=ON $(LAUNCHER) $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz-targets
+	scripts/run-fuzz.sh $(FUZZ_DIR)/tests/fuzz $(FUZZ_SECONDS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

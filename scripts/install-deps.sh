@@ -9,6 +9,7 @@ packages=(
     qcoro-qt6-dev libplist-dev libsodium-dev libarchive-dev
     libimobiledevice-utils ideviceinstaller usbmuxd libarchive-tools
     xvfb xauth
+    "$@"
 )
 
 missing=()
