@@ -138,23 +138,14 @@ QCoro::Task<> ArtworkService::fetch(QList<qint64> batch, QSet<qint64> refreshing
     const auto hasAnswer = [&](qint64 id) {
         return answered.contains(id) || (!refreshing.contains(id) && m_cache.contains(id));
     };
-    for (const QString& country : storefronts) {
-        const QUrl url = lookupUrl(m_baseUrl, batch, country);
-        if (!url.isValid())
-            co_return;
-        const std::optional<QByteArray> body = co_await get(url);
-        if (!body)
-            co_return;
-        const auto results = parseResults(*body, QDateTime::currentDateTimeUtc());
-        if (!results)
-            co_return;
-        for (const auto& [id, entry] : *results) {
-            m_cache.insert(id, entry);
-            answered.insert(id);
-        }
-        if (std::all_of(batch.cbegin(), batch.cend(), hasAnswer))
-            co_return;
-    }
+    const bool asked =
+        co_await askStorefronts([&](const QString& country) { return lookupUrl(m_baseUrl, batch, country); },
+                                [&](const QByteArray&, const QList<qint64>& ids) {
+                                    answered.unite(QSet<qint64>(ids.cbegin(), ids.cend()));
+                                    return std::all_of(batch.cbegin(), batch.cend(), hasAnswer);
+                                });
+    if (!asked)
+        co_return;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const qint64 id : std::as_const(batch)) {
         if (!hasAnswer(id))
@@ -177,30 +168,48 @@ QCoro::Task<QHash<QString, qint64>> ArtworkService::appIDs(QStringList bundleIDs
 
 QCoro::Task<> ArtworkService::fetchBundles(QStringList batch, QHash<QString, qint64>* found)
 {
-    for (const QString& country : storefronts) {
-        const QUrl url = bundleLookupUrl(m_baseUrl, batch, country);
-        if (!url.isValid())
-            co_return;
-        const std::optional<QByteArray> body = co_await get(url);
-        if (!body)
-            co_return;
-        const auto results = parseResults(*body, QDateTime::currentDateTimeUtc());
-        if (!results)
-            co_return;
-        for (const auto& [id, entry] : *results)
-            m_cache.insert(id, entry);
-        const QSet<QString> asked(batch.cbegin(), batch.cend());
-        for (const auto& [bundleID, id] : parseBundleResults(*body)) {
-            if (asked.contains(bundleID))
-                found->insert(bundleID, id);
-        }
-        if (std::all_of(batch.cbegin(), batch.cend(), [&](const QString& id) { return found->contains(id); }))
-            co_return;
-    }
+    const QSet<QString> wanted(batch.cbegin(), batch.cend());
+    const bool asked = co_await askStorefronts(
+        [&](const QString& country) { return bundleLookupUrl(m_baseUrl, batch, country); },
+        [&](const QByteArray& body, const QList<qint64>&) {
+            for (const auto& [bundleID, id] : parseBundleResults(body)) {
+                if (wanted.contains(bundleID))
+                    found->insert(bundleID, id);
+            }
+            return std::all_of(batch.cbegin(), batch.cend(), [&](const QString& id) { return found->contains(id); });
+        });
+    if (!asked)
+        co_return;
     for (const QString& bundleID : std::as_const(batch)) {
         if (!found->contains(bundleID))
             m_unknownBundles.insert(bundleID);
     }
+}
+
+// Apps missing from one storefront are often in another; a failed request ends the round so that
+// an outage never reads as "the store has none of these".
+QCoro::Task<bool> ArtworkService::askStorefronts(std::function<QUrl(const QString&)> urlFor,
+                                                 std::function<bool(const QByteArray&, const QList<qint64>&)> take)
+{
+    for (const QString& country : storefronts) {
+        const QUrl url = urlFor(country);
+        if (!url.isValid())
+            co_return false;
+        const std::optional<QByteArray> body = co_await get(url);
+        if (!body)
+            co_return false;
+        const auto results = parseResults(*body, QDateTime::currentDateTimeUtc());
+        if (!results)
+            co_return false;
+        QList<qint64> ids;
+        for (const auto& [id, entry] : *results) {
+            m_cache.insert(id, entry);
+            ids.append(id);
+        }
+        if (take(*body, ids))
+            co_return true;
+    }
+    co_return true;
 }
 
 QCoro::Task<std::optional<QByteArray>> ArtworkService::get(QUrl url)

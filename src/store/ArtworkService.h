@@ -11,6 +11,7 @@
 #include <QCoroTask>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 /// Asks the store's public lookup endpoint which App IDs it still offers, with their icons,
@@ -84,6 +85,8 @@ private:
     /// `refreshing` holds App IDs whose old answers do not count as answers.
     QCoro::Task<> fetch(QList<qint64> batch, QSet<qint64> refreshing);
     QCoro::Task<> fetchBundles(QStringList batch, QHash<QString, qint64>* found);
+    QCoro::Task<bool> askStorefronts(std::function<QUrl(const QString&)> urlFor,
+                                     std::function<bool(const QByteArray&, const QList<qint64>&)> take);
     QList<qint64> stale(const QList<qint64>& appIDs, const QSet<qint64>& skip) const;
     /// The body of a 2xx answer; absent after a transport error, a time-out or any other status.
     QCoro::Task<std::optional<QByteArray>> get(QUrl url);
