@@ -5,6 +5,7 @@
 #include "process/Tools.h"
 #include "ui/ElidedLabel.h"
 #include "ui/Icons.h"
+#include "ui/PathOffer.h"
 #include "ui/QueuePanel.h"
 #include "ui/RowPaint.h"
 
@@ -82,8 +83,11 @@ AccountFooter::AccountFooter(AppModel* model, QWidget* parent)
     auto* menu = new QMenu(m_menuButton);
     menu->setObjectName(QStringLiteral("accountMenu"));
     menu->addAction(QStringLiteral("Обновить историю"), model, [model] { model->syncPurchases(true); });
-    menu->addAction(QStringLiteral("Открыть папку с IPA"), model,
-                    [model] { model->revealInFinder(Tools::downloadsDirectory()); });
+    menu->addAction(QStringLiteral("Открыть папку с IPA"), this, [this, model] {
+        const QString folder = Tools::downloadsDirectory();
+        if (!model->revealInFinder(folder))
+            PathOffer::show(folder, this);
+    });
     menu->addSeparator();
     QAction* check =
         menu->addAction(QStringLiteral("Проверить обновления…"), model, [model] { model->checkForUpdates(true); });

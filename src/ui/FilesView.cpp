@@ -7,16 +7,14 @@
 #include "ui/FileRowDelegate.h"
 #include "ui/FilesListModel.h"
 #include "ui/Icons.h"
+#include "ui/PathOffer.h"
 
-#include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
@@ -174,25 +172,6 @@ void FilesView::controlClicked(const QModelIndex& index, const QString& id, cons
     }
 }
 
-void FilesView::offerPath(const QString& path)
-{
-    auto* box = new QMessageBox(this);
-    box->setObjectName(QStringLiteral("revealFailed"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    box->setIcon(QMessageBox::Information);
-    box->setWindowTitle(QStringLiteral("Quorrel"));
-    box->setText(QStringLiteral("Не нашлось файлового менеджера, который открыл бы папку"));
-    box->setInformativeText(QStringLiteral("Файл лежит здесь:\n") + QDir::toNativeSeparators(path));
-    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QPushButton* copy = box->addButton(QStringLiteral("Скопировать путь"), QMessageBox::AcceptRole);
-    copy->setObjectName(QStringLiteral("copyPath"));
-    box->addButton(QStringLiteral("Закрыть"), QMessageBox::RejectRole);
-    connect(copy, &QPushButton::clicked, box,
-            [path] { QGuiApplication::clipboard()->setText(QDir::toNativeSeparators(path)); });
-    box->open();
-}
-
 void FilesView::showMenu(const QString& path, const QRect& anchor)
 {
     auto* menu = new QMenu(this);
@@ -202,7 +181,7 @@ void FilesView::showMenu(const QString& path, const QRect& anchor)
         Platform::isMacOS() ? QStringLiteral("Показать в Finder") : QStringLiteral("Показать в папке");
     QAction* reveal = menu->addAction(revealText, this, [this, path] {
         if (!m_model->revealInFinder(path))
-            offerPath(path);
+            PathOffer::show(path, this);
     });
     reveal->setObjectName(QStringLiteral("revealAction"));
     QAction* remove = menu->addAction(QStringLiteral("Удалить"), this, [this, path] {

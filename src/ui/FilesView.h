@@ -44,8 +44,6 @@ private:
     void importFile();
     void controlClicked(const QModelIndex& index, const QString& id, const QRect& anchor);
     void showMenu(const QString& path, const QRect& anchor);
-    /// Where no file browser answers: says so and offers the path to copy.
-    void offerPath(const QString& path);
 
     AppModel* m_model;
     FilesListModel* m_files;

@@ -3,6 +3,7 @@
 #include "common/RussianText.h"
 #include "model/AppModel.h"
 #include "ui/LogListModel.h"
+#include "ui/PathOffer.h"
 #include "ui/RowPaint.h"
 
 #include <QAction>
@@ -137,9 +138,10 @@ LogView::LogView(AppModel* model, QWidget* parent)
     header->addWidget(save);
     m_openFolder = new QPushButton(QStringLiteral("Открыть папку журнала"), this);
     m_openFolder->setObjectName(QStringLiteral("openLogFolderButton"));
-    connect(m_openFolder, &QPushButton::clicked, this, [model] {
-        if (const std::optional<QString> folder = model->logDirectory())
-            QDesktopServices::openUrl(QUrl::fromLocalFile(*folder));
+    connect(m_openFolder, &QPushButton::clicked, this, [this, model] {
+        const std::optional<QString> folder = model->logDirectory();
+        if (folder && !QDesktopServices::openUrl(QUrl::fromLocalFile(*folder)))
+            PathOffer::show(*folder, this);
     });
     header->addWidget(m_openFolder);
     const auto updateFolder = [this] {
