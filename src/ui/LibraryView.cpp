@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -138,6 +139,8 @@ LibraryView::LibraryView(AppModel* model, Navigation* navigation, bool onlyGone,
     connect(m_refresh, &QPushButton::clicked, model, [model] { model->syncPurchases(true); });
     connect(model, &AppModel::syncProgressChanged, this, &LibraryView::showState);
     connect(model, &AppModel::syncStatusChanged, this, &LibraryView::showState);
+    connect(m_rows, &QAbstractItemModel::modelAboutToBeReset, this, &LibraryView::keepPlace);
+    connect(m_rows, &QAbstractItemModel::modelReset, this, &LibraryView::restorePlace);
     connect(m_rows, &QAbstractItemModel::modelReset, this, &LibraryView::showState);
     connect(model, &AppModel::activitiesChanged, this, &LibraryView::updateAnimation);
     connect(artwork, &ArtworkCache::loaded, m_list->viewport(), qOverload<>(&QWidget::update));
@@ -184,6 +187,30 @@ void LibraryView::showState()
         m_states->setCurrentWidget(m_emptyHistory);
     else
         m_states->setCurrentWidget(m_empty);
+}
+
+// A synced history, a radar pass or a narrower search resets the rows: the row the user is on
+// (or the one at the top of the screen) stays where it stood rather than jumping to the start.
+void LibraryView::keepPlace()
+{
+    const QModelIndex current = m_list->currentIndex();
+    m_currentApp = current.isValid() ? m_rows->app(current.row()).id : 0;
+    const bool currentShown = current.isValid() && m_list->viewport()->rect().intersects(m_list->visualRect(current));
+    const QModelIndex anchor = currentShown ? current : m_list->indexAt(QPoint(1, 1));
+    m_anchorApp = anchor.isValid() ? m_rows->app(anchor.row()).id : 0;
+    m_anchorTop = anchor.isValid() ? m_list->visualRect(anchor).top() : 0;
+}
+
+void LibraryView::restorePlace()
+{
+    if (const int row = m_currentApp ? m_rows->rowOf(m_currentApp) : -1; row >= 0)
+        m_list->setCurrentIndex(m_rows->index(row));
+    const int anchor = m_anchorApp ? m_rows->rowOf(m_anchorApp) : -1;
+    if (anchor < 0)
+        return;
+    m_list->doItemsLayout();
+    QScrollBar* scroll = m_list->verticalScrollBar();
+    scroll->setValue(scroll->value() + m_list->visualRect(m_rows->index(anchor)).top() - m_anchorTop);
 }
 
 void LibraryView::updateAnimation()

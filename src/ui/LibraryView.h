@@ -30,6 +30,8 @@ private:
     QWidget* makeSaveControl();
     void showState();
     void updateAnimation();
+    void keepPlace();
+    void restorePlace();
     void controlClicked(const QModelIndex& index, const QString& id, const QRect& anchor);
     void openMenu(int row, const QRect& anchor);
 
@@ -47,4 +49,9 @@ private:
     QWidget* m_emptyHistory = nullptr; // the whole library's view only
     LibraryListModel* m_rows;
     AppRowDelegate* m_delegate;
+    // Across a reset of the rows: the app the user was on, and an app whose row is kept at the
+    // same height on screen (that one, or the first row shown).
+    qint64 m_currentApp = 0;
+    qint64 m_anchorApp = 0;
+    int m_anchorTop = 0;
 };
