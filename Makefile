@@ -16,7 +16,7 @@ APP := $(APP_DIR)/Quorrel.app/Contents/MacOS/Quorrel
 PREFIX ?= $(HOME)/.local
 export PREFIX
 
-.PHONY: all deps app run demo screenshots install uninstall test bench fuzz format clean
+.PHONY: all deps app run demo screenshots install uninstall test ratio bench fuzz format clean
 
 all: app
 
@@ -49,6 +49,10 @@ test: deps
 	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DQUORREL_SANITIZE=ON -DQUORREL_WERROR=$(WERROR) $(LAUNCHER) $(CMAKE_FLAGS)
 	cmake --build $(TEST_DIR) -j $(JOBS)
 	QT_QPA_PLATFORM=offscreen ctest --test-dir $(TEST_DIR) --output-on-failure -j $(JOBS)
+
+# Test code against product code, in non-blank lines; the aim is at most 0.36.
+ratio:
+	@scripts/test-ratio.sh
 
 bench: deps
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUORREL_TESTS=OFF -DQUORREL_BENCH=ON $(LAUNCHER) $(CMAKE_FLAGS)
