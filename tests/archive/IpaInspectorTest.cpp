@@ -65,17 +65,16 @@ QByteArray xmlPlist(const QByteArray& keys)
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>" + keys + "</dict></plist>";
 }
 
-QByteArray binaryPlist(const QList<std::pair<const char*, const char*>>& strings)
+QByteArray binaryPlist(const QByteArray& xml)
 {
-    plist_t dict = plist_new_dict();
-    for (const auto& [key, value] : strings)
-        plist_dict_set_item(dict, key, plist_new_string(value));
+    plist_t root = nullptr;
+    plist_from_xml(xml.constData(), uint32_t(xml.size()), &root);
     char* bytes = nullptr;
     uint32_t length = 0;
-    plist_to_bin(dict, &bytes, &length);
-    QByteArray result(bytes, length);
+    plist_to_bin(root, &bytes, &length);
+    const QByteArray result(bytes, qsizetype(length));
     free(bytes);
-    plist_free(dict);
+    plist_free(root);
     return result;
 }
 
@@ -111,19 +110,15 @@ TEST_F(IpaInspectorTest, ReadsTheBundleTheStoreMetadataAndTheLargestNamedIcon)
 {
     const QByteArray icons = "<key>CFBundleIcons</key><dict><key>CFBundlePrimaryIcon</key><dict>"
                              "<key>CFBundleIconFiles</key><array><string>AppIcon60x60</string></array></dict></dict>";
-    const IpaInfo info = inspect({{"Payload/Saved.app/Info.plist", xmlPlist(infoKeys + icons)},
-                                  {"Payload/Saved.app/AppIcon60x60@2x.png", png(Qt::red, 120)},
-                                  {"Payload/Saved.app/AppIcon60x60@3x.png", png(Qt::blue, 180)},
-                                  {"Payload/Saved.app/Background.png", png(Qt::green, 400)},
-                                  {"iTunesMetadata.plist", metadata}});
-    EXPECT_EQ(info.bundleID, "com.example.saved");
-    EXPECT_EQ(info.shortVersion, "2.1");
-    EXPECT_EQ(info.build, "210");
-    EXPECT_EQ(info.minimumOS, "15.0");
-    EXPECT_EQ(info.displayName, "Сохранённое");
-    EXPECT_EQ(info.appID, 564177498);
+    IpaInfo info = inspect({{"Payload/Saved.app/Info.plist", xmlPlist(infoKeys + icons)},
+                            {"Payload/Saved.app/AppIcon60x60@2x.png", png(Qt::red, 120)},
+                            {"Payload/Saved.app/AppIcon60x60@3x.png", png(Qt::blue, 180)},
+                            {"Payload/Saved.app/Background.png", png(Qt::green, 400)},
+                            {"iTunesMetadata.plist", metadata}});
     ASSERT_EQ(info.icon.size(), QSize(180, 180));
     EXPECT_EQ(info.icon.pixelColor(90, 90), QColor(Qt::blue));
+    info.icon = {};
+    EXPECT_EQ(info, (IpaInfo{"com.example.saved", "2.1", "210", "15.0", "Сохранённое", 564177498, {}}));
 }
 
 TEST_F(IpaInspectorTest, ReadsBinaryPlistsAndAppleCgBIIcons)
@@ -133,7 +128,8 @@ TEST_F(IpaInspectorTest, ReadsBinaryPlistsAndAppleCgBIIcons)
     art.setPixelColor(5, 5, QColor(0, 0, 255, 128));
     const IpaInfo info =
         inspect({{"Payload/Bin.app/Info.plist",
-                  binaryPlist({{"CFBundleIdentifier", "com.example.binary"}, {"MinimumOSVersion", "17.2"}})},
+                  binaryPlist(xmlPlist("<key>CFBundleIdentifier</key><string>com.example.binary</string>"
+                                       "<key>MinimumOSVersion</key><string>17.2</string>"))},
                  {"Payload/Bin.app/AppIcon76x76@2x~ipad.png", cgbi(art)}});
     EXPECT_EQ(info.bundleID, "com.example.binary");
     EXPECT_EQ(info.minimumOS, "17.2");

@@ -119,48 +119,33 @@ TEST(JsonWriter, LoneSurrogatesReadBackAsThemselvesAndLatin1MakesValidUtf8)
     EXPECT_TRUE(json.contains("\\ud83d") || json.contains("\\uD83D")) << json.toStdString();
 }
 
-TEST(JsonWriter, IntegersKeepAllSixtyFourBits)
+TEST(JsonWriter, IntegersKeepAllSixtyFourBitsDoublesRoundTripAndNonFiniteBecomeNull)
 {
-    const QList<qint64> numbers{0,
-                                -1,
-                                42,
-                                9007199254740993, // 2^53 + 1: a double would round it
-                                -9007199254740993,
-                                std::numeric_limits<qint64>::max(),
-                                std::numeric_limits<qint64>::min()};
-    JsonWriter writer;
-    writer.beginArray();
-    for (const qint64 number : numbers)
-        writer.value(number);
-    writer.endArray();
-    const QByteArray json = writer.take();
-    EXPECT_EQ(json, "[0,-1,42,9007199254740993,-9007199254740993,9223372036854775807,-9223372036854775808]");
-
-    const QJsonArray array = parse(json).array();
-    ASSERT_EQ(array.size(), numbers.size());
-    for (qsizetype i = 0; i < numbers.size(); ++i)
-        EXPECT_EQ(JsonRead::integer(array[i]), numbers[i]) << i;
-}
-
-TEST(JsonWriter, DoublesRoundTripAndNonFiniteBecomeNull)
-{
-    const QList<double> numbers{0.1,          2.99,   -0.0,          1.5,    1e300,
+    using Limits = std::numeric_limits<qint64>;
+    // 2^53 + 1: a double would round it.
+    const QList<qint64> integers{0, -1, 42, 9007199254740993, -9007199254740993, Limits::max(), Limits::min()};
+    const QList<double> doubles{0.1,          2.99,   -0.0,          1.5,    1e300,
                                 -1e-300,      5e-324, 123456789.125, 4.2e21, std::numeric_limits<double>::max(),
                                 776595009.125};
+    const double infinity = std::numeric_limits<double>::infinity();
     JsonWriter writer;
     writer.beginArray();
-    for (const double number : numbers)
+    for (const qint64 number : integers)
         writer.value(number);
-    for (const double bad :
-         {std::nan(""), std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()})
+    writer.endArray();
+    EXPECT_EQ(writer.take(), "[0,-1,42,9007199254740993,-9007199254740993,9223372036854775807,-9223372036854775808]");
+
+    writer.beginArray();
+    for (const double number : doubles)
+        writer.value(number);
+    for (const double bad : {std::nan(""), infinity, -infinity})
         writer.value(bad);
     writer.endArray();
     const QByteArray json = writer.take();
-
     const QJsonArray array = parse(json).array();
-    ASSERT_EQ(array.size(), numbers.size() + 3);
-    for (qsizetype i = 0; i < numbers.size(); ++i)
-        EXPECT_EQ(array[i].toDouble(), numbers[i]) << json.toStdString();
-    for (qsizetype i = numbers.size(); i < array.size(); ++i)
+    ASSERT_EQ(array.size(), doubles.size() + 3);
+    for (qsizetype i = 0; i < doubles.size(); ++i)
+        EXPECT_EQ(array[i].toDouble(), doubles[i]) << json.toStdString();
+    for (qsizetype i = doubles.size(); i < array.size(); ++i)
         EXPECT_TRUE(array[i].isNull()) << json.toStdString();
 }

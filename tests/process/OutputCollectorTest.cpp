@@ -6,70 +6,32 @@
 
 using Stream = OutputCollector::Stream;
 
-TEST(OutputCollector, CarriageReturnAndLineFeedBothEndLinesAndBlankLinesVanish)
+TEST(OutputCollector, LinesAndCharactersCutAcrossChunksComeOutWholeAndOnce)
 {
-    QStringList seen;
-    OutputCollector collector([&](const QString& line) { seen.append(line); });
-    collector.append("a\r\nb\n", Stream::out);
-    collector.append("  x \t\n\n\n", Stream::err);
-    EXPECT_EQ(seen, (QStringList{"a", "b", "x"}));
-    EXPECT_EQ(collector.result(0).lines(), seen);
-}
-
-TEST(OutputCollector, LineSplitAcrossChunksIsDeliveredOnceWhole)
-{
-    QStringList seen;
-    OutputCollector collector([&](const QString& line) { seen.append(line); });
-    collector.append("45", Stream::out);
-    collector.append("%\r4", Stream::out);
-    EXPECT_EQ(seen, QStringList{"45%"});
-    collector.append("6%\r", Stream::out);
-    EXPECT_EQ(seen, (QStringList{"45%", "46%"}));
-}
-
-TEST(OutputCollector, FlushDeliversUnterminatedRemaindersStandardOutputFirst)
-{
-    QStringList seen;
-    OutputCollector collector([&](const QString& line) { seen.append(line); });
-    collector.append("err tail  ", Stream::err);
-    collector.append("\t out tail", Stream::out);
-    EXPECT_TRUE(seen.isEmpty());
-    collector.flush();
-    EXPECT_EQ(seen, (QStringList{"out tail", "err tail"}));
-    collector.flush();
-    EXPECT_EQ(seen.size(), 2);
-}
-
-TEST(OutputCollector, KeepsStreamsApartAndUntrimmedInTheResult)
-{
-    OutputCollector collector;
-    collector.append(" one\n", Stream::out);
-    collector.append("two\r\n", Stream::err);
-    const ProcessOutput output = collector.result(7);
-    EXPECT_EQ(output.status, 7);
-    EXPECT_EQ(output.standardOutput(), " one\n");
-    EXPECT_EQ(output.standardError(), "two\r\n");
-}
-
-TEST(OutputCollector, InvalidUtf8BecomesReplacementCharacter)
-{
-    OutputCollector collector;
-    collector.append(QByteArray("ok \xff\xfe end\n", 10), Stream::out);
-    collector.append(QByteArray("\xc3", 1), Stream::out); // a sequence cut off by the end of output
-    collector.flush();
-    const ProcessOutput output = collector.result(0);
-    ASSERT_EQ(output.lines().size(), 2);
-    EXPECT_TRUE(output.lines()[0].startsWith("ok "));
-    EXPECT_TRUE(output.lines()[0].contains(QChar(0xFFFD)));
-    EXPECT_TRUE(output.lines()[0].endsWith(" end"));
-    EXPECT_EQ(output.lines()[1], QString(QChar(0xFFFD)));
-}
-
-TEST(OutputCollector, MultibyteCharacterSplitAcrossChunksSurvives)
-{
-    OutputCollector collector;
     const QByteArray word = QStringLiteral("Журнал").toUtf8();
-    collector.append(word.left(3), Stream::out);
-    collector.append(word.mid(3) + '\n', Stream::out);
-    EXPECT_EQ(collector.result(0).lines(), QStringList{QStringLiteral("Журнал")});
+    const QString bad(QChar(0xFFFD));
+    const struct {
+        const char* what;
+        QList<std::pair<QByteArray, Stream>> chunks;
+        QStringList lines; // as handed out, after two flushes
+    } cases[] = {
+        {"progress", {{"45", Stream::out}, {"%\r4", Stream::out}, {"6%\r", Stream::out}}, {"45%", "46%"}},
+        {"tails, standard output first",
+         {{"err tail  ", Stream::err}, {"\t out tail", Stream::out}},
+         {"out tail", "err tail"}},
+        {"a character split", {{word.left(3), Stream::out}, {word.mid(3) + '\n', Stream::out}}, {"Журнал"}},
+        {"invalid and cut-off UTF-8",
+         {{"ok \xff\xfe end\n", Stream::out}, {"\xc3", Stream::out}},
+         {"ok " + bad + bad + " end", bad}},
+    };
+    for (const auto& example : cases) {
+        QStringList seen;
+        OutputCollector collector([&](const QString& line) { seen.append(line); });
+        for (const auto& [bytes, stream] : example.chunks)
+            collector.append(bytes, stream);
+        collector.flush();
+        collector.flush();
+        EXPECT_EQ(seen, example.lines) << example.what;
+        EXPECT_EQ(collector.result(0).lines(), seen) << example.what;
+    }
 }

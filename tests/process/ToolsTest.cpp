@@ -26,35 +26,26 @@ QString makeFile(const QString& path, bool executable)
 
 } // namespace
 
-TEST(Tools, CandidatesAreTriedInOrderSkippingFilesThatCannotRun)
+TEST(Tools, TheResourceFolderWinsThenTheFirstCandidateThatCanRun)
 {
     TempHome home;
     Tools::setSystemToolsSearched(true);
     const QString first = home.filePath("opt/homebrew/bin/ipatool");
-    const QString second = home.filePath("usr/local/bin/ipatool");
-    makeFile(second, true);
+    const QString second = makeFile(home.filePath("usr/local/bin/ipatool"), true);
     makeFile(first, false);
     EXPECT_EQ(Tools::candidates("ipatool", {first, second}), second);
     makeFile(first, true);
     EXPECT_EQ(Tools::candidates("ipatool", {first, second}), first);
-    EXPECT_EQ(Tools::candidates("ipatool", {home.filePath("nowhere")}), std::nullopt);
     // A folder of the tool's name is not a tool.
     QDir().mkpath(home.filePath("dir/ipatool"));
-    EXPECT_EQ(Tools::candidates("ipatool", {home.filePath("dir/ipatool")}), std::nullopt);
-}
+    EXPECT_EQ(Tools::candidates("ipatool", {home.filePath("nowhere"), home.filePath("dir/ipatool")}), std::nullopt);
 
-TEST(Tools, ToolInTheResourceFolderWinsOverInstalledOnes)
-{
-    TempHome home;
-    Tools::setSystemToolsSearched(true);
-    const QString installed = makeFile(home.filePath("usr/local/bin/ipatool"), true);
-    EXPECT_EQ(Tools::candidates("ipatool", {installed}), installed);
     const QString bundled = makeFile(QDir(home.resourceDirectory()).filePath("ipatool"), true);
-    EXPECT_EQ(Tools::candidates("ipatool", {installed}), bundled);
+    EXPECT_EQ(Tools::candidates("ipatool", {first}), bundled);
     EXPECT_EQ(Tools::ipatool(), bundled);
     // Found afresh each time: removing it is noticed at once.
     QFile::remove(bundled);
-    EXPECT_EQ(Tools::candidates("ipatool", {installed}), installed);
+    EXPECT_EQ(Tools::candidates("ipatool", {first}), first);
 }
 
 TEST(Tools, SystemToolsCanBeIgnoredForTestsAndTheDemo)
@@ -65,30 +56,22 @@ TEST(Tools, SystemToolsCanBeIgnoredForTestsAndTheDemo)
     EXPECT_EQ(Tools::ideviceID(), bundled);
 }
 
-TEST(Tools, FoldersAreCreatedAgainAfterBeingDeleted)
+TEST(Tools, FoldersAreMadeAgainAfterBeingDeletedAndNamedEvenWhenTheyCannotBe)
 {
     TempHome home;
+    QDir support(home.supportDirectory());
     const QString downloads = Tools::downloadsDirectory();
-    EXPECT_EQ(downloads, QDir(home.supportDirectory()).filePath("IPA"));
-    EXPECT_EQ(Tools::cacheDirectory(), QDir(home.supportDirectory()).filePath("Cache"));
-    ASSERT_TRUE(QDir(home.supportDirectory()).removeRecursively());
+    EXPECT_EQ(downloads, support.filePath("IPA"));
+    ASSERT_TRUE(support.removeRecursively());
     EXPECT_EQ(Tools::downloadsDirectory(), downloads);
     EXPECT_TRUE(QFileInfo(downloads).isDir());
-}
 
-TEST(Tools, UnusableSupportFolderIsAnsweredAllTheSame)
-{
-    TempHome home;
     // A file where the support folder should be: nothing can be created under it.
-    QDir().mkpath(QFileInfo(home.supportDirectory()).path());
+    ASSERT_TRUE(support.removeRecursively());
     makeFile(home.supportDirectory(), false);
-    EXPECT_EQ(Tools::cacheDirectory(), QDir(home.supportDirectory()).filePath("Cache"));
+    EXPECT_EQ(Tools::cacheDirectory(), support.filePath("Cache"));
     EXPECT_FALSE(QFileInfo(Tools::cacheDirectory()).isDir());
-}
 
-TEST(Tools, DefaultSupportFolderFollowsThePlatformDataLocation)
-{
-    TempHome home;
     Tools::setSupportDirectory(std::nullopt);
     EXPECT_EQ(Tools::supportDirectory(), home.filePath(".local/share/Quorrel"));
 }

@@ -84,21 +84,27 @@ TEST(IPAToolAnswer, AccountNeedsSuccessAndAnEmail)
 
 TEST(IPAToolAnswer, LoginRefusalsAreTranslated)
 {
-    for (
-        const char* text :
-        {R"({"error":"An Auth Code is required"})", R"({"error":"TWO-FACTOR needed"})", R"({"error":"2FA"})",
-         R"({"level":"info","message":"2FA code is required; run the command again and supply a code using the `--auth-code` flag","time":"2026-01-01T00:00:00Z"})"})
-        EXPECT_EQ(kindOf([&] { IPATool::checkLogin(exited(0, {}), json(text)); }), IPAToolError::Kind::needsTwoFactor)
-            << text;
-
     // A code that was given and refused is not a request for one; rate limits read as everywhere.
-    const std::pair<const char*, IPAToolError::Kind> refusals[] = {
-        {"2FA code must contain exactly six digits", IPAToolError::Kind::badCode},
-        {"apple did not complete verification; try a fresh 2FA code", IPAToolError::Kind::badCode},
-        {"apple rate limited authentication; try again later", IPAToolError::Kind::rateLimited},
-        {"Invalid Credentials", IPAToolError::Kind::badCredentials}};
-    for (const auto& [text, kind] : refusals)
-        EXPECT_EQ(kindOf([&] { IPATool::checkLogin(exited(1, {}), QJsonObject{{"error", text}}); }), kind) << text;
+    using Kind = IPAToolError::Kind;
+    const struct {
+        const char* answer;
+        int status;
+        Kind kind;
+    } refusals[] = {
+        {R"({"error":"An Auth Code is required"})", 0, Kind::needsTwoFactor},
+        {R"({"error":"TWO-FACTOR needed"})", 0, Kind::needsTwoFactor},
+        {R"({"error":"2FA"})", 0, Kind::needsTwoFactor},
+        {R"({"level":"info","message":"2FA code is required; run the command again and supply a code using the )"
+         R"(`--auth-code` flag","time":"2026-01-01T00:00:00Z"})",
+         0, Kind::needsTwoFactor},
+        {R"({"error":"2FA code must contain exactly six digits"})", 1, Kind::badCode},
+        {R"({"error":"apple did not complete verification; try a fresh 2FA code"})", 1, Kind::badCode},
+        {R"({"error":"apple rate limited authentication; try again later"})", 1, Kind::rateLimited},
+        {R"({"error":"Invalid Credentials"})", 1, Kind::badCredentials},
+        {R"({"error":"failed to log in: something went wrong"})", 1, Kind::badCredentials},
+    };
+    for (const auto& [answer, status, kind] : refusals)
+        EXPECT_EQ(kindOf([&] { IPATool::checkLogin(exited(status, {}), json(answer)); }), kind) << answer;
     // Success answers and unrelated messages go on to ask for the account.
     EXPECT_NO_THROW(IPATool::checkLogin(exited(0, {}), json(R"({"success":true,"message":"2fa done"})")));
     EXPECT_NO_THROW(IPATool::checkLogin(exited(0, {}), json(R"({"level":"info","message":"signing in"})")));
