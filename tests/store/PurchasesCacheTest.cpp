@@ -48,14 +48,6 @@ QJsonObject storedObject()
 
 } // namespace
 
-TEST(ReferenceDate, CountsSecondsFrom2001AndRejectsImpossibleValues)
-{
-    EXPECT_EQ(ReferenceDate::toSeconds(QDateTime(QDate(2001, 1, 1), QTime(0, 0, 1, 500), QTimeZone::utc())), 1.5);
-    EXPECT_EQ(ReferenceDate::fromSeconds(-86400), QDateTime(QDate(2000, 12, 31), QTime(0, 0), QTimeZone::utc()));
-    for (const double bad : {qInf(), -qInf(), qQNaN(), 1e300})
-        EXPECT_EQ(ReferenceDate::fromSeconds(bad), std::nullopt);
-}
-
 TEST(JsonRead, IntegersMustBeWholeAndFitSixtyFourBits)
 {
     const QJsonObject object =
