@@ -29,12 +29,9 @@ QByteArray binaryList(const QList<QByteArray>& objects, quint64 root = 0)
     QByteArray trailer(32, '\0');
     trailer[6] = 4;
     trailer[7] = 4;
-    const quint64 count = qToBigEndian(quint64(objects.size()));
-    const quint64 top = qToBigEndian(root);
-    const quint64 at = qToBigEndian(table);
-    trailer.replace(8, 8, QByteArray(reinterpret_cast<const char*>(&count), 8));
-    trailer.replace(16, 8, QByteArray(reinterpret_cast<const char*>(&top), 8));
-    trailer.replace(24, 8, QByteArray(reinterpret_cast<const char*>(&at), 8));
+    qToBigEndian(quint64(objects.size()), trailer.data() + 8);
+    qToBigEndian(root, trailer.data() + 16);
+    qToBigEndian(table, trailer.data() + 24);
     return data + trailer;
 }
 

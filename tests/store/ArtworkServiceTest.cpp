@@ -122,7 +122,7 @@ TEST_F(ArtworkServiceTest, FailedRequestsLeaveTheBatchUnansweredNeverGone)
     EXPECT_TRUE(AsyncTest::await(offline.info({8})).isEmpty());
 }
 
-TEST_F(ArtworkServiceTest, ReadsFallbackFieldsAndStoresAnswersNobodyAskedFor)
+TEST_F(ArtworkServiceTest, ReadsFallbackFieldsEmptyAnswersAndAnswersNobodyAskedFor)
 {
     server.setResponse("/lookup", Response::json(R"({"results":[
         {"trackId":5,"artworkUrl60":"https://art.example/60.jpg","artistName":"Artist","fileSizeBytes":1234},
