@@ -201,12 +201,8 @@ TEST_F(IPAToolTest, NoProgressReportAfterTheDownloadReturnedEvenWhenItThrew)
     // Reports pile up for a while, then the tool either answers or dies mid-write.
     const QJsonObject slowWrite{{"write", "{opt:-o}"}, {"bytes", 5000}, {"chunks", 5}, {"interval", 60}};
     for (const bool crashes : {false, true}) {
-        QJsonArray steps{slowWrite};
-        if (crashes)
-            steps.append(QJsonObject{{"signal", "KILL"}});
-        else
-            steps.append(out(R"({"output":"/elsewhere.ipa","success":true})"));
-        answer(steps);
+        answer({slowWrite,
+                crashes ? QJsonObject{{"signal", "KILL"}} : out(R"({"output":"/elsewhere.ipa","success":true})")});
 
         bool returned = false;
         int late = 0;
