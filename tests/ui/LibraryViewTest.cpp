@@ -10,13 +10,16 @@
 #include "ui/Navigation.h"
 #include "ui/RowPaint.h"
 
+#include <QApplication>
 #include <QBuffer>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -49,33 +52,58 @@ QString stateShown(LibraryView* view)
     return view->findChild<QStackedWidget*>()->currentWidget()->objectName();
 }
 
+/// The row menu that is open now, closed again once looked at.
+bool rowMenuOpens(LibraryView* view, int expectedRow)
+{
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    const bool open =
+        menu && menu->objectName() == "libraryRowMenu" && view->list()->currentIndex().row() == expectedRow;
+    if (menu)
+        menu->close();
+    AsyncTest::waitUntil([] { return !QApplication::activePopupWidget(); });
+    return open;
+}
+
+QMenu* clickRowMenu(LibraryView* view, int row)
+{
+    // An earlier menu lingers until deleted.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const QRect button = view->delegate()->controlRect(view->rows()->index(row), AppRowDelegate::menuID);
+    QTest::mouseClick(view->list()->viewport(), Qt::LeftButton, {}, button.center());
+    return view->findChild<QMenu*>("libraryRowMenu");
+}
+
+QJsonObject slowDownloads(int chunks)
+{
+    return rule("ipatool", "download -i ",
+                {QJsonObject{{"write", "{opt:-o}"}, {"bytes", 300000}, {"chunks", chunks}, {"interval", 150}},
+                 out(ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}))});
+}
+
 } // namespace
 
-TEST(LibraryView, SearchIsTrimmedAndCaseBlindAndAnEmptyResultSaysSo)
+TEST(LibraryView, FindReachesTheSearchShownWhichTheGoneSectionSharesAndEscapeClears)
 {
     QList<PurchasedApp> apps = history(5, 2);
     apps[1].name = "Weather Plus";
-    apps[3].bundleID = "com.Radio.gone";
+    apps[3].name = "Weather Gone";
     SignedIn signedIn(apps);
     ASSERT_TRUE(signedIn.ready());
-    LibraryView* view = library(signedIn.window);
-    EXPECT_EQ(view->rows()->rowCount(), 5);
+    MainWindow& window = signedIn.window;
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    LibraryView* view = library(window);
 
+    QTest::keySequence(&window, QKeySequence::Find);
     auto* search = view->findChild<QLineEdit*>("librarySearch");
-    EXPECT_EQ(search->placeholderText(), "Поиск по названию или bundle id");
+    EXPECT_TRUE(search->hasFocus());
     QTest::keyClicks(search, "  wEATHER ");
     EXPECT_EQ(signedIn.model.search(), "  wEATHER ");
-    ASSERT_EQ(view->rows()->rowCount(), 1);
-    EXPECT_EQ(view->rows()->app(0).name, "Weather Plus");
-
-    search->setText("radio");
-    ASSERT_EQ(view->rows()->rowCount(), 1);
-    EXPECT_EQ(view->rows()->app(0).bundleID, "com.Radio.gone");
-
-    // The gone section shares the search and narrows it further.
-    signedIn.window.mainView()->navigation()->setSection(SidebarSection::gone);
-    auto* gone = signedIn.window.mainView()->findChild<LibraryView*>("goneView");
-    EXPECT_EQ(gone->rows()->rowCount(), 1);
+    EXPECT_EQ(view->rows()->rowCount(), 2);
+    window.mainView()->navigation()->setSection(SidebarSection::gone);
+    auto* gone = window.mainView()->findChild<LibraryView*>("goneView");
+    ASSERT_EQ(gone->rows()->rowCount(), 1);
+    EXPECT_EQ(gone->rows()->app(0).name, "Weather Gone");
 
     search->setText("нет такого");
     EXPECT_EQ(stateShown(view), "libraryEmpty");
@@ -83,28 +111,30 @@ TEST(LibraryView, SearchIsTrimmedAndCaseBlindAndAnEmptyResultSaysSo)
               "Ничего не найдено");
     EXPECT_EQ(stateShown(gone), "goneEmpty");
     EXPECT_EQ(gone->findChild<QLabel*>("emptyHeadline")->text(), "Снятых приложений не нашлось");
+    window.mainView()->navigation()->setSection(SidebarSection::all);
+    QTest::keyClick(search, Qt::Key_Escape);
+    EXPECT_TRUE(search->text().isEmpty());
+    EXPECT_EQ(view->rows()->rowCount(), 5);
+
+    window.mainView()->navigation()->setSection(SidebarSection::device);
+    QTest::keySequence(&window, QKeySequence::Find);
+    EXPECT_TRUE(window.mainView()->currentView()->findChild<QLineEdit*>("deviceSearch")->hasFocus());
+    window.mainView()->navigation()->setSection(SidebarSection::log);
+    QTest::keySequence(&window, QKeySequence::Find);
+    EXPECT_FALSE(qobject_cast<QLineEdit*>(QApplication::focusWidget()))
+        << "a section without a search keeps the focus where it was";
 }
 
-TEST(LibraryView, AnEmptyHistorySaysWhatThatMeansRatherThanNothingFound)
+TEST(LibraryView, AnEmptyHistorySaysSoAndAFirstFetchShowsProgressInstead)
 {
-    SignedIn signedIn({});
-    ASSERT_TRUE(signedIn.ready());
-    LibraryView* view = library(signedIn.window);
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return stateShown(view) == "libraryEmptyHistory"; }));
-    EXPECT_EQ(view->findChild<QWidget*>("libraryEmptyHistory")->findChild<QLabel*>("emptyHeadline")->text(),
-              "История загрузок пуста");
-}
-
-TEST(RowPaint, ADownloadOfKnownSizeShowsBothAmountsInOneUnitAndItsShare)
-{
-    const qint64 mb = 1024 * 1024;
-    EXPECT_EQ(RowPaint::downloadProgress(qint64(12.4 * mb), 87 * mb), "12,4 из 87 МБ · 14 %");
-    EXPECT_EQ(RowPaint::downloadProgress(300 * 1024, 500 * 1024), "300 из 500 КБ · 60 %");
-    EXPECT_EQ(RowPaint::downloadProgress(87 * mb, 87 * mb), "87 из 87 МБ · 100 %");
-}
-
-TEST(LibraryView, FirstFetchShowsProgressInsteadOfTheEmptyState)
-{
+    {
+        SignedIn signedIn({});
+        ASSERT_TRUE(signedIn.ready());
+        LibraryView* view = library(signedIn.window);
+        ASSERT_TRUE(AsyncTest::waitUntil([&] { return stateShown(view) == "libraryEmptyHistory"; }));
+        EXPECT_EQ(view->findChild<QWidget*>("libraryEmptyHistory")->findChild<QLabel*>("emptyHeadline")->text(),
+                  "История загрузок пуста");
+    }
     SignedIn signedIn({}, historyPages(150, 1500));
     ASSERT_TRUE(signedIn.ready());
     LibraryView* view = library(signedIn.window);
@@ -115,26 +145,29 @@ TEST(LibraryView, FirstFetchShowsProgressInsteadOfTheEmptyState)
     EXPECT_EQ(view->rows()->rowCount(), 150);
 }
 
-TEST(LibraryView, RowFollowsItsDownloadAndNeedsAPhoneToInstall)
+TEST(RowPaint, ADownloadOfKnownSizeShowsBothAmountsInOneUnitAndItsShare)
 {
-    const QJsonObject slowDownload =
-        rule("ipatool", "download -i 5000 ",
-             {QJsonObject{{"write", "{opt:-o}"}, {"bytes", 300000}, {"chunks", 6}, {"interval", 150}},
-              out(ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}))});
-    SignedIn signedIn(history(3), {slowDownload});
+    const qint64 mb = 1024 * 1024;
+    EXPECT_EQ(RowPaint::downloadProgress(qint64(12.4 * mb), 87 * mb), "12,4 из 87 МБ · 14 %");
+    EXPECT_EQ(RowPaint::downloadProgress(300 * 1024, 500 * 1024), "300 из 500 КБ · 60 %");
+    EXPECT_EQ(RowPaint::downloadProgress(87 * mb, 87 * mb), "87 из 87 МБ · 100 %");
+}
+
+TEST(LibraryView, RowsTakeTheKeyboardFollowTheirDownloadsAndABusyRowLocksOnlyItsMenu)
+{
+    SignedIn signedIn(history(3), {slowDownloads(6)});
     ASSERT_TRUE(signedIn.ready());
     LibraryView* view = library(signedIn.window);
-
-    RowDelegate::Control install = control(view, 0, AppRowDelegate::installID);
+    QListView* list = view->list();
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return list->hasFocus(); })) << "the rows have the keyboard at once";
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return list->currentIndex().row() == 0; }));
+    const RowDelegate::Control install = control(view, 0, AppRowDelegate::installID);
     EXPECT_FALSE(install.enabled);
     EXPECT_FALSE(install.prominent);
     EXPECT_EQ(install.toolTip, "Подключи iPhone кабелем");
-    EXPECT_TRUE(control(view, 0, AppRowDelegate::menuID).enabled) << "the menu works without a phone";
 
-    // "Только скачать IPA" from the row's menu.
-    const QRect menuRect = view->delegate()->controlRect(view->rows()->index(0), AppRowDelegate::menuID);
-    QTest::mouseClick(view->list()->viewport(), Qt::LeftButton, {}, menuRect.center());
-    auto* menu = view->findChild<QMenu*>("libraryRowMenu");
+    // The menu works without a phone; its first item only downloads.
+    QMenu* menu = clickRowMenu(view, 0);
     ASSERT_NE(menu, nullptr);
     QStringList items;
     for (QAction* action : menu->actions())
@@ -143,20 +176,35 @@ TEST(LibraryView, RowFollowsItsDownloadAndNeedsAPhoneToInstall)
                                   "Открыть страницу в App Store"}));
     menu->actions().first()->trigger();
     menu->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-
     ASSERT_TRUE(
         AsyncTest::waitUntil([&] { return signedIn.model.activity(5000).kind == AppActivity::Kind::downloading; }));
     EXPECT_FALSE(control(view, 0, AppRowDelegate::menuID).enabled) << "a busy row locks its menu";
     EXPECT_TRUE(control(view, 1, AppRowDelegate::menuID).enabled) << "other rows stay usable";
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return signedIn.model.activity(5000).isFinal(); }));
-    EXPECT_EQ(signedIn.model.activity(5000), AppActivity::done("Скачано"));
+
+    // Without a phone, Enter downloads too.
+    list->setCurrentIndex(view->rows()->index(1));
+    QTest::keyClick(list, Qt::Key_Return);
+    ASSERT_TRUE(
+        AsyncTest::waitUntil([&] { return signedIn.model.activity(5001).kind == AppActivity::Kind::downloading; }));
+    EXPECT_EQ(signedIn.model.activity(5002).kind, AppActivity::Kind::idle);
+    QTest::keyClick(list, Qt::Key_Menu);
+    EXPECT_FALSE(QApplication::activePopupWidget()) << "a busy row's menu is off, from the keyboard too";
+
+    const QRect third = list->visualRect(view->rows()->index(2));
+    QContextMenuEvent click(QContextMenuEvent::Mouse, third.center(), list->viewport()->mapToGlobal(third.center()));
+    QApplication::sendEvent(list->viewport(), &click);
+    EXPECT_TRUE(rowMenuOpens(view, 2)) << "a right-click opens the clicked row's menu";
+    QTest::keyClick(list, Qt::Key_Menu);
+    EXPECT_TRUE(rowMenuOpens(view, 2));
+    QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_TRUE(rowMenuOpens(view, 2));
+
+    ASSERT_TRUE(AsyncTest::waitUntil(
+        [&] { return signedIn.model.activity(5000).isFinal() && signedIn.model.activity(5001).isFinal(); }));
     EXPECT_TRUE(control(view, 0, AppRowDelegate::menuID).enabled);
-    EXPECT_TRUE(signedIn.model.downloadedBundleIDs().contains("com.example.app0"));
 
     // "Выбрать версию…" asks the window for the version sheet of that app.
-    QTest::mouseClick(view->list()->viewport(), Qt::LeftButton, {}, menuRect.center());
-    menu = view->findChild<QMenu*>("libraryRowMenu");
+    menu = clickRowMenu(view, 0);
     ASSERT_NE(menu, nullptr);
     menu->actions().at(1)->trigger();
     const auto request = signedIn.window.mainView()->navigation()->versionRequest();
@@ -176,6 +224,31 @@ TEST(LibraryView, SubtitleLeavesOutWhatTheAppLacks)
     EXPECT_EQ(AppRowDelegate::subtitle(app), "com.example.bare · вер. 3.2 · 06.05.2020");
 }
 
+TEST(ArchiveViews, SavingTheGoneAppsShowsTheQueueInTheSidebarWithPauseAndCancel)
+{
+    SignedIn w(history(4, 2), {slowDownloads(30)});
+    ASSERT_TRUE(w.ready());
+    auto* panel = w.window.findChild<QWidget*>("queuePanel");
+    ASSERT_NE(panel, nullptr);
+    EXPECT_FALSE(panel->isVisible());
+
+    w.window.mainView()->navigation()->setSection(SidebarSection::gone);
+    w.window.mainView()->findChild<QPushButton*>("saveGoneButton")->click();
+    ASSERT_EQ(w.model.archiveQueue().items().size(), 2);
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_EQ(panel->findChild<QLabel*>("queueTitle")->text(), "Очередь: 1 из 2");
+
+    auto* pause = panel->findChild<QPushButton*>("queuePause");
+    pause->click();
+    EXPECT_TRUE(w.model.archiveQueue().isPaused());
+    EXPECT_EQ(pause->text(), "Продолжить");
+    EXPECT_EQ(panel->findChild<QLabel*>("queueStatus")->text(), "На паузе");
+
+    panel->findChild<QPushButton*>("queueCancel")->click();
+    EXPECT_FALSE(panel->isVisible());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.model.activity(5002) == AppActivity{}; }));
+}
+
 QByteArray redSquarePng()
 {
     QImage image(60, 60, QImage::Format_ARGB32);
@@ -187,29 +260,38 @@ QByteArray redSquarePng()
     return png;
 }
 
-TEST(ArtworkCache, FetchesEachIconOnceAndRemembersOnesThatFailed)
+TEST(ArtworkCache, FetchesEachIconOnceAndNeverAgainOneThatFailedWasTooBigOrIsAFile)
 {
     HttpServer server;
     const QByteArray png = redSquarePng();
     server.setResponse("/icon.png", HttpServer::Response::text(png, "image/png"));
     server.setResponse("/broken.png", HttpServer::Response::text("not an image", "image/png"));
+    // Still decodable: only its size makes it unwelcome.
+    server.setResponse("/big.png", HttpServer::Response::text(png + QByteArray(ArtworkCache::maxIconBytes, 0)));
+    QTemporaryDir dir;
+    QFile file(dir.filePath("icon.png"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(png) == png.size() && file.flush());
+    const QUrl local = QUrl::fromLocalFile(file.fileName());
 
     ArtworkCache cache;
     QList<QUrl> loaded;
     QObject::connect(&cache, &ArtworkCache::loaded, [&](const QUrl& url) { loaded << url; });
     // Rows ask on every paint, also while the first request is still under way.
-    EXPECT_EQ(cache.icon(server.url("/icon.png"), 40, 1.0), nullptr);
-    EXPECT_EQ(cache.icon(server.url("/icon.png"), 40, 1.0), nullptr);
-    EXPECT_EQ(cache.icon(server.url("/broken.png"), 40, 1.0), nullptr);
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return server.requests().size() == 2 && !loaded.isEmpty(); }));
+    const QList<QUrl> asked{server.url("/icon.png"), server.url("/icon.png"), server.url("/broken.png"),
+                            server.url("/big.png"), local};
+    for (const QUrl& url : asked)
+        EXPECT_EQ(cache.icon(url, 40, 1.0), nullptr) << url.toString().toStdString();
+    EXPECT_TRUE(cache.hasFailed(local));
+    ASSERT_TRUE(AsyncTest::waitUntil(
+        [&] { return server.requests().size() == 3 && cache.hasFailed(server.url("/big.png")) && !loaded.isEmpty(); }));
     QTest::qWait(100);
-    EXPECT_EQ(server.requests("/icon.png").size(), 1);
 
     const QPixmap* icon = cache.icon(server.url("/icon.png"), 40, 1.0);
     ASSERT_NE(icon, nullptr);
     EXPECT_EQ(icon->size(), QSize(40, 40));
     EXPECT_EQ(cache.icon(server.url("/broken.png"), 40, 1.0), nullptr);
     QTest::qWait(100);
+    EXPECT_EQ(server.requests("/icon.png").size(), 1);
     EXPECT_EQ(server.requests("/broken.png").size(), 1) << "a broken icon is not asked for again";
     EXPECT_EQ(loaded, QList<QUrl>{server.url("/icon.png")});
 }
@@ -230,25 +312,4 @@ TEST(ArtworkCache, FetchesOnlyHttpsAndLoopbackHttp)
     };
     for (const auto& [url, fetchable] : cases)
         EXPECT_EQ(ArtworkCache::isFetchable(QUrl(url)), fetchable) << url;
-}
-
-TEST(ArtworkCache, CutsOffAnOversizedIconAndNeverOpensAFile)
-{
-    HttpServer server;
-    const QByteArray png = redSquarePng();
-    // Still decodable: only its size makes it unwelcome.
-    server.setResponse("/big.png", HttpServer::Response::text(png + QByteArray(ArtworkCache::maxIconBytes, 0)));
-    server.setResponse("/icon.png", HttpServer::Response::text(png, "image/png"));
-    QTemporaryDir dir;
-    QFile file(dir.filePath("icon.png"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(png) == png.size() && file.flush());
-
-    ArtworkCache cache;
-    QList<QUrl> loaded;
-    QObject::connect(&cache, &ArtworkCache::loaded, [&](const QUrl& url) { loaded << url; });
-    for (const QUrl& url : {QUrl::fromLocalFile(file.fileName()), server.url("/big.png"), server.url("/icon.png")})
-        EXPECT_EQ(cache.icon(url, 40, 1.0), nullptr);
-    EXPECT_TRUE(cache.hasFailed(QUrl::fromLocalFile(file.fileName())));
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return cache.hasFailed(server.url("/big.png")) && !loaded.isEmpty(); }));
-    EXPECT_EQ(loaded, QList<QUrl>{server.url("/icon.png")});
 }
