@@ -180,14 +180,6 @@ TEST(AppModelArchive, RadarReportsAppsThatLeftSinceTheLastLookupAndIgnoresFailed
     ASSERT_TRUE(model->goneSince(1001));
     EXPECT_LE(model->goneSince(1001)->secsTo(QDateTime::currentDateTimeUtc()), 60);
     EXPECT_EQ(model->goneSince(1000), std::nullopt);
-
-    const auto before = AtomicFile::read(radarFile);
-    writeArtwork(ids, old);
-    f.failing = true;
-    model = f.model();
-    AsyncTest::await(model->syncPurchases(true));
-    EXPECT_EQ(AtomicFile::read(radarFile), before);
-    EXPECT_TRUE(model->newlyGone().isEmpty());
 }
 
 TEST(AppModelArchive, FileTooNewForThePhoneIsNotInstalledAndOlderVersionsAreOffered)

@@ -154,11 +154,12 @@ TEST(AppModelDownloads, ALicenceIsObtainedForAnyHistoryAppAndAFailedRequestSaysS
     EXPECT_EQ(f.model.log().last().text, "Платное: " + refusal);
 }
 
-TEST(AppModelDownloads, FailedDownloadLeavesNoFileThatCouldPassForAFinishedOne)
+TEST(AppModelDownloads, AFailedOrCancelledDownloadLeavesNoFileThatCouldPassForAFinishedOne)
 {
     // Half the file, then the tool gives up.
-    Fixture f(
-        {downloadRule(".*", {downloadSteps(500000, 5, 20).first(), out(failure("connection reset by peer"))}, 1)});
+    Fixture f({downloadRule("564177498 ",
+                            {downloadSteps(500000, 5, 20).first(), out(failure("connection reset by peer"))}, 1),
+               downloadRule(".*", downloadSteps(1000000, 100, 100))});
     EXPECT_FALSE(AsyncTest::await(f.model.download(freeApp, std::nullopt)));
     EXPECT_TRUE(f.ipaFiles().isEmpty());
     // The tool's English words follow a Russian phrase that says what failed.
@@ -167,17 +168,14 @@ TEST(AppModelDownloads, FailedDownloadLeavesNoFileThatCouldPassForAFinishedOne)
     // So the next attempt really downloads instead of reusing a broken file.
     EXPECT_FALSE(AsyncTest::await(f.model.download(freeApp, std::nullopt)));
     EXPECT_EQ(f.tools.calls("ipatool").size(), 2);
-}
 
-TEST(AppModelDownloads, CancelledDownloadLeavesNoFileAndNoToolAndIsNeitherDoneNorFailed)
-{
-    Fixture f({downloadRule(".*", downloadSteps(1000000, 100, 100))});
-    auto download = f.model.download(freeApp, std::nullopt);
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.model.activity(freeApp.adamID).bytes > 0; }));
-    f.model.cancel(freeApp.adamID);
+    // Cancelled: neither done nor failed, and no tool left running.
+    auto download = f.model.download(paidApp, std::nullopt);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.model.activity(paidApp.adamID).bytes > 0; }));
+    f.model.cancel(paidApp.adamID);
     EXPECT_FALSE(AsyncTest::await(std::move(download)));
-    EXPECT_EQ(f.model.activity(freeApp.adamID), AppActivity{});
-    EXPECT_EQ(logTexts(f.model).last(), "Бесплатное: загрузка отменена");
+    EXPECT_EQ(f.model.activity(paidApp.adamID), AppActivity{});
+    EXPECT_EQ(logTexts(f.model).last(), "Платное: загрузка отменена");
     EXPECT_TRUE(f.ipaFiles().isEmpty());
     EXPECT_FALSE(Processes::isRunning(f.tools.path("ipatool")));
 }

@@ -94,9 +94,6 @@ inline QJsonObject signedInAs(const QString& email)
                      {{"signedIn", "yes"}, {"email", email}});
 }
 
-inline const QString notSignedIn =
-    "failed to get account: failed to get item: The specified item could not be found in the keyring";
-
 inline QString failure(const QString& error)
 {
     return ipatoolLine({{"error", error}, {"success", false}});
@@ -120,7 +117,8 @@ inline QJsonObject reportsSaved()
 
 inline QJsonObject signedOutInfo()
 {
-    return failingRule("auth info$", notSignedIn);
+    return failingRule("auth info$", "failed to get account: failed to get item: The specified item could not be "
+                                     "found in the keyring");
 }
 
 /// ipatool's encrypted file keyring, while the state "keyring" is "file": every command fails
