@@ -5,10 +5,7 @@
 #include "demo/IpaArchive.h"
 #include "process/Tools.h"
 #include "store/PurchasesCache.h"
-#include "support/HttpServer.h"
 #include "support/QtPrinters.h"
-#include "support/StandinTools.h"
-#include "support/TempHome.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,24 +18,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QString anna = "anna@example.com";
-
-QString failure(const QString& text)
-{
-    return ipatoolLine({{"error", text}, {"success", false}});
-}
-
-QJsonObject downloadRule(const QString& pattern, const QJsonArray& steps, int exit = 0)
-{
-    return rule("ipatool", "download -i " + pattern, steps, exit);
-}
+const QString ivan = "ivan@example.com";
 
 QJsonObject savesFile(int chunks = 1, int interval = 0)
 {
     return {{"write", "{opt:-o}"}, {"bytes", 20000}, {"chunks", chunks}, {"interval", interval}};
 }
 
-const QJsonArray saved{savesFile(), out(ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}))};
+const QJsonArray saved{savesFile(), reportsSaved()};
 
 PurchasedApp app(qint64 id)
 {
@@ -58,47 +45,14 @@ AppModel::Target target(qint64 id)
     return AppModel::Target::from(app(id));
 }
 
-struct Fixture {
-    TempHome home;
-    StandinTools tools;
-    HttpServer lookup;
-    QSet<qint64> gone;
-    bool failing = false;
+struct Fixture : StoreFixture {
+    using StoreFixture::StoreFixture;
 
-    explicit Fixture(QStringList toolNames = {"ipatool"})
-        : tools(home.resourceDirectory(), std::move(toolNames))
+    std::unique_ptr<AppModel> model()
     {
-        lookup.setHandler("/lookup", [this](const HttpServer::Request& request) {
-            if (failing)
-                return HttpServer::Response::text("busy", "text/plain", 503);
-            QJsonArray results;
-            for (const QString& id : request.query.queryItemValue("id").split(',', Qt::SkipEmptyParts)) {
-                if (!gone.contains(id.toLongLong()))
-                    results.append(
-                        QJsonObject{{"trackId", id.toLongLong()}, {"artworkUrl100", "https://example.com/i.png"}});
-            }
-            if (request.query.queryItemValue("bundleId").contains("com.example.sideloaded"))
-                results.append(QJsonObject{{"trackId", 777},
-                                           {"bundleId", "com.example.sideloaded"},
-                                           {"artworkUrl100", "https://example.com/i.png"}});
-            return HttpServer::Response::json(QJsonDocument(QJsonObject{{"results", results}}).toJson());
-        });
-    }
-
-    void accountWith(const QJsonArray& rules)
-    {
-        tools.setScenario(scenario(QJsonArray{signedInAs(anna)} + rules, {{"signedIn", "yes"}, {"email", anna}}));
-    }
-
-    std::unique_ptr<AppModel> model(ArchiveQueue::Settings queue = {1, 20ms, 150ms, 2s})
-    {
-        AppModel::Endpoints endpoints{lookup.url(), QUrl::fromLocalFile(home.filePath("none/appcast.json"))};
-        endpoints.queue = queue;
-        auto made = std::make_unique<AppModel>(endpoints);
-        AsyncTest::await(made->bootstrap());
-        made->stopDeviceWatch();
-        EXPECT_TRUE(AsyncTest::waitUntil([&] { return !made->hasDeviceWatchLoop(); }));
-        return made;
+        AppModel::Endpoints quick = endpoints();
+        quick.queue = ArchiveQueue::Settings{1, 20ms, 150ms, 2s};
+        return start(quick);
     }
 
     QList<qint64> downloads() const
@@ -126,8 +80,8 @@ void writeArtwork(const QList<qint64>& ids, const QDateTime& checked)
 TEST(AppModelArchive, QueueSavesInOrderRetriesAFailureOnceAtTheEndAndCarriesOnAfterARestart)
 {
     Fixture f;
-    f.accountWith({downloadRule("1002 ", {out(failure("connection reset by peer"))}, 1), downloadRule(".", saved)});
-    PurchasesCache::save({app(1001), app(1002), app(1003), app(1004)}, anna);
+    f.signedIn({downloadRule("1002 ", {out(failure("connection reset by peer"))}, 1), downloadRule(".", saved)});
+    PurchasesCache::save({app(1001), app(1002), app(1003), app(1004)}, ivan);
     ASSERT_TRUE(AtomicFile::write(AppModel::fileURL(target(1004), std::nullopt), "kept"));
     {
         auto model = f.model();
@@ -158,7 +112,7 @@ TEST(AppModelArchive, RateLimitMakesTheQueueWaitLongerEachTimeThenGoOn)
     QJsonObject limited =
         downloadRule("1001 ", {out(failure("failed to download: rate limited by Apple (HTTP 429)"))}, 1);
     limited.insert("times", 2);
-    f.accountWith({limited, downloadRule(".", saved)});
+    f.signedIn({limited, downloadRule(".", saved)});
     auto model = f.model();
     ASSERT_EQ(model->queueDownloads({target(1001), target(1002)}), 2);
 
@@ -185,7 +139,7 @@ TEST(AppModelArchive, RateLimitMakesTheQueueWaitLongerEachTimeThenGoOn)
 TEST(AppModelArchive, CancelStopsTheRunningDownloadAndForgetsTheQueue)
 {
     Fixture f;
-    f.accountWith({downloadRule(".", {savesFile(20, 100), saved[1]})});
+    f.signedIn({downloadRule(".", {savesFile(20, 100), saved[1]})});
     auto model = f.model();
     model->queueDownloads({target(1001), target(1002)});
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->activity(1001).bytes > 0; }));
@@ -198,27 +152,10 @@ TEST(AppModelArchive, CancelStopsTheRunningDownloadAndForgetsTheQueue)
     EXPECT_EQ(f.downloads(), QList<qint64>{1001});
 }
 
-TEST(AppModelArchive, AnotherAccountsQueueIsNeverRun)
-{
-    Fixture f;
-    f.tools.setScenario(scenario({signedInAs("ivan@example.com"), downloadRule(".", saved)},
-                                 {{"signedIn", "yes"}, {"email", "ivan@example.com"}}));
-    ArchiveQueue::Item item;
-    item.adamID = 1001;
-    item.name = "Чужое";
-    const QByteArray hers = ArchiveQueue::encode({anna, false, {item}});
-    ASSERT_TRUE(AtomicFile::write(ArchiveQueue::filePath(), hers));
-    auto model = f.model();
-    EXPECT_TRUE(model->archiveQueue().isEmpty());
-    EXPECT_EQ(model->activity(1001), AppActivity{});
-    EXPECT_TRUE(f.downloads().isEmpty());
-    EXPECT_EQ(AtomicFile::read(ArchiveQueue::filePath()), hers);
-}
-
 TEST(AppModelArchive, RadarReportsAppsThatLeftSinceTheLastLookupAndIgnoresFailedOnes)
 {
     Fixture f;
-    f.accountWith(historyPages(3));
+    f.signedIn(historyPages(3));
     const QList<qint64> ids{1000, 1001, 1002};
     const QDateTime old = QDateTime::currentDateTimeUtc().addDays(-2);
     const QString radarFile = QDir(Tools::cacheDirectory()).filePath("radar.json");
@@ -243,14 +180,6 @@ TEST(AppModelArchive, RadarReportsAppsThatLeftSinceTheLastLookupAndIgnoresFailed
     ASSERT_TRUE(model->goneSince(1001));
     EXPECT_LE(model->goneSince(1001)->secsTo(QDateTime::currentDateTimeUtc()), 60);
     EXPECT_EQ(model->goneSince(1000), std::nullopt);
-
-    const auto before = AtomicFile::read(radarFile);
-    writeArtwork(ids, old);
-    f.failing = true;
-    model = f.model();
-    AsyncTest::await(model->syncPurchases(true));
-    EXPECT_EQ(AtomicFile::read(radarFile), before);
-    EXPECT_TRUE(model->newlyGone().isEmpty());
 }
 
 TEST(AppModelArchive, FileTooNewForThePhoneIsNotInstalledAndOlderVersionsAreOffered)
@@ -284,9 +213,9 @@ TEST(AppModelArchive, PhoneAppsWithoutMetadataGetAppIDsByBundleIdAndUnsavedGoneO
 {
     Fixture f({"ipatool", "cfgutil", "idevice_id", "ideviceinfo", "ideviceinstaller"});
     f.gone = {564177498};
-    f.accountWith(phoneRules() + installerRules());
+    f.signedIn(phoneRules() + installerRules());
     f.tools.setState("cable", "yes");
-    PurchasesCache::save({app(1001)}, anna);
+    PurchasesCache::save({app(1001)}, ivan);
     auto owner = f.model();
     AppModel& model = *owner;
     AsyncTest::await(model.refreshDevices());

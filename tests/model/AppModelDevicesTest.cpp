@@ -3,12 +3,9 @@
 #include "ModelTestSupport.h"
 #include "platform/Platform.h"
 #include "support/QtPrinters.h"
-#include "support/StandinTools.h"
-#include "support/TempHome.h"
 
 #include <QFile>
 #include <QJsonArray>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -46,10 +43,10 @@ QStringList bundleIDs(const AppModel& model)
 
 } // namespace
 
-TEST(AppModelDevices, PhoneSeenByBothSourcesIsListedOnceWithItsEcidAndWifiPhonesJoin)
+TEST(AppModelDevices, PhoneSeenByBothSourcesIsListedOnceItsAppsAreReadAndTheChoiceFollowsPhonesThatLeave)
 {
     Fixture f;
-    f.phones("yes", "yes", installerRules());
+    f.phones("yes", "yes", QJsonArray{wifiPhoneList()} + installerRules());
     AppModel model;
     AsyncTest::await(model.refreshDevices());
     ASSERT_EQ(model.devices().size(), 2);
@@ -61,24 +58,26 @@ TEST(AppModelDevices, PhoneSeenByBothSourcesIsListedOnceWithItsEcidAndWifiPhones
     EXPECT_EQ(model.deviceError(), std::nullopt);
     EXPECT_EQ(logTexts(model).first(), "Подключено: Кабельный — " + model.devices()[0].subtitle());
 
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.loadingInstalledApps(); }));
+    ASSERT_EQ(model.installedApps().size(), 2);
+    EXPECT_TRUE(logTexts(model).contains("С Кабельный прочитано 2 приложений, из них с App ID — 1"));
+    ASSERT_EQ(model.knownApps().size(), 1);
+    EXPECT_EQ(model.knownApps()[0].adamID, 564177498);
+    EXPECT_EQ(model.knownApps()[0].source, "устройство");
+    EXPECT_TRUE(QFile::exists(f.home.supportDirectory() + "/Cache/known-apps.json"));
+    // A download teaches an App ID too; an app without a bundle id teaches nothing.
+    model.rememberKnown(42, "com.example.downloaded", "Скачанное", KnownApp::downloadSource());
+    model.rememberKnown(43, "", "Без бандла", KnownApp::downloadSource());
+    EXPECT_EQ(model.knownApps().size(), 2);
+
     // An unchanged set changes nothing and logs nothing.
-    const qsizetype logged = model.log().size();
+    qsizetype logged = model.log().size();
     AsyncTest::await(model.refreshDevices());
     EXPECT_EQ(model.devices().size(), 2);
-    // The automatic read of the phone's apps started by the first change may still be logging.
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.loadingInstalledApps(); }));
+    EXPECT_TRUE(AsyncTest::waitUntil([&] { return !model.loadingInstalledApps(); }));
     EXPECT_FALSE(logTexts(model).mid(logged).join('\n').contains("Подключено"));
-}
 
-TEST(AppModelDevices, UnpluggingTheChosenPhoneMovesTheSelectionAndLosingAllClearsTheApps)
-{
-    Fixture f;
-    f.phones("yes", "yes", QJsonArray{wifiPhoneList()} + installerRules());
-    AppModel model;
-    AsyncTest::await(model.refreshDevices());
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.installedApps().isEmpty(); }));
-    model.setSelectedDeviceID(cableUdid);
-
+    // The chosen phone unplugged: the other one is chosen, with its own apps.
     f.tools.setState("cable", "no");
     AsyncTest::await(model.refreshDevices());
     ASSERT_EQ(model.devices().size(), 1);
@@ -90,7 +89,7 @@ TEST(AppModelDevices, UnpluggingTheChosenPhoneMovesTheSelectionAndLosingAllClear
     EXPECT_EQ(bundleIDs(model), QStringList{"com.example.wifi"});
 
     f.tools.setState("wifi", "no");
-    const qsizetype logged = model.log().size();
+    logged = model.log().size();
     AsyncTest::await(model.refreshDevices());
     EXPECT_TRUE(model.devices().isEmpty());
     EXPECT_EQ(model.selectedDeviceID(), std::nullopt);
@@ -130,28 +129,6 @@ TEST(AppModelDevices, ChoosingAnotherPhoneShowsOnlyItsAppsAndALateReadOfTheFirst
     EXPECT_TRUE(model.installedApps().isEmpty());
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.loadingInstalledApps(); }));
     EXPECT_EQ(bundleIDs(model), (QStringList{"com.example.sideloaded", "com.example.kept"}));
-}
-
-TEST(AppModelDevices, ReadsThePhonesAppsAndRemembersTheirAppIds)
-{
-    Fixture f;
-    f.phones("yes", "no", installerRules());
-    AppModel model;
-    AsyncTest::await(model.refreshDevices());
-    ASSERT_TRUE(
-        AsyncTest::waitUntil([&] { return !model.installedApps().isEmpty() && !model.loadingInstalledApps(); }));
-
-    ASSERT_EQ(model.installedApps().size(), 2);
-    EXPECT_TRUE(logTexts(model).contains("С Кабельный прочитано 2 приложений, из них с App ID — 1"));
-    ASSERT_EQ(model.knownApps().size(), 1);
-    EXPECT_EQ(model.knownApps()[0].adamID, 564177498);
-    EXPECT_EQ(model.knownApps()[0].source, "устройство");
-    EXPECT_TRUE(QFile::exists(f.home.supportDirectory() + "/Cache/known-apps.json"));
-
-    // A download teaches an App ID too; an app without a bundle id teaches nothing.
-    model.rememberKnown(42, "com.example.downloaded", "Скачанное", KnownApp::downloadSource());
-    model.rememberKnown(43, "", "Без бандла", KnownApp::downloadSource());
-    EXPECT_EQ(model.knownApps().size(), 2);
 }
 
 TEST(AppModelDevices, ExplainsWhyNoPhoneIsListed)
@@ -196,6 +173,6 @@ TEST(AppModelDevices, WatchFindsPhonesAtOnceAndStopsWhenAsked)
     EXPECT_FALSE(model.isWatchingDevices());
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.hasDeviceWatchLoop() && !model.loadingInstalledApps(); }));
     const qsizetype calls = f.tools.calls("cfgutil").size();
-    QTest::qWait(100);
-    EXPECT_EQ(f.tools.calls("cfgutil").size(), calls);
+    EXPECT_FALSE(
+        AsyncTest::waitUntil([&] { return f.tools.calls("cfgutil").size() != calls; }, std::chrono::milliseconds(100)));
 }

@@ -6,8 +6,6 @@
 #include "support/LoopbackPhone.h"
 #include "support/Processes.h"
 #include "support/QtPrinters.h"
-#include "support/StandinTools.h"
-#include "support/TempHome.h"
 
 #include <QDir>
 #include <QElapsedTimer>

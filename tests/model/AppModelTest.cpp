@@ -3,16 +3,15 @@
 #include "ModelTestSupport.h"
 #include "platform/Platform.h"
 #include "support/AsyncTest.h"
-#include "support/Processes.h"
 #include "support/QtPrinters.h"
-#include "support/StandinTools.h"
-#include "support/TempHome.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
+
+using namespace ModelTest;
 
 TEST(AppModelLog, KeepsTheNewestFourHundredEntries)
 {
@@ -52,14 +51,11 @@ TEST(AppModelBootstrap, WithoutIpatoolStopsSignedOutWithTheAlert)
     EXPECT_EQ(model.stage(), AppModel::Stage::signedOut);
     EXPECT_EQ(stageSpy.count(), 1);
     EXPECT_EQ(model.alert(), IPAToolError(IPAToolError::Kind::notInstalled).description());
-    QStringList lines;
-    for (const auto& entry : model.log())
-        lines.append(entry.text);
     // Apple Configurator is a Mac's; on Linux its absence is normal and goes unmentioned.
     QStringList expected{"ipatool: не найден"};
     if (!Platform::isLinux())
         expected.append("cfgutil: не найден — поставь Apple Configurator");
-    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(logTexts(model), expected);
 }
 
 TEST(AppModelBootstrap, LogsWhereTheToolsWereFound)
@@ -80,27 +76,17 @@ TEST(AppModelBootstrap, LogsWhereTheToolsWereFound)
     EXPECT_EQ(model.alert(), std::nullopt);
 }
 
-TEST(AppModelOperations, HungHistoryReadIsEndedWithItsChildAndTheSyncCanRunAgain)
+TEST(AppModelLog, AnUnwritableLogFolderLeavesTheLogInMemoryWithOneNote)
 {
-    using namespace ModelTest;
     TempHome home;
-    StandinTools tools(home.resourceDirectory(), {"ipatool"});
-    tools.setScenario(scenario(
-        QJsonArray{signedInAs("ivan@example.com"), rule("ipatool", "list-purchases -p 1 ", {sleepFor(600000)})},
-        {{"signedIn", "yes"}, {"email", "ivan@example.com"}}));
-    AppModel::Endpoints endpoints{QUrl("http://127.0.0.1:9/")};
-    endpoints.toolWatchdog = std::chrono::milliseconds(500);
-    AppModel model(endpoints);
-    AsyncTest::await(model.bootstrap());
-    model.stopDeviceWatch();
-
-    EXPECT_EQ(model.syncProgress(), std::nullopt) << "the sync is over, so it can be started again";
-    EXPECT_TRUE(model.log().last().isError);
-    EXPECT_EQ(model.log().last().text, "История покупок: ipatool ничего не сообщал 1 с и был остановлен");
-    EXPECT_TRUE(AsyncTest::waitUntil([&] { return !Processes::isRunning(tools.path("ipatool")); }));
-
-    tools.setScenario(scenario(QJsonArray{signedInAs("ivan@example.com")} + historyPages(3),
-                               {{"signedIn", "yes"}, {"email", "ivan@example.com"}}));
-    AsyncTest::await(model.syncPurchases(true));
-    EXPECT_EQ(model.apps().size(), 3);
+    QFile blocker(home.filePath("state"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    AppModel model;
+    model.writeLogTo(home.filePath("state/Quorrel"));
+    model.note("дальше");
+    EXPECT_EQ(model.log().size(), 2);
+    EXPECT_TRUE(model.log().first().isError);
+    EXPECT_TRUE(model.log().first().text.startsWith("Журнал не пишется в файл, он остаётся только в окне: "));
+    EXPECT_EQ(model.logDirectory(), std::nullopt);
 }

@@ -2,13 +2,21 @@
 
 #include "model/AppModel.h"
 #include "support/AsyncTest.h"
+#include "support/HttpServer.h"
+#include "support/StandinTools.h"
+#include "support/TempHome.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <memory>
 
 // Scenario pieces for driving the model through the stand-in tools.
 namespace ModelTest {
@@ -86,17 +94,31 @@ inline QJsonObject signedInAs(const QString& email)
                      {{"signedIn", "yes"}, {"email", email}});
 }
 
-inline const QString notSignedIn =
-    "failed to get account: failed to get item: The specified item could not be found in the keyring";
+inline QString failure(const QString& error)
+{
+    return ipatoolLine({{"error", error}, {"success", false}});
+}
 
 inline QJsonObject failingRule(const QString& pattern, const QString& error)
 {
-    return rule("ipatool", pattern, {out(ipatoolLine({{"error", error}, {"success", false}}))}, 1);
+    return rule("ipatool", pattern, {out(failure(error))}, 1);
+}
+
+inline QJsonObject downloadRule(const QString& pattern, const QJsonArray& steps, int exit = 0)
+{
+    return rule("ipatool", "download -i " + pattern, steps, exit);
+}
+
+/// ipatool's last line after a download, naming the file it wrote.
+inline QJsonObject reportsSaved()
+{
+    return out(ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}));
 }
 
 inline QJsonObject signedOutInfo()
 {
-    return failingRule("auth info$", notSignedIn);
+    return failingRule("auth info$", "failed to get account: failed to get item: The specified item could not be "
+                                     "found in the keyring");
 }
 
 /// ipatool's encrypted file keyring, while the state "keyring" is "file": every command fails
@@ -132,6 +154,62 @@ inline QJsonArray operator+(QJsonArray left, const QJsonArray& right)
         left.append(value);
     return left;
 }
+
+inline QJsonObject signedInScenario(const QString& email, const QJsonArray& rules)
+{
+    return scenario(QJsonArray{signedInAs(email)} + rules, {{"signedIn", "yes"}, {"email", email}});
+}
+
+/// A home with stand-in tools and a lookup server that knows every App ID but the `gone` ones,
+/// and finds com.example.sideloaded as 777 by its bundle id.
+struct StoreFixture {
+    TempHome home;
+    StandinTools tools;
+    HttpServer lookup;
+    QSet<qint64> gone;
+    bool failing = false;
+
+    explicit StoreFixture(QStringList toolNames = {"ipatool"})
+        : tools(home.resourceDirectory(), std::move(toolNames))
+    {
+        lookup.setHandler("/lookup", [this](const HttpServer::Request& request) {
+            if (failing)
+                return HttpServer::Response::text("busy", "text/plain", 503);
+            QJsonArray results;
+            for (const QString& id : request.query.queryItemValue("id").split(',', Qt::SkipEmptyParts)) {
+                if (!gone.contains(id.toLongLong()))
+                    results.append(QJsonObject{{"trackId", QJsonValue(id.toLongLong())},
+                                               {"artworkUrl100", QString("https://example.com/" + id + ".png")},
+                                               {"sellerName", "Разработчик"}});
+            }
+            if (request.query.queryItemValue("bundleId").contains("com.example.sideloaded"))
+                results.append(QJsonObject{{"trackId", 777},
+                                           {"bundleId", "com.example.sideloaded"},
+                                           {"artworkUrl100", "https://example.com/i.png"}});
+            return HttpServer::Response::json(
+                QJsonDocument(QJsonObject{{"resultCount", int(results.size())}, {"results", results}}).toJson());
+        });
+    }
+
+    void signedIn(const QJsonArray& rules, const QString& email = "ivan@example.com")
+    {
+        tools.setScenario(signedInScenario(email, rules));
+    }
+    AppModel::Endpoints endpoints() const
+    {
+        return {lookup.url(), QUrl::fromLocalFile(home.filePath("none/appcast.json"))};
+    }
+    /// Started and past its first sync, with the device watch stopped.
+    std::unique_ptr<AppModel> start(const AppModel::Endpoints& endpoints)
+    {
+        auto made = std::make_unique<AppModel>(endpoints);
+        AsyncTest::await(made->bootstrap());
+        made->stopDeviceWatch();
+        EXPECT_TRUE(AsyncTest::waitUntil([&] { return !made->hasDeviceWatchLoop(); }));
+        return made;
+    }
+    std::unique_ptr<AppModel> start() { return start(endpoints()); }
+};
 
 // Phones: a cable phone known to cfgutil and idevice_id (state "cable" = "yes") and a Wi-Fi phone
 // known only to idevice_id -n (state "wifi" = "yes"); ideviceinstaller speaks the 1.1.x dialect.
