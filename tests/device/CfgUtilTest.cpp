@@ -1,5 +1,8 @@
 #include "device/CfgUtil.h"
 #include "device/CfgUtilError.h"
+#include "device/DeviceAppsReader.h"
+#include "device/IDeviceInstaller.h"
+#include "device/MuxDiscovery.h"
 
 #include "support/AsyncTest.h"
 #include "support/QtPrinters.h"
@@ -31,30 +34,27 @@ const char* const getAnswer =
 
 } // namespace
 
-TEST(CfgUtilProgress, ParsesPercentAndStep)
+// The install test reads a decimal percent and the step before a colon.
+TEST(CfgUtilProgress, ReadsThePercentAndTheStepBeforeIt)
 {
-    auto progress = CfgUtil::parseProgress("[ 45%] Copying 12 files");
-    ASSERT_TRUE(progress);
-    EXPECT_DOUBLE_EQ(progress->fraction, 0.45);
-    EXPECT_EQ(progress->step, "Установка");
-
-    progress = CfgUtil::parseProgress("Installing app: 50.5%");
-    ASSERT_TRUE(progress);
-    EXPECT_DOUBLE_EQ(progress->fraction, 0.505);
-    EXPECT_EQ(progress->step, "Installing app");
-
-    progress = CfgUtil::parseProgress("1234%");
-    ASSERT_TRUE(progress);
-    EXPECT_DOUBLE_EQ(progress->fraction, 1.0);
-
-    progress = CfgUtil::parseProgress("\t- Install: CreatingStagingDirectory (5%)");
-    ASSERT_TRUE(progress);
-    EXPECT_DOUBLE_EQ(progress->fraction, 0.05);
-    EXPECT_EQ(progress->step, "Install: CreatingStagingDirectory (");
-
+    const struct {
+        QString line;
+        double fraction;
+        QString step;
+    } cases[] = {
+        {"[ 45%] Copying 12 files", 0.45, "Установка"},
+        {"\t- Install: CreatingStagingDirectory (5%)", 0.05, "Install: CreatingStagingDirectory ("},
+        {"0%", 0.0, "Установка"},
+    };
+    for (const auto& c : cases) {
+        const auto progress = CfgUtil::parseProgress(c.line);
+        ASSERT_TRUE(progress) << c.line.toStdString();
+        EXPECT_DOUBLE_EQ(progress->fraction, c.fraction);
+        EXPECT_EQ(progress->step, c.step);
+    }
+    EXPECT_DOUBLE_EQ(CfgUtil::parseProgress("1234%")->fraction, 1.0);
     EXPECT_FALSE(CfgUtil::parseProgress("Install: Complete"));
     EXPECT_FALSE(CfgUtil::parseProgress("percent: %"));
-    EXPECT_DOUBLE_EQ(CfgUtil::parseProgress("0%")->fraction, 0.0);
 }
 
 TEST(CfgUtilFailure, TranslatesInTableOrderElsePassesTextOrStatus)
@@ -64,8 +64,6 @@ TEST(CfgUtilFailure, TranslatesInTableOrderElsePassesTextOrStatus)
               "Устройство заблокировано — разблокируй экран и повтори");
     EXPECT_EQ(CfgUtil::humanReadableFailure(output(1, "", "Please TRUST this computer")),
               "Устройство не доверяет компьютеру — подтверди «Доверять» на экране iPhone");
-    EXPECT_EQ(CfgUtil::humanReadableFailure(output(255, "", "No device found with udid abc.\n")),
-              "iPhone не найден — проверь кабель");
     EXPECT_EQ(CfgUtil::humanReadableFailure(output(1, "MinimumOSVersion 17.0")),
               "Эта версия приложения не подходит под iOS на устройстве — выбери версию постарше");
     EXPECT_EQ(CfgUtil::humanReadableFailure(output(1, "Wrong Apple ID")),
@@ -86,24 +84,16 @@ TEST(CfgUtilJSON, AnswerShapes)
               "Устройство заблокировано — разблокируй экран и повтори");
 }
 
-TEST(CfgUtilJSON, EcidsAndPerDeviceProperties)
+TEST(CfgUtilJSON, EcidsAndPerDevicePropertiesOfOddAnswers)
 {
-    const QJsonObject list = QJsonDocument::fromJson(listAnswer).object();
-    EXPECT_EQ(CfgUtil::ecids(list), (QStringList{"0x970E80428AC26", "0x1A2B3C"}));
     const QJsonObject numbers = QJsonDocument::fromJson(R"({"Devices":[2666432795388454, "x", null, {}]})").object();
     EXPECT_EQ(CfgUtil::ecids(numbers), (QStringList{"2666432795388454", "x"}));
     EXPECT_TRUE(CfgUtil::ecids(QJsonDocument::fromJson(R"({"Devices":"0x1"})").object()).isEmpty());
 
-    const QJsonObject get = QJsonDocument::fromJson(getAnswer).object();
-    const QJsonObject own = CfgUtil::deviceProperties(get, "0x970E80428AC26");
-    EXPECT_EQ(own.value("deviceType").toString(), "iPhone14,2");
     // No member for this ECID: the whole "Output" comes back, errors and all.
-    EXPECT_TRUE(CfgUtil::deviceProperties(get, "0xOTHER").contains("Errors"));
+    EXPECT_TRUE(CfgUtil::deviceProperties(QJsonDocument::fromJson(getAnswer).object(), "0xOTHER").contains("Errors"));
     EXPECT_TRUE(CfgUtil::deviceProperties(QJsonObject{{"Output", "text"}}, "0x1").isEmpty());
 
-    const Device device = CfgUtil::deviceFrom("0x970E80428AC26", own);
-    EXPECT_EQ(device, (Device{"0x970E80428AC26", "00008030-001A", "Телефон Анны", "iPhone14,2", "17.1",
-                              Device::Link::usb, false}));
     const Device odd = CfgUtil::deviceFrom("0x1", QJsonObject{{"name", 5}, {"isPaired", "no"}, {"UDID", QJsonValue()}});
     EXPECT_EQ(odd, (Device{"0x1", std::nullopt, "iPhone", std::nullopt, std::nullopt, Device::Link::usb, true}));
 }
@@ -121,12 +111,11 @@ TEST(CfgUtil, ListsDevicesWithDefaultsWhenPropertiesFail)
         matching("cfgutil", "--ecid 0x1A2B3C get", {out(R"({"Type":"Error","Message":"Device went away"})")}),
     }));
     const QList<Device> devices = AsyncTest::await(CfgUtil().devices());
-    ASSERT_EQ(devices.size(), 2);
-    EXPECT_EQ(devices[0].name, "Телефон Анны");
-    EXPECT_EQ(devices[0].udid, "00008030-001A");
+    EXPECT_EQ(devices,
+              (QList<Device>{
+                  {"0x970E80428AC26", "00008030-001A", "Телефон Анны", "iPhone14,2", "17.1", Device::Link::usb, false},
+                  {"0x1A2B3C", std::nullopt, "iPhone", std::nullopt, std::nullopt, Device::Link::usb, true}}));
     EXPECT_TRUE(devices[0].canUseCfgutil());
-    EXPECT_EQ(devices[1],
-              (Device{"0x1A2B3C", std::nullopt, "iPhone", std::nullopt, std::nullopt, Device::Link::usb, true}));
 
     tools.setScenario(scenario({rule("cfgutil", {"--format", "JSON", "list"}, {})}));
     EXPECT_TRUE(AsyncTest::await(CfgUtil().devices()).isEmpty());
@@ -153,13 +142,27 @@ TEST(CfgUtil, InstallReportsProgressAndTranslatesFailure)
               "Устройство заблокировано — разблокируй экран и повтори");
 }
 
-TEST(CfgUtil, MissingToolFailsEveryOperation)
+TEST(DeviceTools, AMissingToolFailsEveryOperationSayingWhatToInstall)
 {
     TempHome home;
-    for (const auto& operation : std::initializer_list<std::function<void()>>{
-             [] { AsyncTest::await(CfgUtil().devices()); },
-             [] { AsyncTest::await(CfgUtil().properties("0x1", {"name"})); },
-             [] { AsyncTest::await(CfgUtil().install("/x.ipa", "0x1", {})); }}) {
-        EXPECT_EQ(failureOf(operation), "Не найден cfgutil. Поставь Apple Configurator из App Store.");
-    }
+    const QString cfgutil = "Не найден cfgutil. Поставь Apple Configurator из App Store.";
+    const struct {
+        std::function<void()> operation;
+        QString failure;
+    } cases[] = {
+        {[] { AsyncTest::await(CfgUtil().devices()); }, cfgutil},
+        {[] { AsyncTest::await(CfgUtil().properties("0x1", {"name"})); }, cfgutil},
+        {[] { AsyncTest::await(CfgUtil().install("/x.ipa", "0x1", {})); }, cfgutil},
+        {[] { AsyncTest::await(IDeviceInstaller().install("/x.ipa", "U", false, {})); },
+         "Не найден ideviceinstaller — поставь пакет ideviceinstaller (sudo apt install ideviceinstaller)"},
+        {[] { AsyncTest::await(DeviceAppsReader().read("U1")); },
+         "Чтобы узнать App ID приложений с телефона, нужен ideviceinstaller: поставь пакет ideviceinstaller "
+         "(sudo apt install ideviceinstaller)"},
+        // Without idevice_id there are just no phones of its kind.
+        {[] { EXPECT_TRUE(AsyncTest::await(MuxDiscovery().devices()).isEmpty()); }, "(no failure)"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(failureOf(c.operation), c.failure);
+    EXPECT_FALSE(IDeviceInstaller::isAvailable());
+    EXPECT_FALSE(MuxDiscovery::isAvailable());
 }

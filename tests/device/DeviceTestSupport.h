@@ -59,24 +59,17 @@ inline QByteArray fixture(const QString& name)
     return file.readAll();
 }
 
-// What `ideviceinstaller --help` prints in 1.1.1 (Debian 12) and from 1.2.0 on, shortened.
+// What `ideviceinstaller --help` prints in 1.1.1 (Debian 12) and from 1.2.0 on, cut to the lines that differ.
 inline QString legacyHelp()
 {
-    return "Usage: ideviceinstaller OPTIONS\n\nManage apps on iOS devices.\n\nOPTIONS:\n"
-           "  -u, --udid UDID\tTarget specific device by UDID.\n"
-           "  -l, --list-apps\tList apps, possible options:\n"
-           "       -o xml\t\t- print full output as xml plist\n"
-           "  -i, --install ARCHIVE\tInstall app from package file specified by ARCHIVE.\n";
+    return "Usage: ideviceinstaller OPTIONS\n\nOPTIONS:\n  -u, --udid UDID\tTarget specific device by UDID.\n"
+           "  -l, --list-apps\tList apps, possible options:\n";
 }
 
 inline QString modernHelp()
 {
-    return "Usage: ideviceinstaller OPTIONS\n\nManage apps on iOS devices.\n\nCOMMANDS:\n"
-           "  list                List installed apps. Options:\n"
-           "        --xml           Print output as XML Property List\n"
-           "        -a, --attribute ATTR  Specify attribute to return - see man page\n"
-           "  install PATH        Install app from package file specified by PATH.\n\nOPTIONS:\n"
-           "  -u, --udid UDID     Target specific device by UDID\n";
+    return "Usage: ideviceinstaller OPTIONS\n\nCOMMANDS:\n  list                List installed apps. Options:\n\n"
+           "OPTIONS:\n  -u, --udid UDID     Target specific device by UDID\n";
 }
 
 // An XML app list as ideviceinstaller prints it, from ready-made <dict> elements.

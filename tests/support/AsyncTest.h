@@ -10,26 +10,17 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <type_traits>
+#include <variant>
 
 // Runs a task to its end on the test's event loop. QCoro::waitFor hangs when the awaited work
 // throws, so a wrapper coroutine stores the value or the exception instead.
 namespace AsyncTest {
 
-struct Timeout : std::runtime_error {
-    Timeout()
-        : std::runtime_error("the task did not finish before its deadline")
-    {}
-};
-
 namespace detail {
 template <typename T>
 struct Outcome {
-    std::optional<T> value;
-    std::exception_ptr error;
-    bool done = false;
-};
-template <>
-struct Outcome<void> {
+    std::optional<std::conditional_t<std::is_void_v<T>, std::monostate, T>> value;
     std::exception_ptr error;
     bool done = false;
 };
@@ -51,7 +42,7 @@ QCoro::Task<> capture(QCoro::Task<T> task, std::shared_ptr<Outcome<T>> outcome, 
 }
 } // namespace detail
 
-/// Returns the task's value or rethrows its exception; throws Timeout after `deadline`.
+/// Returns the task's value or rethrows its exception; throws std::runtime_error after `deadline`.
 template <typename T>
 T await(QCoro::Task<T> task, std::chrono::milliseconds deadline = std::chrono::seconds(30))
 {
@@ -64,7 +55,7 @@ T await(QCoro::Task<T> task, std::chrono::milliseconds deadline = std::chrono::s
         loop.exec();
     }
     if (!outcome->done)
-        throw Timeout();
+        throw std::runtime_error("the task did not finish before its deadline");
     if (outcome->error)
         std::rethrow_exception(outcome->error);
     if constexpr (!std::is_void_v<T>)

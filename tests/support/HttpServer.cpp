@@ -1,37 +1,16 @@
 #include "support/HttpServer.h"
 
-#include <QFile>
 #include <QTcpSocket>
 #include <QTimer>
 
 namespace {
 
+// Only for the statuses tests send; clients read the number, not the phrase.
 QByteArray reason(int status)
 {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 204:
-        return "No Content";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 304:
-        return "Not Modified";
-    case 400:
-        return "Bad Request";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Status";
-    }
+    static const QHash<int, QByteArray> phrases{
+        {200, "OK"}, {404, "Not Found"}, {500, "Internal Server Error"}, {503, "Service Unavailable"}};
+    return phrases.value(status, "Status");
 }
 
 // Whether `buffer` holds a whole request; fills `request` when it does.
@@ -67,19 +46,7 @@ HttpServer::Response HttpServer::Response::json(QByteArray body, int status)
 
 HttpServer::Response HttpServer::Response::text(QByteArray body, QByteArray contentType, int status)
 {
-    Response response;
-    response.status = status;
-    response.headers.append({"Content-Type", std::move(contentType)});
-    response.body = std::move(body);
-    return response;
-}
-
-HttpServer::Response HttpServer::Response::file(const QString& path, QByteArray contentType)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return text("no such file", "text/plain", 404);
-    return text(file.readAll(), std::move(contentType));
+    return Response{status, {{"Content-Type", std::move(contentType)}}, std::move(body)};
 }
 
 HttpServer::Response HttpServer::Response::silence()
@@ -101,8 +68,7 @@ HttpServer::~HttpServer()
 {
     m_server.close();
     // Before the members go: a socket's last signals must not reach a half-destroyed server.
-    const QList<QTcpSocket*> sockets = findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly);
-    for (QTcpSocket* socket : sockets) {
+    for (QTcpSocket* socket : findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly)) {
         socket->disconnect(this);
         delete socket;
     }
@@ -128,11 +94,6 @@ void HttpServer::setResponse(const QString& path, Response response)
 void HttpServer::setHandler(const QString& path, Handler handler)
 {
     m_handlers.insert(path, std::move(handler));
-}
-
-void HttpServer::setFallback(Handler handler)
-{
-    m_fallback = std::move(handler);
 }
 
 QList<HttpServer::Request> HttpServer::requests(const QString& path) const
@@ -176,7 +137,7 @@ void HttpServer::readFrom(QTcpSocket* socket)
 
 void HttpServer::answer(QTcpSocket* socket, const Request& request)
 {
-    const Handler handler = m_handlers.value(request.path, m_fallback);
+    const Handler handler = m_handlers.value(request.path);
     const Response response = handler ? handler(request) : Response::text("not found", "text/plain", 404);
     if (response.never)
         return;

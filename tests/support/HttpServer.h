@@ -17,7 +17,7 @@ class QTcpSocket;
 
 /// A loopback HTTP/1.1 server for tests that would otherwise need the internet. It listens on
 /// 127.0.0.1 at a free port, records every request, and answers per path — with a fixed response,
-/// one computed from the request, a file's bytes, a delay, or no answer at all (for time-outs).
+/// one computed from the request, a delay, or no answer at all (for time-outs).
 /// Each connection carries one request and is closed after the answer.
 class HttpServer : public QObject {
     Q_OBJECT
@@ -40,8 +40,6 @@ public:
 
         static Response json(QByteArray body, int status = 200);
         static Response text(QByteArray body, QByteArray contentType = "text/plain", int status = 200);
-        /// The file's bytes as read when the request comes; 404 when it cannot be read.
-        static Response file(const QString& path, QByteArray contentType = "application/octet-stream");
         static Response silence();
     };
 
@@ -56,8 +54,6 @@ public:
 
     void setResponse(const QString& path, Response response);
     void setHandler(const QString& path, Handler handler);
-    /// For paths with no response of their own; 404 until set.
-    void setFallback(Handler handler);
 
     QList<Request> requests() const { return m_requests; }
     QList<Request> requests(const QString& path) const;
@@ -70,7 +66,6 @@ private:
 
     QTcpServer m_server;
     QHash<QString, Handler> m_handlers;
-    Handler m_fallback;
     QList<Request> m_requests;
     QHash<QTcpSocket*, QByteArray> m_pending;
 };

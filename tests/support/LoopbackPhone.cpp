@@ -44,12 +44,7 @@ LoopbackPhone::LoopbackPhone(const QString& scenario, QJsonObject config, Transp
     if (!m_config.contains("name"))
         m_config.insert("name", "iPhone Лены");
     const QString configPath = m_dir.filePath("phone.json");
-    QFile file(configPath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(m_config).toJson()) < 0) {
-        ADD_FAILURE() << "cannot write " << configPath.toStdString();
-        return;
-    }
-    file.close();
+    UpdateFixture::writeFile(configPath, QJsonDocument(m_config).toJson());
 
     m_process.setProgram(QUORREL_LOOPBACK_PHONE_PATH);
     const QString listen = transport == Transport::tcp ? QString("127.0.0.1:0") : "UNIX:" + m_dir.filePath("usbmuxd");

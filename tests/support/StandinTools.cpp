@@ -49,15 +49,15 @@ StandinTools::StandinTools(QString resourceDir, QStringList toolNames)
             qWarning("StandinTools: cannot install %s as %s", qPrintable(programPath()), qPrintable(target));
         QFile::setPermissions(target, QFile::permissions(target) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
     }
-    QFile::remove(filePath("standin-state.json"));
-    QFile::remove(filePath("standin-calls.jsonl"));
+    QFile::remove(path("standin-state.json"));
+    QFile::remove(path("standin-calls.jsonl"));
     setScenario(QJsonObject{{QLatin1String("rules"), QJsonArray()}});
 }
 
 void StandinTools::setScenario(const QJsonObject& scenario)
 {
     editState([&](QJsonObject& state) {
-        writeAtomically(filePath("standin.json"), QJsonDocument(scenario).toJson());
+        writeAtomically(path("standin.json"), QJsonDocument(scenario).toJson());
         for (const QString& key : state.keys()) {
             if (key.startsWith(QLatin1String("#times:")))
                 state.remove(key);
@@ -72,15 +72,15 @@ void StandinTools::setState(const QString& key, const QString& value)
 
 QString StandinTools::state(const QString& key) const
 {
-    const QJsonObject state = readObject(filePath("standin-state.json"));
+    const QJsonObject state = readObject(path("standin-state.json"));
     if (state.contains(key))
         return scalarText(state.value(key));
-    return scalarText(readObject(filePath("standin.json")).value(QLatin1String("state")).toObject().value(key));
+    return scalarText(readObject(path("standin.json")).value(QLatin1String("state")).toObject().value(key));
 }
 
 QList<QStringList> StandinTools::calls(const QString& tool) const
 {
-    QFile log(filePath("standin-calls.jsonl"));
+    QFile log(path("standin-calls.jsonl"));
     if (!log.open(QIODevice::ReadOnly))
         return {};
     QList<QStringList> result;
@@ -106,18 +106,13 @@ QString StandinTools::programPath()
     return QString::fromUtf8(QUORREL_STANDIN_PATH);
 }
 
-QString StandinTools::filePath(const char* name) const
-{
-    return m_dir + QLatin1Char('/') + QLatin1String(name);
-}
-
 // Under the stand-ins' own lock, so an edit never races a running stand-in's state update.
 void StandinTools::editState(const std::function<void(QJsonObject&)>& edit)
 {
-    QLockFile lock(filePath("standin.lock"));
+    QLockFile lock(path("standin.lock"));
     if (!lock.tryLock(10000))
-        qWarning("StandinTools: cannot lock %s", qPrintable(filePath("standin.lock")));
-    QJsonObject state = readObject(filePath("standin-state.json"));
+        qWarning("StandinTools: cannot lock %s", qPrintable(path("standin.lock")));
+    QJsonObject state = readObject(path("standin-state.json"));
     edit(state);
-    writeAtomically(filePath("standin-state.json"), QJsonDocument(state).toJson());
+    writeAtomically(path("standin-state.json"), QJsonDocument(state).toJson());
 }

@@ -27,11 +27,9 @@ public:
     QList<QStringList> calls(const QString& tool) const;
 
     QString path(const QString& tool) const;
-    QString resourceDir() const { return m_dir; }
     static QString programPath();
 
 private:
-    QString filePath(const char* name) const;
     void editState(const std::function<void(QJsonObject&)>& edit);
 
     QString m_dir;

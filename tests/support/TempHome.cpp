@@ -8,26 +8,18 @@
 #include <QSettings>
 
 namespace {
-void restore(const char* name, const QByteArray& value)
-{
-    if (value.isNull())
-        qunsetenv(name);
-    else
-        qputenv(name, value);
-}
+const char* const variables[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME"};
 } // namespace
 
 TempHome::TempHome()
-    : m_oldHome(qgetenv("HOME"))
-    , m_oldDataHome(qgetenv("XDG_DATA_HOME"))
-    , m_oldConfigHome(qgetenv("XDG_CONFIG_HOME"))
-    , m_oldStateHome(qgetenv("XDG_STATE_HOME"))
 {
     QDir(m_dir.path()).mkpath(QStringLiteral("resources"));
-    qputenv("HOME", m_dir.path().toUtf8());
-    qputenv("XDG_DATA_HOME", filePath(QStringLiteral(".local/share")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", filePath(QStringLiteral(".config")).toUtf8());
-    qputenv("XDG_STATE_HOME", filePath(QStringLiteral(".local/state")).toUtf8());
+    const QString values[] = {m_dir.path(), filePath(QStringLiteral(".local/share")),
+                              filePath(QStringLiteral(".config")), filePath(QStringLiteral(".local/state"))};
+    for (int i = 0; i < 4; ++i) {
+        m_old.append(qgetenv(variables[i]));
+        qputenv(variables[i], values[i].toUtf8());
+    }
     Tools::setSupportDirectory(supportDirectory());
     Tools::setResourceDirectory(resourceDirectory());
     Tools::setSystemToolsSearched(false);
@@ -40,10 +32,12 @@ TempHome::~TempHome()
     Tools::setSupportDirectory(std::nullopt);
     Tools::setResourceDirectory(std::nullopt);
     Tools::setSystemToolsSearched(true);
-    restore("HOME", m_oldHome);
-    restore("XDG_DATA_HOME", m_oldDataHome);
-    restore("XDG_CONFIG_HOME", m_oldConfigHome);
-    restore("XDG_STATE_HOME", m_oldStateHome);
+    for (int i = 0; i < 4; ++i) {
+        if (m_old[i].isNull())
+            qunsetenv(variables[i]);
+        else
+            qputenv(variables[i], m_old[i]);
+    }
 }
 
 QString TempHome::supportDirectory() const

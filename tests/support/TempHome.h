@@ -20,8 +20,5 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_oldHome;
-    QByteArray m_oldDataHome;
-    QByteArray m_oldConfigHome;
-    QByteArray m_oldStateHome;
+    QList<QByteArray> m_old; // HOME and the XDG variables as they were
 };
