@@ -7,7 +7,6 @@
 #include "support/StandinTools.h"
 #include "support/TempHome.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -60,38 +59,6 @@ protected:
 
 } // namespace
 
-TEST_F(IPAToolTest, MissingToolFailsEveryOperationBeforeAnythingRuns)
-{
-    QFile::remove(tools.path("ipatool"));
-    EXPECT_EQ(failureOf(client.accountInfo()), IPAToolError::Kind::notInstalled);
-    EXPECT_EQ(failureOf(client.download(1, std::nullopt, home.filePath("a.ipa"), false, {})),
-              IPAToolError::Kind::notInstalled);
-}
-
-TEST_F(IPAToolTest, SignInAsksForTheSecondFactorThenSucceedsWithTheCode)
-{
-    use("account.json");
-    EXPECT_EQ(AsyncTest::await(client.accountInfo()), std::nullopt);
-
-    // ipatool 2.x answers a missing code with exit 0 and only an info line, no "error".
-    EXPECT_EQ(failureOf(client.login("ivan@example.com", "secret")), IPAToolError::Kind::needsTwoFactor);
-    EXPECT_EQ(failureOf(client.login("ivan@example.com", "secret", "")), IPAToolError::Kind::needsTwoFactor);
-
-    const IPATool::Account account = AsyncTest::await(client.login("ivan@example.com", "secret", "123456"));
-    EXPECT_EQ(account, (IPATool::Account{"Иван Петров", "ivan@example.com"}));
-    EXPECT_EQ(AsyncTest::await(client.accountInfo()), account);
-
-    const auto calls = tools.calls("ipatool");
-    EXPECT_EQ(calls.at(1), (QStringList{"--format", "json", "--non-interactive", "auth", "login", "-e",
-                                        "ivan@example.com", "-p", "secret"}));
-    EXPECT_FALSE(calls.at(2).contains("--auth-code"));
-    EXPECT_EQ(calls.at(3).mid(9), (QStringList{"--auth-code", "123456"}));
-
-    AsyncTest::await(client.logout());
-    EXPECT_EQ(tools.state("signedIn"), "no");
-    EXPECT_EQ(AsyncTest::await(client.accountInfo()), std::nullopt);
-}
-
 TEST_F(IPAToolTest, SignInCountsOnlyForTheAccountTypedAndWithTheToolsOwnWords)
 {
     // Unless a row says otherwise, the keychain still holds an earlier account, whatever the login run did.
@@ -140,10 +107,7 @@ TEST_F(IPAToolTest, PurchasesPagesVersionsAndMetadata)
                                            QDateTime::fromString("2016-07-08T09:10:11.250Z", Qt::ISODateWithMs),
                                            std::nullopt, std::nullopt, false}));
     EXPECT_EQ(AsyncTest::await(client.purchases(1, 2)).apps.size(), 1);
-
-    EXPECT_EQ(AsyncTest::await(client.versions(1111)), (QStringList{"800", "801", "802"}));
-    const AppVersion version = AsyncTest::await(client.versionMetadata(1111, "801"));
-    EXPECT_EQ(version, (AppVersion{"801", "1.0.1", QDateTime::fromString("2015-04-05T06:07:08Z", Qt::ISODate)}));
+    // An error answer still gives the version, without details.
     EXPECT_EQ(AsyncTest::await(client.versionMetadata(1111, "799")), (AppVersion{"799", std::nullopt, std::nullopt}));
 }
 
@@ -169,31 +133,16 @@ TEST_F(IPAToolTest, PassphraseGoesToEveryCommandButTheVersionAndAnOldVersionRefu
                                                           {"--version"}}));
 }
 
-TEST_F(IPAToolTest, FreeAppNeedsALicenceThenDownloadsWithGrowingProgress)
+TEST_F(IPAToolTest, OlderVersionDownloadsAndRefusalsKeepTheirKinds)
 {
     use("catalogue.json");
-    const QString destination = home.filePath("com.example.gone_1.0.ipa");
-    EXPECT_EQ(failureOf(client.download(1111, std::nullopt, destination, false, {})),
-              IPAToolError::Kind::licenseRequired);
-
-    QList<qint64> sizes;
-    const QString written = AsyncTest::await(
-        client.download(1111, std::nullopt, destination, true, [&](qint64 size) { sizes.append(size); }));
-    EXPECT_EQ(written, destination);
-    EXPECT_EQ(QFileInfo(destination).size(), 60000);
-    ASSERT_GE(sizes.size(), 3);
-    EXPECT_TRUE(std::is_sorted(sizes.begin(), sizes.end()));
-    EXPECT_GT(sizes.back(), 0);
-    EXPECT_TRUE(tools.calls("ipatool").last().endsWith("--purchase"));
-
     const QString older = home.filePath("paid_2.0.ipa");
     EXPECT_EQ(AsyncTest::await(client.download(2222, "900", older, false, {})), older);
     EXPECT_EQ(failureOf(client.download(404, std::nullopt, older, false, {})), IPAToolError::Kind::appNotFound);
 
     tools.setState("signedIn", "no");
     EXPECT_EQ(failureOf(client.purchases(1)), IPAToolError::Kind::notAuthenticated);
-    EXPECT_EQ(failureOf(client.download(1111, std::nullopt, destination, true, {})),
-              IPAToolError::Kind::notAuthenticated);
+    EXPECT_EQ(failureOf(client.download(1111, std::nullopt, older, true, {})), IPAToolError::Kind::notAuthenticated);
 }
 
 TEST_F(IPAToolTest, NoProgressReportAfterTheDownloadReturnedEvenWhenItThrew)
