@@ -20,6 +20,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -211,6 +212,43 @@ TEST(LibraryView, RowsTakeTheKeyboardFollowTheirDownloadsAndABusyRowLocksOnlyIts
     EXPECT_EQ(request->target.adamID, 5000);
     // The sheet's list must arrive before the model goes away with the test.
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return signedIn.model.versionsByApp().contains(5000); }));
+}
+
+TEST(LibraryView, ANewSetOfRowsKeepsTheRowYouWereOnWhereItStood)
+{
+    SignedIn signedIn(history(100));
+    ASSERT_TRUE(signedIn.ready());
+    LibraryView* view = library(signedIn.window);
+    QListView* list = view->list();
+    const auto current = [&] {
+        return list->currentIndex().isValid() ? view->rows()->app(list->currentIndex().row()).id : 0;
+    };
+    const auto top = [&](qint64 id) { return list->visualRect(view->rows()->index(view->rows()->rowOf(id))).top(); };
+    list->setCurrentIndex(view->rows()->index(60));
+    const int shown = top(5060);
+    ASSERT_GT(list->verticalScrollBar()->value(), 0);
+
+    // The same rows again, as after a sync or a radar pass: nothing moves.
+    signedIn.model.setSearch("Приложение");
+    EXPECT_EQ(current(), 5060);
+    EXPECT_EQ(top(5060), shown);
+    // Fewer rows, then all of them again: the row stays current and on its line of the screen.
+    signedIn.model.setSearch("Приложение 6");
+    EXPECT_EQ(current(), 5060);
+    const int narrowed = top(5060);
+    signedIn.model.setSearch({});
+    EXPECT_EQ(current(), 5060);
+    EXPECT_EQ(top(5060), narrowed);
+
+    // Without a current row, the first row shown keeps its place.
+    list->setCurrentIndex({});
+    list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum() / 2);
+    const QModelIndex first = list->indexAt(QPoint(1, 1));
+    const qint64 firstApp = view->rows()->app(first.row()).id;
+    const int firstTop = list->visualRect(first).top();
+    signedIn.model.setSearch(" ");
+    EXPECT_EQ(current(), 0);
+    EXPECT_EQ(top(firstApp), firstTop);
 }
 
 TEST(LibraryView, SubtitleLeavesOutWhatTheAppLacks)
