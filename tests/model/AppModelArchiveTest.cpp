@@ -167,7 +167,6 @@ TEST(AppModelArchive, RadarReportsAppsThatLeftSinceTheLastLookupAndIgnoresFailed
     f.failing = false;
     AsyncTest::await(model->syncPurchases(true));
     EXPECT_TRUE(model->newlyGone().isEmpty());
-    ASSERT_TRUE(QFileInfo::exists(radarFile));
 
     // A day later the store no longer has one of them.
     writeArtwork(ids, old);
@@ -179,7 +178,6 @@ TEST(AppModelArchive, RadarReportsAppsThatLeftSinceTheLastLookupAndIgnoresFailed
     EXPECT_EQ(banner.size(), 1);
     ASSERT_TRUE(model->goneSince(1001));
     EXPECT_LE(model->goneSince(1001)->secsTo(QDateTime::currentDateTimeUtc()), 60);
-    EXPECT_EQ(model->goneSince(1000), std::nullopt);
 }
 
 TEST(AppModelArchive, FileTooNewForThePhoneIsNotInstalledAndOlderVersionsAreOffered)

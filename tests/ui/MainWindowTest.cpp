@@ -12,7 +12,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
@@ -46,7 +45,6 @@ TEST(MainWindow, SwitchesBySignInStageAndStartsEachSessionAfresh)
     QApplication::setApplicationDisplayName({});
     auto* pages = window.findChild<QStackedWidget*>();
     EXPECT_EQ(pages->currentWidget()->objectName(), "checkingPage");
-    EXPECT_EQ(window.findChild<QLabel*>("checkingLabel")->text(), "Проверяю аккаунт…");
     EXPECT_FALSE(window.findChild<QToolBar*>("toolBar")->isVisibleTo(&window));
 
     window.show();
@@ -86,7 +84,6 @@ TEST(MainWindow, SidebarCountsTheHistoryTheGoneAppsAndThePhonesAppsAndCtrlRSyncs
     SidebarListModel* sections = signedIn.window.mainView()->sections();
     const QModelIndex all = sections->indexOf(SidebarSection::all);
     const QModelIndex gone = sections->indexOf(SidebarSection::gone);
-    EXPECT_EQ(all.data().toString(), "Мои загрузки");
     EXPECT_EQ(all.data(SidebarListModel::BadgeRole).toInt(), 12);
     EXPECT_EQ(gone.data(SidebarListModel::BadgeRole).toInt(), 3);
     const QModelIndex device = sections->indexOf(SidebarSection::device);
@@ -127,9 +124,8 @@ TEST(MainWindow, TheAppIdButtonOpensItsSheetAndTheAlertClearsOnDismissal)
 
     signedIn.model.setAlert("Что-то пошло не так");
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return signedIn.window.findChild<QMessageBox*>("alert") != nullptr; }));
-    auto* alert = signedIn.window.findChild<QMessageBox*>("alert");
-    EXPECT_EQ(alert->windowTitle(), "Quorrel");
-    QTest::mouseClick(alert->findChild<QAbstractButton*>("alertDismiss"), Qt::LeftButton);
+    QTest::mouseClick(signedIn.window.findChild<QMessageBox*>("alert")->findChild<QAbstractButton*>("alertDismiss"),
+                      Qt::LeftButton);
     EXPECT_EQ(signedIn.model.alert(), std::nullopt);
     signedIn.model.setAlert("Ещё одно");
     ASSERT_TRUE(AsyncTest::waitUntil([&] {
