@@ -14,9 +14,7 @@ ArchiveQueue::Item item(qint64 id, ArchiveQueue::Item::State state = ArchiveQueu
 {
     ArchiveQueue::Item made;
     made.adamID = id;
-    made.bundleID = QString("com.example.app%1").arg(id);
     made.name = QString("Приложение %1").arg(id);
-    made.isFree = true;
     made.state = state;
     return made;
 }

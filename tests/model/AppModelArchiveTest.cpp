@@ -29,15 +29,8 @@ const QJsonArray saved{savesFile(), reportsSaved()};
 
 PurchasedApp app(qint64 id)
 {
-    return {id,
-            QString("com.example.app%1").arg(id),
-            QString("Приложение %1").arg(id),
-            "1.0",
-            0,
-            std::nullopt,
-            QUrl("https://example.com/icon.png"),
-            std::nullopt,
-            true};
+    const QString n = QString::number(id);
+    return {id, "com.example.app" + n, "Приложение " + n, "1.0", 0, {}, QUrl("https://example.com/icon.png"), {}, true};
 }
 
 AppModel::Target target(qint64 id)

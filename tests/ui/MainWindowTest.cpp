@@ -74,7 +74,7 @@ TEST(MainWindow, SwitchesBySignInStageAndStartsEachSessionAfresh)
     settle(model);
 }
 
-TEST(MainWindow, SidebarCountsTheHistoryTheGoneAppsAndThePhonesAppsAndCtrlRSyncsFromAnySection)
+TEST(MainWindow, SidebarCountsAndSwitchesSectionsCtrlRSyncsAndTheAppIdButtonAndAlertsAnswer)
 {
     QList<InstalledApp> onPhone;
     for (int i = 0; i < 5; ++i)
@@ -108,12 +108,7 @@ TEST(MainWindow, SidebarCountsTheHistoryTheGoneAppsAndThePhonesAppsAndCtrlRSyncs
     signedIn.window.activateWindow();
     QTest::keyClick(&signedIn.window, Qt::Key_R, Qt::ControlModifier);
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return pagesAsked() == 1; }));
-}
 
-TEST(MainWindow, TheAppIdButtonOpensItsSheetAndTheAlertClearsOnDismissal)
-{
-    SignedIn signedIn(history(2));
-    ASSERT_TRUE(signedIn.ready());
     signedIn.window.appIDAction()->trigger();
     Navigation* navigation = signedIn.window.mainView()->navigation();
     EXPECT_TRUE(navigation->showAppIDSheet());
