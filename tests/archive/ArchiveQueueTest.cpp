@@ -14,9 +14,7 @@ ArchiveQueue::Item item(qint64 id, ArchiveQueue::Item::State state = ArchiveQueu
 {
     ArchiveQueue::Item made;
     made.adamID = id;
-    made.bundleID = QString("com.example.app%1").arg(id);
     made.name = QString("Приложение %1").arg(id);
-    made.isFree = true;
     made.state = state;
     return made;
 }
@@ -66,7 +64,6 @@ TEST(ArchiveQueue, TakesUpOnlyItsOwnAccountsQueueAndSurvivesBadFiles)
     ArchiveQueue queue;
     queue.open("anna@example.com");
     EXPECT_EQ(queue.items()[2].state, State::pending) << "cut short by a quit: still to do";
-    EXPECT_EQ(queue.finishedCount(), 1);
     EXPECT_TRUE(queue.isQueued(2));
     EXPECT_FALSE(queue.isQueued(1));
 

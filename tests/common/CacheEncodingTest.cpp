@@ -29,14 +29,6 @@ QList<PurchasedApp> apps()
             {-7, "", "", "", -0.5, ReferenceDate::epoch().addMSecs(-1), std::nullopt, QString(), true}};
 }
 
-QJsonValue parsed(const QByteArray& json)
-{
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << json.toStdString();
-    return document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object());
-}
-
 } // namespace
 
 TEST(CacheEncoding, PurchaseHistoryHoldsWhatEachAppSaysItStoresAndReadsBack)
@@ -49,7 +41,6 @@ TEST(CacheEncoding, PurchaseHistoryHoldsWhatEachAppSaysItStoresAndReadsBack)
         {"account", payload.account}, {"apps", expectedApps}, {"updatedAt", ReferenceDate::toSeconds(someDate)}};
 
     const QByteArray json = PurchasesCache::encode(payload);
-    EXPECT_EQ(parsed(json), QJsonValue(expected));
     // Same bytes as QJsonDocument wrote before, so existing files keep their exact shape.
     EXPECT_EQ(json, QJsonDocument(expected).toJson(QJsonDocument::Compact));
     EXPECT_EQ(PurchasesCache::decode(json), payload);
@@ -71,9 +62,7 @@ TEST(CacheEncoding, LookupAnswersKeepTheirStoredFormInAppIdOrder)
                             {"sellerName", awkward}}},
         {"9223372036854775807",
          QJsonObject{{"artworkURL", ""}, {"checkedAt", 0}, {"fileSizeBytes", 0}, {"sellerName", ""}}}};
-    EXPECT_EQ(parsed(json), QJsonValue(expected));
-    EXPECT_LT(json.indexOf("\"20\""), json.indexOf("\"300\""));
-    EXPECT_LT(json.indexOf("\"300\""), json.indexOf("\"9223372036854775807\""));
+    EXPECT_EQ(json, QJsonDocument(expected).toJson(QJsonDocument::Compact));
     EXPECT_EQ(ArtworkService::decode(json), cache);
     EXPECT_EQ(ArtworkService::encode({}), "{}");
 }
@@ -87,7 +76,7 @@ TEST(CacheEncoding, KnownAppsHoldWhatEachRecordSaysItStores)
     for (const KnownApp& app : known)
         expected.append(app.toJson());
     const QByteArray json = KnownAppsStore::encode(known);
-    EXPECT_EQ(parsed(json), QJsonValue(expected));
+    EXPECT_EQ(json, QJsonDocument(expected).toJson(QJsonDocument::Compact));
     EXPECT_EQ(KnownAppsStore::decode(json), known);
     EXPECT_EQ(KnownAppsStore::encode({}), "[]");
 }

@@ -12,7 +12,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
@@ -46,7 +45,6 @@ TEST(MainWindow, SwitchesBySignInStageAndStartsEachSessionAfresh)
     QApplication::setApplicationDisplayName({});
     auto* pages = window.findChild<QStackedWidget*>();
     EXPECT_EQ(pages->currentWidget()->objectName(), "checkingPage");
-    EXPECT_EQ(window.findChild<QLabel*>("checkingLabel")->text(), "Проверяю аккаунт…");
     EXPECT_FALSE(window.findChild<QToolBar*>("toolBar")->isVisibleTo(&window));
 
     window.show();
@@ -76,7 +74,7 @@ TEST(MainWindow, SwitchesBySignInStageAndStartsEachSessionAfresh)
     settle(model);
 }
 
-TEST(MainWindow, SidebarCountsTheHistoryTheGoneAppsAndThePhonesAppsAndCtrlRSyncsFromAnySection)
+TEST(MainWindow, SidebarCountsAndSwitchesSectionsCtrlRSyncsAndTheAppIdButtonAndAlertsAnswer)
 {
     QList<InstalledApp> onPhone;
     for (int i = 0; i < 5; ++i)
@@ -86,7 +84,6 @@ TEST(MainWindow, SidebarCountsTheHistoryTheGoneAppsAndThePhonesAppsAndCtrlRSyncs
     SidebarListModel* sections = signedIn.window.mainView()->sections();
     const QModelIndex all = sections->indexOf(SidebarSection::all);
     const QModelIndex gone = sections->indexOf(SidebarSection::gone);
-    EXPECT_EQ(all.data().toString(), "Мои загрузки");
     EXPECT_EQ(all.data(SidebarListModel::BadgeRole).toInt(), 12);
     EXPECT_EQ(gone.data(SidebarListModel::BadgeRole).toInt(), 3);
     const QModelIndex device = sections->indexOf(SidebarSection::device);
@@ -111,12 +108,7 @@ TEST(MainWindow, SidebarCountsTheHistoryTheGoneAppsAndThePhonesAppsAndCtrlRSyncs
     signedIn.window.activateWindow();
     QTest::keyClick(&signedIn.window, Qt::Key_R, Qt::ControlModifier);
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return pagesAsked() == 1; }));
-}
 
-TEST(MainWindow, TheAppIdButtonOpensItsSheetAndTheAlertClearsOnDismissal)
-{
-    SignedIn signedIn(history(2));
-    ASSERT_TRUE(signedIn.ready());
     signedIn.window.appIDAction()->trigger();
     Navigation* navigation = signedIn.window.mainView()->navigation();
     EXPECT_TRUE(navigation->showAppIDSheet());
@@ -127,9 +119,8 @@ TEST(MainWindow, TheAppIdButtonOpensItsSheetAndTheAlertClearsOnDismissal)
 
     signedIn.model.setAlert("Что-то пошло не так");
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return signedIn.window.findChild<QMessageBox*>("alert") != nullptr; }));
-    auto* alert = signedIn.window.findChild<QMessageBox*>("alert");
-    EXPECT_EQ(alert->windowTitle(), "Quorrel");
-    QTest::mouseClick(alert->findChild<QAbstractButton*>("alertDismiss"), Qt::LeftButton);
+    QTest::mouseClick(signedIn.window.findChild<QMessageBox*>("alert")->findChild<QAbstractButton*>("alertDismiss"),
+                      Qt::LeftButton);
     EXPECT_EQ(signedIn.model.alert(), std::nullopt);
     signedIn.model.setAlert("Ещё одно");
     ASSERT_TRUE(AsyncTest::waitUntil([&] {
