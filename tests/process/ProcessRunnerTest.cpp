@@ -63,7 +63,8 @@ TEST(ProcessRunner, KeepsBothStreamsWholeTheStatusOfAnyEndingAndTheEnvironmentGi
         EXPECT_EQ(output.standardError(), example.err) << example.script;
         EXPECT_EQ(lines, example.lines) << example.script;
     }
-    EXPECT_LT(timer.elapsed(), 5000);
+    // Well under the grandchild's 30 s even on a loaded machine.
+    EXPECT_LT(timer.elapsed(), 20000);
 }
 
 TEST(ProcessRunner, ProgressLinesArriveWhileTheChildStillRuns)
