@@ -83,11 +83,12 @@ AccountFooter::AccountFooter(AppModel* model, QWidget* parent)
     auto* menu = new QMenu(m_menuButton);
     menu->setObjectName(QStringLiteral("accountMenu"));
     menu->addAction(QStringLiteral("Обновить историю"), model, [model] { model->syncPurchases(true); });
-    menu->addAction(QStringLiteral("Открыть папку с IPA"), this, [this, model] {
+    QAction* openDownloads = menu->addAction(QStringLiteral("Открыть папку с IPA"), this, [this, model] {
         const QString folder = Tools::downloadsDirectory();
         if (!model->revealInFinder(folder))
             PathOffer::show(folder, this);
     });
+    openDownloads->setObjectName(QStringLiteral("openDownloadsAction"));
     menu->addSeparator();
     QAction* check =
         menu->addAction(QStringLiteral("Проверить обновления…"), model, [model] { model->checkForUpdates(true); });

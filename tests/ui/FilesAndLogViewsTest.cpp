@@ -1,3 +1,4 @@
+#include "WindowTestSupport.h"
 #include "model/AppModel.h"
 #include "model/ModelTestSupport.h"
 #include "process/Tools.h"
@@ -9,11 +10,14 @@
 #include "ui/LogView.h"
 #include "ui/RowPaint.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStackedWidget>
@@ -66,7 +70,15 @@ TEST(FilesView, WithoutAPhoneInstallingIsOffButTheMenuDeletesAndTheEmptyStateFol
                       view.delegate()->controlRect(row, FileRowDelegate::menuControl).center());
     auto* menu = view.findChild<QMenu*>("fileMenu");
     ASSERT_NE(menu, nullptr);
-    EXPECT_TRUE(menu->findChild<QAction*>("revealAction")->isEnabled());
+    {
+        WindowTest::NoFileManager none;
+        menu->findChild<QAction*>("revealAction")->trigger();
+    }
+    auto* box = view.findChild<QMessageBox*>("revealFailed");
+    ASSERT_NE(box, nullptr) << "a click that opens nothing says where the file is";
+    EXPECT_EQ(box->informativeText(), "Файл лежит здесь:\n" + path);
+    box->findChild<QPushButton*>("copyPath")->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), path);
     menu->findChild<QAction*>("deleteAction")->trigger();
     EXPECT_FALSE(QFile::exists(path));
     EXPECT_TRUE(QFile::exists(home.filePath(".local/share/Trash/files/com.example.only_1.0.ipa")))

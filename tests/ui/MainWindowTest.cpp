@@ -2,6 +2,7 @@
 
 #include "WindowTestSupport.h"
 #include "platform/Platform.h"
+#include "process/Tools.h"
 #include "support/QtPrinters.h"
 #include "ui/MainView.h"
 #include "ui/Navigation.h"
@@ -116,6 +117,15 @@ TEST(MainWindow, SidebarCountsAndSwitchesSectionsCtrlRSyncsAndTheAppIdButtonAndA
     ASSERT_NE(sheet, nullptr);
     sheet->reject();
     EXPECT_FALSE(navigation->showAppIDSheet());
+
+    {
+        NoFileManager none;
+        signedIn.window.findChild<QAction*>("openDownloadsAction")->trigger();
+    }
+    auto* folder = signedIn.window.findChild<QMessageBox*>("revealFailed");
+    ASSERT_NE(folder, nullptr) << "the footer's folder opens or says where it is";
+    EXPECT_EQ(folder->informativeText(), "Папка: " + Tools::downloadsDirectory());
+    folder->reject();
 
     signedIn.model.setAlert("Что-то пошло не так");
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return signedIn.window.findChild<QMessageBox*>("alert") != nullptr; }));

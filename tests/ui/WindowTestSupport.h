@@ -74,6 +74,13 @@ inline void settle(AppModel& model)
     AsyncTest::waitUntil([&] { return !model.hasDeviceWatchLoop() && !model.hasPhoneAppsRead(); });
 }
 
+/// No file manager answers: CTest runs without a session bus, and nothing named xdg-open is found.
+struct NoFileManager {
+    const QByteArray path = qgetenv("PATH");
+    NoFileManager() { qputenv("PATH", "/nonexistent"); }
+    ~NoFileManager() { qputenv("PATH", path); }
+};
+
 /// A window signed in to an account whose history is already cached, so start-up shows it at once.
 struct SignedIn {
     TempHome home;
