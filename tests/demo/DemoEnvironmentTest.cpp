@@ -74,6 +74,7 @@ TEST(DemoEnvironment, RunsTheWholeRoadInsideItsOwnFolder)
         DemoEnvironment demo(QString(QUORREL_DEMO_DATA_DIR));
         ASSERT_TRUE(demo.isReady()) << demo.error()->toStdString();
         root = demo.rootPath();
+        EXPECT_TRUE(Tools::supportDirectory().startsWith(root));
         EXPECT_EQ(qgetenv("HOME"), demo.homePath().toUtf8());
 
         AppModel model(demo.endpoints());

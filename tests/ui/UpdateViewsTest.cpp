@@ -197,6 +197,7 @@ TEST(UpdateViews, OnlyAManualCheckOpensTheSheetWhichFollowsARetryAndAFailedInsta
     EXPECT_EQ(text(sheet, "updateTitle"), "Обновление");
     EXPECT_TRUE(shown(sheet, "updateDownloading"));
     EXPECT_EQ(visibleButtons(sheet), QStringList{"Закрыть"});
+    EXPECT_FALSE(w.banner()->isVisible());
 
     // The bytes are not what the manifest vouched for.
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.model->updateState().kind == Kind::failed; }));
