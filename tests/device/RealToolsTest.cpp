@@ -81,9 +81,8 @@ protected:
     void SetUp() override
     {
         if (!LoopbackPhone::linkRealTools(home.resourceDirectory()))
-            GTEST_FAIL() << "idevice_id, ideviceinfo or ideviceinstaller is missing from /usr/bin; these tests run "
-                         << "Debian's real tools (scripts/install-deps.sh installs libimobiledevice-utils and "
-                         << "ideviceinstaller)";
+            GTEST_FAIL() << "Debian's idevice_id, ideviceinfo or ideviceinstaller is missing from /usr/bin "
+                         << "(scripts/install-deps.sh installs them)";
     }
 
     // Where the application's own classes find the real tools.
