@@ -1,6 +1,7 @@
 #include "model/AppModel.h"
 
 #include "common/AtomicFile.h"
+#include "common/RussianText.h"
 #include "platform/Platform.h"
 #include "process/ProcessRunner.h"
 #include "process/Tools.h"
@@ -306,8 +307,8 @@ QCoro::Task<> AppModel::resumeSession(IPATool::Account account)
     if (!m_apps.isEmpty()) {
         const auto gone = std::count_if(m_apps.cbegin(), m_apps.cend(),
                                         [](const PurchasedApp& app) { return app.isGoneFromStore(); });
-        note(QStringLiteral("Из кэша: ") + QString::number(m_apps.size())
-             + QStringLiteral(" приложений, снятых из App Store — ") + QString::number(gone));
+        note(QStringLiteral("Из кэша: ") + RussianText::apps(m_apps.size()) + QStringLiteral(", снятых из App Store — ")
+             + QString::number(gone));
     }
 
     startDeviceWatch();

@@ -184,7 +184,7 @@ QCoro::Task<> AppModel::syncPurchases(bool force)
     setApps(std::move(unique));
     setLastSync(QDateTime::currentDateTime());
     PurchasesCache::save(m_apps, email);
-    note(QStringLiteral("История загрузок: ") + QString::number(m_apps.size()) + QStringLiteral(" приложений"));
+    note(QStringLiteral("История загрузок: ") + RussianText::apps(m_apps.size()));
     if (skipped > 0)
         note(QStringLiteral("Не удалось прочитать ") + QString::number(skipped) + QLatin1Char(' ')
              + RussianText::plural(skipped, QStringLiteral("запись"), QStringLiteral("записи"),
@@ -230,8 +230,8 @@ QCoro::Task<> AppModel::enrichArtwork()
     observeLookup(answers, asked);
     const auto gone =
         std::count_if(m_apps.cbegin(), m_apps.cend(), [](const PurchasedApp& app) { return app.isGoneFromStore(); });
-    note(QStringLiteral("Снято из App Store: ") + QString::number(gone)
-         + QStringLiteral(" приложений — их переустановить можно только так"));
+    note(QStringLiteral("Снято из App Store: ") + RussianText::apps(gone)
+         + QStringLiteral(" — их переустановить можно только так"));
 }
 
 QList<PurchasedApp> AppModel::filteredApps() const

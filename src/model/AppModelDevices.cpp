@@ -1,6 +1,7 @@
 #include "model/AppModel.h"
 
 #include "common/AppError.h"
+#include "common/RussianText.h"
 #include "device/CfgUtilError.h"
 #include "platform/Platform.h"
 #include "process/Tools.h"
@@ -212,8 +213,8 @@ QCoro::Task<> AppModel::loadInstalledApps()
         setInstalledApps(*apps);
         const auto withID =
             std::count_if(apps->cbegin(), apps->cend(), [](const InstalledApp& app) { return app.adamID.has_value(); });
-        note(QStringLiteral("С ") + device->name + QStringLiteral(" прочитано ") + QString::number(apps->size())
-             + QStringLiteral(" приложений, из них с App ID — ") + QString::number(withID));
+        note(QStringLiteral("С ") + device->name + QStringLiteral(" прочитано ") + RussianText::apps(apps->size())
+             + QStringLiteral(", из них с App ID — ") + QString::number(withID));
         QList<KnownApp> learned;
         const QDateTime now = QDateTime::currentDateTime();
         for (const InstalledApp& app : std::as_const(*apps)) {

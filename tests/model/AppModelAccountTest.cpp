@@ -42,7 +42,7 @@ TEST(AppModelStartup, SignedInWithEmptyCacheSyncsAtOnceMarksGoneAppsAndFilters)
     const QStringList log = logTexts(*model);
     EXPECT_TRUE(log.contains("Аккаунт: ivan@example.com"));
     EXPECT_TRUE(log.contains("История загрузок: 5 приложений"));
-    EXPECT_TRUE(log.contains("Снято из App Store: 2 приложений — их переустановить можно только так"));
+    EXPECT_TRUE(log.contains("Снято из App Store: 2 приложения — их переустановить можно только так"));
     // Both saves landed: the enriched history is what the cache holds.
     const auto cached = PurchasesCache::load(ivan);
     ASSERT_TRUE(cached);
@@ -74,7 +74,7 @@ TEST(AppModelStartup, CachedHistoryShowsAtOnceAndOnlyAForcedSyncReadsItSoSoon)
     auto model = f.start();
 
     EXPECT_EQ(model->apps(), (QList<PurchasedApp>{gone, kept}));
-    EXPECT_TRUE(logTexts(*model).contains("Из кэша: 2 приложений, снятых из App Store — 1"));
+    EXPECT_TRUE(logTexts(*model).contains("Из кэша: 2 приложения, снятых из App Store — 1"));
     EXPECT_EQ(f.tools.calls("ipatool").size(), 2) << "only the version and the account check, no history read";
     EXPECT_TRUE(f.lookup.requests().isEmpty());
     AsyncTest::await(model->syncPurchases(false));
@@ -309,7 +309,7 @@ TEST(AppModelSync, SyncFinishingAfterSignOutOrAnotherSignInChangesNothing)
     EXPECT_EQ(model.apps()[0].name, "Анино");
     EXPECT_FALSE(PurchasesCache::load(ivan));
     EXPECT_TRUE(PurchasesCache::load(anna));
-    EXPECT_FALSE(logTexts(model).contains("История загрузок: 2 приложений"));
+    EXPECT_FALSE(logTexts(model).contains("История загрузок: 2 приложения"));
 }
 
 TEST(AppModelStartup, AnIpatoolTooOldForTheHistorySaysSoWithItsVersion)

@@ -57,7 +57,7 @@ TEST(AppModelDevices, PhoneSeenByBothSourcesIsListedOnceItsAppsAreReadAndTheChoi
 
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.loadingInstalledApps(); }));
     ASSERT_EQ(model.installedApps().size(), 2);
-    EXPECT_TRUE(logTexts(model).contains("С Кабельный прочитано 2 приложений, из них с App ID — 1"));
+    EXPECT_TRUE(logTexts(model).contains("С Кабельный прочитано 2 приложения, из них с App ID — 1"));
     ASSERT_EQ(model.knownApps().size(), 1);
     EXPECT_EQ(model.knownApps()[0].adamID, 564177498);
     EXPECT_EQ(model.knownApps()[0].source, "устройство");
