@@ -2,16 +2,16 @@
 
 #include "archive/DelistingRadar.h"
 #include "demo/DemoCatalogue.h"
+#include "demo/DemoFiles.h"
 #include "demo/DemoScenario.h"
+#include "demo/DemoUpdateOffer.h"
 #include "demo/DemoUpdateServer.h"
 #include "demo/IpaArchive.h"
 #include "platform/Platform.h"
 #include "process/Tools.h"
 #include "store/ArtworkService.h"
 #include "update/UpdateSignature.h"
-#include "update/Updater.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -19,8 +19,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
@@ -29,7 +27,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <functional>
 #include <vector>
 
 #include <unistd.h>
@@ -126,115 +123,6 @@ QByteArray lookupAnswer(const QUrlQuery& query, const DemoUpdateServer* server, 
     return QJsonDocument(
                QJsonObject{{QStringLiteral("resultCount"), results.size()}, {QStringLiteral("results"), results}})
         .toJson(QJsonDocument::Compact);
-}
-
-// The throw-away folder needs no durability: a plain write, without the temporary file and sync
-// an atomic save costs, which for hundreds of archives was most of the demo's start.
-std::optional<QString> writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size())
-        return std::nullopt;
-    return QStringLiteral("Не удалось записать %1: %2").arg(path, file.errorString());
-}
-
-std::optional<QString> run(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    process.setProgram(program);
-    process.setArguments(arguments);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start();
-    const bool finished = process.waitForFinished(120'000);
-    if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
-        return std::nullopt;
-    if (!finished)
-        process.kill();
-    const QString reason = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
-    return program + QStringLiteral(": ") + (reason.isEmpty() ? process.errorString() : reason);
-}
-
-QString bumpedVersion(const QString& version)
-{
-    static const QRegularExpression last(QStringLiteral("(\\d+)$"));
-    const QRegularExpressionMatch match = last.match(version);
-    if (!match.hasMatch())
-        return version + QStringLiteral(".1");
-    return version.left(match.capturedStart(1)) + QString::number(match.captured(1).toLongLong() + 1);
-}
-
-/// Replaces the string value of `key` in a property list's text; false when the key is missing.
-bool replaceString(QString& plist, const QString& key, const std::function<QString(const QString&)>& change)
-{
-    const QRegularExpression pattern(QStringLiteral("(<key>") + QRegularExpression::escape(key)
-                                     + QStringLiteral("</key>\\s*<string>)([^<]*)(</string>)"));
-    const QRegularExpressionMatch match = pattern.match(plist);
-    if (!match.hasMatch())
-        return false;
-    plist.replace(match.capturedStart(2), match.capturedLength(2), change(match.captured(2)).toHtmlEscaped());
-    return true;
-}
-
-/// The same bundle one build later, zipped and signed as the maker would publish it, and its
-/// manifest. The demo signs with a key of its own, made at start and forgotten; only its public
-/// half is kept, for the relaunched copy to check the same offer. Runs off the interface thread:
-/// zipping the bundle takes seconds.
-std::optional<QString> buildOffer(const QString& bundle, const QString& folder, const QByteArray& secretKey,
-                                  QJsonObject& offer)
-{
-    const QString staging = QDir(folder).filePath(QStringLiteral("new"));
-    QDir(staging).removeRecursively();
-    if (!QDir().mkpath(staging))
-        return QStringLiteral("Не удалось создать ") + staging;
-    const QString newBundle = QDir(staging).filePath(bundleName);
-    if (auto failure = run(QStringLiteral("cp"), {QStringLiteral("-a"), bundle, newBundle}))
-        return failure;
-
-    const QString plistPath = newBundle + QStringLiteral("/Contents/Info.plist");
-    QFile plistFile(plistPath);
-    if (!plistFile.open(QIODevice::ReadOnly))
-        return QStringLiteral("Не удалось прочитать ") + plistPath;
-    QString plist = QString::fromUtf8(plistFile.readAll());
-    plistFile.close();
-    QString version;
-    qint64 build = 0;
-    const bool changed = replaceString(plist, QStringLiteral("CFBundleShortVersionString"),
-                                       [&](const QString& old) { return version = bumpedVersion(old); })
-                         && replaceString(plist, QStringLiteral("CFBundleVersion"), [&](const QString& old) {
-                                build = Updater::parseBuild(old) + 1;
-                                return QString::number(build);
-                            });
-    if (!changed)
-        return QStringLiteral("В ") + plistPath + QStringLiteral(" нет версии сборки");
-    if (auto failure = writeFile(plistPath, plist.toUtf8()))
-        return failure;
-
-    const QString archive = QDir(folder).filePath(QStringLiteral("Quorrel.zip"));
-    QFile::remove(archive);
-    if (auto failure = run(QStringLiteral("bsdtar"), {QStringLiteral("-a"), QStringLiteral("-c"), QStringLiteral("-f"),
-                                                      archive, QStringLiteral("-C"), staging, bundleName}))
-        return failure;
-    QDir(staging).removeRecursively();
-
-    QFile zip(archive);
-    if (!zip.open(QIODevice::ReadOnly))
-        return QStringLiteral("Не удалось прочитать ") + archive;
-    const QByteArray bytes = zip.readAll();
-    offer = QJsonObject{
-        {QStringLiteral("version"), version},
-        {QStringLiteral("build"), build},
-        {QStringLiteral("notes"),
-         QStringLiteral("Это демо-обновление: та же сборка с номером на единицу больше. Его можно пройти "
-                        "целиком — скачать, проверить контрольную сумму, подменить приложение и перезапустить.\n"
-                        "Подменяется только копия приложения во временной папке демо-режима; настоящая сборка "
-                        "и установленное приложение не меняются.")},
-        {QStringLiteral("date"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
-        {QStringLiteral("sha256"),
-         QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())},
-        {QStringLiteral("signature"), UpdateSignature::sign(bytes, secretKey)},
-        {QStringLiteral("size"), zip.size()},
-    };
-    return writeFile(QDir(folder).filePath(QStringLiteral("offer.json")), QJsonDocument(offer).toJson());
 }
 
 } // namespace
@@ -367,9 +255,9 @@ QString DemoEnvironment::relaunchFromCopy(char* argv[])
     if (!root.isValid())
         return QStringLiteral("Не удалось создать временную папку для демо: ") + root.errorString();
     const QString copy = root.filePath(bundleName);
-    if (auto failure = run(QStringLiteral("cp"), {QStringLiteral("-a"), *bundle, copy}))
+    if (auto failure = DemoFiles::run(QStringLiteral("cp"), {QStringLiteral("-a"), *bundle, copy}))
         return *failure;
-    if (auto failure = writeFile(root.filePath(copyMarker), {}))
+    if (auto failure = DemoFiles::write(root.filePath(copyMarker), {}))
         return *failure;
 
     const QByteArray executable = QFile::encodeName(copy + QStringLiteral("/Contents/MacOS/Quorrel"));
@@ -400,7 +288,7 @@ void DemoEnvironment::startServer()
         m_server.reset();
         return;
     }
-    if (const auto failure = writeFile(saved.fileName(), QByteArray::number(m_server->port())))
+    if (const auto failure = DemoFiles::write(saved.fileName(), QByteArray::number(m_server->port())))
         qWarning("%s", qPrintable(*failure));
 }
 
@@ -423,7 +311,7 @@ std::optional<QString> DemoEnvironment::offerUpdate()
     }
 
     const UpdateSignature::KeyPair key = UpdateSignature::generate();
-    if (auto failure = writeFile(QDir(folder).filePath(publicKeyFile), key.publicKey.toBase64()))
+    if (auto failure = DemoFiles::write(QDir(folder).filePath(publicKeyFile), key.publicKey.toBase64()))
         return failure;
     m_updateKey = key.publicKey;
     // The window comes first; a check asked before the offer is ready waits for it.
@@ -434,7 +322,7 @@ std::optional<QString> DemoEnvironment::offerUpdate()
     };
     m_offerBuild = QtConcurrent::run([bundle = bundleCopy(), folder, secret = key.secretKey] {
         Made made;
-        made.failure = buildOffer(bundle, folder, secret, made.offer);
+        made.failure = DemoUpdateOffer::build(bundle, folder, secret, made.offer);
         return made.failure ? *made.failure : QString::fromUtf8(QJsonDocument(made.offer).toJson());
     });
     m_offerWatcher = std::make_unique<QFutureWatcher<QString>>();
@@ -489,8 +377,9 @@ std::optional<QString> DemoEnvironment::prepare(const QString& dataDirectory)
             return QStringLiteral("Не удалось скопировать значок ") + icon;
     }
     const QString ipa = root.filePath(QStringLiteral("data/sample.ipa"));
-    if (auto failure = writeFile(ipa, IpaArchive::build(QStringLiteral("com.example.demo"), QStringLiteral("Demo"),
-                                                        QStringLiteral("1.0"), 3'400'000)))
+    if (auto failure =
+            DemoFiles::write(ipa, IpaArchive::build(QStringLiteral("com.example.demo"), QStringLiteral("Demo"),
+                                                    QStringLiteral("1.0"), 3'400'000)))
         return failure;
     // Each app downloads as its own small archive, with the Info.plist, metadata and icon it would have.
     if (!root.mkpath(QStringLiteral("data/ipa")))
@@ -501,13 +390,13 @@ std::optional<QString> DemoEnvironment::prepare(const QString& dataDirectory)
         icon.open(QIODevice::ReadOnly);
         const IpaArchive::Bundle bundle{app.bundleID,  app.name, app.version,   QString::number(100 + id % 900),
                                         minimumOS(id), id,       icon.readAll()};
-        if (auto failure =
-                writeFile(root.filePath(QStringLiteral("data/ipa/%1.ipa").arg(id)), IpaArchive::build(bundle, 100'000)))
+        if (auto failure = DemoFiles::write(root.filePath(QStringLiteral("data/ipa/%1.ipa").arg(id)),
+                                            IpaArchive::build(bundle, 100'000)))
             return failure;
     }
     const QString perApp = root.filePath(QStringLiteral("data/ipa/{opt:-i}.ipa"));
     const QByteArray scenario = QJsonDocument(DemoScenario::build(perApp)).toJson(QJsonDocument::Compact);
-    return writeFile(QDir(toolsDirectory()).filePath(QStringLiteral("standin.json")), scenario);
+    return DemoFiles::write(QDir(toolsDirectory()).filePath(QStringLiteral("standin.json")), scenario);
 }
 
 void DemoEnvironment::redirect()
@@ -564,10 +453,10 @@ std::optional<QString> DemoEnvironment::seedSupportFolder()
         cache.insert(app.id, entry);
     }
     const QString cachePath = QDir(Tools::cacheDirectory()).filePath(QStringLiteral("artwork.json"));
-    if (auto failure = writeFile(cachePath, ArtworkService::encode(cache)))
+    if (auto failure = DemoFiles::write(cachePath, ArtworkService::encode(cache)))
         return failure;
-    if (auto failure = writeFile(QDir(Tools::cacheDirectory()).filePath(QStringLiteral("radar.json")),
-                                 DelistingRadar::encode(radar)))
+    if (auto failure = DemoFiles::write(QDir(Tools::cacheDirectory()).filePath(QStringLiteral("radar.json")),
+                                        DelistingRadar::encode(radar)))
         return failure;
 
     // A few files downloaded earlier, one of them an older version and one an app gone from the store.
@@ -592,7 +481,7 @@ std::optional<QString> DemoEnvironment::seedSupportFolder()
                                         minimumOS(app.id),
                                         app.id,
                                         icon.readAll()};
-        if (auto failure = writeFile(path, IpaArchive::build(bundle, 1'200'000 + i * 900'000)))
+        if (auto failure = DemoFiles::write(path, IpaArchive::build(bundle, 1'200'000 + i * 900'000)))
             return failure;
         QFile file(path);
         if (file.open(QIODevice::ReadWrite))
