@@ -1,10 +1,7 @@
 #include "archive/ArchiveQueue.h"
 
 #include "common/AtomicFile.h"
-#include "support/QtPrinters.h"
-#include "support/TempHome.h"
-
-#include <gtest/gtest.h>
+#include "support/Test.h"
 
 using namespace std::chrono_literals;
 

@@ -2,10 +2,7 @@
 
 #include "common/AtomicFile.h"
 #include "common/ReferenceDate.h"
-#include "support/QtPrinters.h"
-#include "support/TempHome.h"
-
-#include <gtest/gtest.h>
+#include "support/Test.h"
 
 namespace {
 

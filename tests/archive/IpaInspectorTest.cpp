@@ -1,19 +1,12 @@
 #include "archive/IpaInspector.h"
 
 #include "demo/IpaArchive.h"
-#include "support/AsyncTest.h"
-#include "support/QtPrinters.h"
+#include "support/Test.h"
 
 #include <QBuffer>
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QtEndian>
 
 #include <plist/plist.h>
-
-#include <gtest/gtest.h>
 
 namespace {
 

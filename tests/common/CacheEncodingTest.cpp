@@ -2,14 +2,9 @@
 #include "device/KnownAppsStore.h"
 #include "store/ArtworkService.h"
 #include "store/PurchasesCache.h"
-#include "support/QtPrinters.h"
+#include "support/Test.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTimeZone>
-
-#include <gtest/gtest.h>
 
 #include <limits>
 

@@ -1,11 +1,8 @@
 #include "common/JsonWriter.h"
-#include "support/QtPrinters.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
+#include "support/Test.h"
+
 #include <QStringDecoder>
-
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>

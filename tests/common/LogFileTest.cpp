@@ -1,13 +1,8 @@
 #include "common/LogFile.h"
 
-#include "support/QtPrinters.h"
+#include "support/Test.h"
 
-#include <QDir>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTimeZone>
-
-#include <gtest/gtest.h>
 
 TEST(LogFile, RotatesAtTheLimitKeepingThreeFilesOfWholeLines)
 {

@@ -1,11 +1,9 @@
 #include "common/PlistRead.h"
 
-#include <QByteArray>
-#include <QElapsedTimer>
-#include <QList>
-#include <QtEndian>
+#include "support/Test.h"
 
-#include <gtest/gtest.h>
+#include <QElapsedTimer>
+#include <QtEndian>
 
 #include <plist/plist.h>
 

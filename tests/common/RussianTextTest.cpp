@@ -1,11 +1,9 @@
 #include "common/RussianText.h"
 
-#include "support/QtPrinters.h"
+#include "support/Test.h"
 
 #include <QDate>
 #include <QTime>
-
-#include <gtest/gtest.h>
 
 TEST(RussianText, PicksTheFormForEachCountAndGroupsThousandsInRussian)
 {

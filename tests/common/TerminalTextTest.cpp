@@ -1,8 +1,6 @@
 #include "common/TerminalText.h"
 
-#include "support/QtPrinters.h"
-
-#include <gtest/gtest.h>
+#include "support/Test.h"
 
 TEST(TerminalText, DropsEscapeSequencesAndKeepsTheText)
 {

@@ -6,22 +6,13 @@
 #include "model/AppModel.h"
 #include "process/Tools.h"
 #include "store/IPAToolError.h"
-#include "support/AsyncTest.h"
-#include "support/QtPrinters.h"
+#include "support/Test.h"
 #include "support/UpdateFixture.h"
 #include "update/Updater.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 

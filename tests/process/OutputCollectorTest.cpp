@@ -1,8 +1,6 @@
 #include "process/OutputCollector.h"
 
-#include "support/QtPrinters.h"
-
-#include <gtest/gtest.h>
+#include "support/Test.h"
 
 using Stream = OutputCollector::Stream;
 

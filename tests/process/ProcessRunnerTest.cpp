@@ -1,15 +1,9 @@
 #include "process/ProcessRunner.h"
 
 #include "process/ToolError.h"
-#include "support/AsyncTest.h"
-#include "support/QtPrinters.h"
+#include "support/Test.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <csignal>
 

@@ -1,8 +1,6 @@
 #include "process/ToolError.h"
 
-#include "support/QtPrinters.h"
-
-#include <gtest/gtest.h>
+#include "support/Test.h"
 
 TEST(ToolError, DescribesItselfByMessageOrByToolAndStatus)
 {

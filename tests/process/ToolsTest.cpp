@@ -1,12 +1,6 @@
 #include "process/Tools.h"
 
-#include "support/QtPrinters.h"
-#include "support/TempHome.h"
-
-#include <QDir>
-#include <QFile>
-
-#include <gtest/gtest.h>
+#include "support/Test.h"
 
 namespace {
 
