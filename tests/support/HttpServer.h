@@ -24,11 +24,8 @@ class HttpServer : public QObject {
 
 public:
     struct Request {
-        QByteArray method;
         QString path;
         QUrlQuery query;
-        QHash<QByteArray, QByteArray> headers; // names lower-cased
-        QByteArray body;
     };
 
     struct Response {
