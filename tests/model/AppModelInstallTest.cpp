@@ -2,13 +2,7 @@
 
 #include "ModelTestSupport.h"
 #include "process/Tools.h"
-#include "support/QtPrinters.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
-#include <gtest/gtest.h>
+#include "support/Test.h"
 
 using namespace ModelTest;
 
@@ -36,18 +30,30 @@ QJsonObject err(const QString& text, const QString& end = "\n")
     return {{"err", text}, {"end", end}};
 }
 
+QJsonObject once(QJsonObject rule)
+{
+    rule.insert("times", 1);
+    return rule;
+}
+
 struct Fixture {
     TempHome home;
     StandinTools tools{home.resourceDirectory()};
     AppModel model;
-    QList<AppActivity> seen;
+    QList<AppActivity> installing;
 
     Fixture(const QJsonArray& rules, const QString& cable, const QString& wifi)
     {
-        tools.setScenario(scenario(rules + phoneRules() + installerRules() + downloads()));
+        // While "cfgutil" is "blind", cfgutil lists no phone: idevice_id alone knows the cable one.
+        const QJsonObject blind =
+            withState(exact("cfgutil", {"--format", "JSON", "list"}, {out(cfgutilList({}))}), {{"cfgutil", "blind"}});
+        tools.setScenario(scenario(QJsonArray{blind} + rules + phoneRules() + installerRules() + downloads()));
         tools.setState("cable", cable);
         tools.setState("wifi", wifi);
-        QObject::connect(&model, &AppModel::activitiesChanged, [this] { seen.append(model.activity(app.adamID)); });
+        QObject::connect(&model, &AppModel::activitiesChanged, [this] {
+            if (model.activity(app.adamID).kind == AppActivity::Kind::installing)
+                installing.append(model.activity(app.adamID));
+        });
     }
     // A change of phone starts a read of its apps, which must not outlive the model.
     ~Fixture()
@@ -65,46 +71,38 @@ struct Fixture {
 
 TEST(AppModelInstall, CablePhoneInstallsThroughCfgutilFallsBackToIdeviceinstallerAndShowsTheLastError)
 {
-    const QJsonObject locked = cfgutilInstall({err("Error: The device is locked with a passcode.")}, 1);
-    QJsonObject legacyWorks =
-        legacyInstall({out("Install: CreatingStagingDirectory (5%)", "\r"), out("Install: Complete", "\r")});
-    legacyWorks.insert("times", 1);
-    QJsonObject cfgutilWorks =
-        cfgutilInstall({out("[ 10%] Copying", "\r"), out("[ 60%] Installing", "\r"), out("[100%] Done", "\r")});
-    cfgutilWorks.insert("times", 1);
-    Fixture f({cfgutilWorks, locked, legacyWorks,
-               legacyInstall({err("ERROR: Install failed. Got error \"ApplicationVerificationFailed\"")}, 0)},
-              "yes", "no");
+    Fixture f(
+        {once(cfgutilInstall({out("[ 10%] Copying", "\r"), out("[ 60%] Installing", "\r"), out("[100%] Done", "\r")})),
+         cfgutilInstall({err("Error: The device is locked with a passcode.")}, 1),
+         once(legacyInstall({out("Install: CreatingStagingDirectory (5%)", "\r"), out("Install: Complete", "\r")})),
+         legacyInstall({err("ERROR: Install failed. Got error \"ApplicationVerificationFailed\"")}, 0)},
+        "yes", "no");
     f.findPhones();
     AsyncTest::await(f.model.installOnDevice(app, std::nullopt));
     EXPECT_EQ(f.model.activity(app.adamID), AppActivity::done("Установлено"));
     EXPECT_EQ(logTexts(f.model).last(), "Приложение установлено на Кабельный (cfgutil)");
-    QList<double> fractions;
-    for (const AppActivity& activity : f.seen) {
-        if (activity.kind == AppActivity::Kind::installing)
-            fractions.append(activity.progress);
-    }
-    EXPECT_EQ(fractions, (QList<double>{0, 0.1, 0.6, 1.0}));
-    EXPECT_TRUE(f.seen.contains(AppActivity::installing(0, "Передаю на Кабельный")));
+    EXPECT_EQ(f.installing,
+              (QList<AppActivity>{AppActivity::installing(0, "Передаю на Кабельный"),
+                                  AppActivity::installing(0.1, "Установка"), AppActivity::installing(0.6, "Установка"),
+                                  AppActivity::installing(1.0, "Установка")}));
 
     // The phone locked: ideviceinstaller takes over.
     AsyncTest::await(f.model.installOnDevice(app, std::nullopt));
     EXPECT_EQ(f.model.activity(app.adamID), AppActivity::done("Установлено"));
-    EXPECT_EQ(logTexts(f.model).filter("пробую ideviceinstaller"),
-              QStringList{"cfgutil не смог (Устройство заблокировано — разблокируй экран и повтори), пробую "
-                          "ideviceinstaller…"});
-    EXPECT_EQ(logTexts(f.model).last(), "Приложение установлено на Кабельный (ideviceinstaller)");
+    EXPECT_EQ(logTexts(f.model).mid(f.model.log().size() - 2),
+              (QStringList{"cfgutil не смог (Устройство заблокировано — разблокируй экран и повтори), пробую "
+                           "ideviceinstaller…",
+                           "Приложение установлено на Кабельный (ideviceinstaller)"}));
 
-    // Both fail: the second error is shown.
+    // Both fail: the second error is the advice; the tool's own words follow it for whoever reads the log.
     AsyncTest::await(f.model.installOnDevice(app, std::nullopt));
-    const AppActivity activity = f.model.activity(app.adamID);
-    ASSERT_EQ(activity.kind, AppActivity::Kind::failed);
-    EXPECT_FALSE(activity.text.contains("locked")) << activity.text.toStdString();
-    // The advice is the error line; the tool's own words follow it for whoever reads the log.
-    const QList<AppModel::LogEntry> entries = f.model.log();
-    EXPECT_TRUE(entries[entries.size() - 2].isError);
-    EXPECT_EQ(entries[entries.size() - 2].text, "Приложение: " + activity.text);
-    EXPECT_EQ(entries.last().text, "ERROR: Install failed. Got error \"ApplicationVerificationFailed\"");
+    const QString advice = "iPhone не принял приложение: на нём нужно войти в тот Apple Account, который его получал "
+                           "(Настройки → App Store)";
+    EXPECT_EQ(f.model.activity(app.adamID), AppActivity::failed(advice));
+    EXPECT_EQ(
+        logTexts(f.model).mid(f.model.log().size() - 2),
+        (QStringList{"Приложение: " + advice, "ERROR: Install failed. Got error \"ApplicationVerificationFailed\""}));
+    EXPECT_TRUE(f.model.log().at(f.model.log().size() - 2).isError);
 }
 
 TEST(AppModelInstall, WithoutAPhoneOnlyTheAlertAppearsAndOtherPhonesGoStraightToIdeviceinstaller)
@@ -121,7 +119,7 @@ TEST(AppModelInstall, WithoutAPhoneOnlyTheAlertAppearsAndOtherPhonesGoStraightTo
     EXPECT_TRUE(f.model.activities().isEmpty());
     EXPECT_TRUE(f.tools.calls("ipatool").isEmpty());
 
-    // A Wi-Fi phone needs ideviceinstaller.
+    // A Wi-Fi phone needs ideviceinstaller, and is reached with -n.
     f.tools.setState("wifi", "yes");
     f.findPhones();
     const QString installer = f.tools.path("ideviceinstaller");
@@ -133,32 +131,28 @@ TEST(AppModelInstall, WithoutAPhoneOnlyTheAlertAppearsAndOtherPhonesGoStraightTo
     ASSERT_TRUE(QFile::link(StandinTools::programPath(), installer));
     AsyncTest::await(f.model.installOnDevice(app, std::nullopt));
     EXPECT_EQ(logTexts(f.model).last(), "Приложение установлено на Беспроводной (ideviceinstaller, Wi-Fi)");
-    EXPECT_TRUE(f.tools.calls("ideviceinstaller").last().contains("-n")) << "a Wi-Fi phone is reached with -n";
-    for (const QStringList& call : f.tools.calls("cfgutil"))
-        EXPECT_FALSE(call.contains("install-app"));
+    EXPECT_TRUE(f.tools.calls("ideviceinstaller").last().contains("-n"));
 
     // A cable phone that cfgutil does not list: known by UDID alone.
-    f.tools.setScenario(scenario(QJsonArray{exact("cfgutil", {"--format", "JSON", "list"}, {out(cfgutilList({}))}),
-                                            legacyInstall({out("Install: Complete", "\r")})}
-                                 + phoneRules() + installerRules() + downloads()));
+    f.tools.setState("cfgutil", "blind");
     f.tools.setState("cable", "yes");
     f.tools.setState("wifi", "no");
     AsyncTest::await(f.model.refreshDevices());
-    f.model.setSelectedDeviceID(cableUdid);
-    ASSERT_FALSE(f.model.selectedDevice()->ecid);
     AsyncTest::await(f.model.installOnDevice(app, std::nullopt));
     EXPECT_EQ(logTexts(f.model).last(), "Приложение установлено на Кабельный (ideviceinstaller, кабель)");
 }
 
-TEST(AppModelInstall, LocalFileWithAnAwkwardPathInstallsAndAVanishedOneFailsClearly)
+TEST(AppModelInstall, StoreLinkAndLocalFileWithAnAwkwardPathInstallAndAVanishedFileFailsClearly)
 {
     Fixture f({cfgutilInstall({out("[100%] Done", "\r")})}, "yes", "no");
     f.findPhones();
+    // The phone's list taught this App ID with its real bundle id and name.
+    AsyncTest::await(f.model.runAppID("https://apps.apple.com/us/app/kept/id564177498", true));
+    EXPECT_EQ(logTexts(f.model).last(), "Сохранённое установлено на Кабельный (cfgutil)");
+
     const QString path = f.home.filePath("Мои файлы/it's a \"test\" $HOME.ipa");
     QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
+    ASSERT_TRUE(QFile(path).open(QIODevice::WriteOnly));
     AsyncTest::await(f.model.installLocalFile(path));
     EXPECT_EQ(logTexts(f.model).last(), "it's a \"test\" $HOME.ipa: установлено (cfgutil)");
     EXPECT_EQ(f.tools.calls("cfgutil").last().last(), path) << "the path reaches the tool as one argument";
@@ -171,9 +165,9 @@ TEST(AppModelInstall, LocalFileWithAnAwkwardPathInstallsAndAVanishedOneFailsClea
 
 TEST(AppModelInstall, SecondRequestForAFileOnItsWaySharesTheRunAndThePhoneGetsTheToolsBytes)
 {
-    QByteArray source(1'000'000, Qt::Uninitialized);
-    for (qsizetype i = 0; i < source.size(); ++i)
-        source[i] = static_cast<char>((i * 7919) % 251 + 1);
+    QByteArray source;
+    for (int i = 0; i < 1'000'000; ++i)
+        source.append(char(i % 251 + 1));
     Fixture f({rule("ipatool", "download -i ",
                     {QJsonObject{{"write", "{opt:-o}"}, {"from", "{dir}/source.ipa"}, {"chunks", 10}, {"interval", 60}},
                      reportsSaved()}),
@@ -192,8 +186,7 @@ TEST(AppModelInstall, SecondRequestForAFileOnItsWaySharesTheRunAndThePhoneGetsTh
     AsyncTest::await(std::move(install));
 
     EXPECT_EQ(f.tools.calls("ipatool").size(), 1);
-    ASSERT_TRUE(second);
-    EXPECT_EQ(QFileInfo(*second).fileName(), "com.example.app_latest.ipa");
+    EXPECT_EQ(second, AppModel::fileURL(app, std::nullopt));
     EXPECT_EQ(f.model.activity(app.adamID), AppActivity::done("Установлено"));
     QFile received(QDir(f.home.resourceDirectory()).filePath("received.ipa"));
     ASSERT_TRUE(received.open(QIODevice::ReadOnly));
