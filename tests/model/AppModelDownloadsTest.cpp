@@ -38,22 +38,18 @@ struct Fixture {
     QStringList ipaFiles() const { return QDir(Tools::downloadsDirectory()).entryList(QDir::Files); }
 };
 
+// `count` versions 800 and up, listed oldest first; each one's details call it "v" and its id.
 QJsonArray versionRules(qint64 appID, int count, int metadataDelayMs = 0)
 {
     QJsonArray ids;
     for (int i = 0; i < count; ++i)
         ids.append(QString::number(800 + i));
-    QJsonArray rules{rule("ipatool", QString("list-versions -i %1$").arg(appID),
-                          {out(ipatoolLine({{"externalVersionIdentifiers", ids}, {"success", true}}))})};
-    for (int i = 0; i < count; ++i) {
-        const QString id = QString::number(800 + i);
-        const QString pattern = QString("get-version-metadata -i %1 --external-version-id %2$").arg(appID).arg(id);
-        rules.append(rule("ipatool", pattern,
-                          {sleepFor(metadataDelayMs), out(ipatoolLine({{"displayVersion", QString("1.%1").arg(i)},
-                                                                       {"releaseDate", "2020-01-02T03:04:05Z"},
-                                                                       {"success", true}}))}));
-    }
-    return rules;
+    const QJsonObject details{
+        {"displayVersion", "v{opt:--external-version-id}"}, {"releaseDate", "2020-01-02T03:04:05Z"}, {"success", true}};
+    return {rule("ipatool", QString("list-versions -i %1$").arg(appID),
+                 {out(ipatoolLine({{"externalVersionIdentifiers", ids}, {"success", true}}))}),
+            rule("ipatool", QString("get-version-metadata -i %1 ").arg(appID),
+                 {sleepFor(metadataDelayMs), out(ipatoolLine(details))})};
 }
 
 } // namespace
@@ -234,14 +230,14 @@ TEST(AppModelVersions, NewestTwelveGetMetadataTheRestOnlyTheirIdsAndAFailedListS
     QObject::connect(&f.model, &AppModel::activitiesChanged, [&] { kinds.append(f.model.activity(1).kind); });
     const QList<AppVersion> versions = AsyncTest::await(f.model.loadVersions(1, "Тридцать"));
     ASSERT_EQ(versions.size(), 30);
-    EXPECT_EQ(versions[0], (AppVersion{"829", QString("1.29"), QDateTime(QDate(2020, 1, 2), QTime(3, 4, 5), Qt::UTC)}));
-    EXPECT_EQ(versions[11].displayVersion, "1.18");
+    EXPECT_EQ(versions[0], (AppVersion{"829", QString("v829"), QDateTime(QDate(2020, 1, 2), QTime(3, 4, 5), Qt::UTC)}));
+    EXPECT_EQ(versions[11].displayVersion, "v818");
     EXPECT_EQ(versions[12], (AppVersion{"817", std::nullopt, std::nullopt}));
     EXPECT_EQ(versions[29].externalID, "800");
     EXPECT_EQ(kinds, (QList<AppActivity::Kind>{AppActivity::Kind::fetchingVersions, AppActivity::Kind::idle}));
     EXPECT_EQ(f.tools.calls("ipatool").size(), 13);
     EXPECT_EQ(f.model.versionsByApp().value(1), versions);
-    EXPECT_EQ(AsyncTest::await(f.model.loadVersions(2, "Пять")).value(4).displayVersion, "1.0") << "all five in full";
+    EXPECT_EQ(AsyncTest::await(f.model.loadVersions(2, "Пять")).value(4).displayVersion, "v800") << "all five in full";
 
     // An error answer still yields a version without details; what fails a request is the tool
     // itself going away, here while the second metadata request runs.

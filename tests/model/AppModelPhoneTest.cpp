@@ -5,13 +5,7 @@
 #include "process/Tools.h"
 #include "support/LoopbackPhone.h"
 #include "support/Processes.h"
-#include "support/QtPrinters.h"
-
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-
-#include <gtest/gtest.h>
+#include "support/Test.h"
 
 // The model with Debian's real idevice_id, ideviceinfo and ideviceinstaller against the loopback
 // phone: what the device bar and the phone's apps show in each state, and how installs end.
@@ -64,9 +58,8 @@ TEST(AppModelPhone, EachStateOfThePhoneReadsAsAdviceAndAnIdlePassRunsOnlyIdevice
         EXPECT_EQ(device ? device->name + " — " + device->subtitle() : QString(), c.shown);
         EXPECT_EQ(device ? device->accessHint() : model.deviceError().value_or(QString()), c.advice);
         EXPECT_EQ(model.installedApps().size(), c.apps);
-        if (device && !c.advice.isEmpty()) {
-            EXPECT_EQ(model.installedAppsError(), c.advice);
-        }
+        // A phone not ready is not asked for its apps: the hint stands in for them.
+        EXPECT_EQ(model.installedAppsError().value_or(QString()), device ? c.advice : QString());
 
         // Nothing changed: one idevice_id run, and no phone is asked to pair again.
         const auto pairs = [&] { return phone ? phone->events().count("lockdown Pair") : 0; };
@@ -84,9 +77,8 @@ TEST(AppModelPhone, HungInstallEndsByItselfAndACancelledOneIsNeitherDoneNorFaile
     StandinTools tools(home.resourceDirectory(), {"ipatool"});
     ASSERT_TRUE(LoopbackPhone::linkRealTools(home.resourceDirectory()));
     const QString archive = LoopbackPhone::writeArchive(home.path(), "Demo");
-    tools.setScenario(scenario({rule("ipatool", "download -i ",
-                                     {QJsonObject{{"write", "{opt:-o}"}, {"from", archive}},
-                                      out(ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}))})}));
+    tools.setScenario(
+        scenario({downloadRule("", {QJsonObject{{"write", "{opt:-o}"}, {"from", archive}}, reportsSaved()})}));
     const LoopbackPhone phone("installer-hangs");
     AppModel::Endpoints endpoints{QUrl("http://127.0.0.1:9/")};
     endpoints.toolWatchdog = 3s;
@@ -96,10 +88,7 @@ TEST(AppModelPhone, HungInstallEndsByItselfAndACancelledOneIsNeitherDoneNorFaile
     const AppModel::Target app{564177498, "com.example.demo", "Демо", true};
     const QString installer = home.resourceDirectory() + "/ideviceinstaller";
 
-    QElapsedTimer timer;
-    timer.start();
-    AsyncTest::await(model.installOnDevice(app, std::nullopt), 60s);
-    EXPECT_LT(timer.elapsed(), 30000);
+    AsyncTest::await(model.installOnDevice(app, std::nullopt), 30s);
     EXPECT_EQ(model.activity(app.adamID),
               AppActivity::failed(
                   "iPhone перестал отвечать, установка остановлена — отключи и снова подключи его, затем повтори"));
