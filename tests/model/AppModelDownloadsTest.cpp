@@ -10,9 +10,8 @@
 #include "support/Processes.h"
 #include "support/Test.h"
 
-// Apps onto the disk and onto the phone: downloads, versions and App IDs, the phones the model
-// lists and reads, and installs, with the stand-in tools and then with Debian's real idevice_id,
-// ideviceinfo and ideviceinstaller against the loopback phone.
+// Apps onto the disk and onto the phone, with the stand-in tools and, at the end, with Debian's
+// real libimobiledevice tools against the loopback phone.
 
 using namespace ModelTest;
 using namespace std::chrono_literals;
@@ -68,8 +67,7 @@ QStringList bundleIDs(const AppModel& model)
     return ids;
 }
 
-// Every stand-in tool. `rules` go first; then the phones of phoneRules(), the Wi-Fi one with one
-// app and the cable one with two, and a download of 1000 bytes for anything else.
+// `rules` go first; then the phones of phoneRules() (one app on Wi-Fi, two by cable) and a download.
 struct Fixture {
     TempHome home;
     StandinTools tools{home.resourceDirectory()};
@@ -116,13 +114,12 @@ struct Fixture {
 TEST(AppModelDownloads, FilesAreNamedByBundleAndVersionAndAnAppIdDownloadsUnderTheNameItKnows)
 {
     Fixture f({});
-    const auto name = [](const AppModel::Target& target, std::optional<AppVersion> version) {
-        return QFileInfo(AppModel::fileURL(target, version)).fileName();
+    const auto name = [](const AppVersion& version) {
+        return QFileInfo(AppModel::fileURL(freeApp, version)).fileName();
     };
-    EXPECT_EQ(name(freeApp, AppVersion{"800", QString("2.1"), std::nullopt}), "com.example.free_2.1.ipa");
-    EXPECT_EQ(name(freeApp, AppVersion{"800", std::nullopt, std::nullopt}), "com.example.free_800.ipa");
-    EXPECT_EQ(name(freeApp, AppVersion{"1", QString("1.0 beta 1/2"), std::nullopt}),
-              "com.example.free_1.0_beta_1-2.ipa");
+    EXPECT_EQ(name({"800", QString("2.1"), std::nullopt}), "com.example.free_2.1.ipa");
+    EXPECT_EQ(name({"800", std::nullopt, std::nullopt}), "com.example.free_800.ipa");
+    EXPECT_EQ(name({"1", QString("1.0 beta 1/2"), std::nullopt}), "com.example.free_1.0_beta_1-2.ipa");
     // The path returned is the final one only once the file has moved there.
     const AppModel::Target odd{42, "com.ex ample.\"q\"$HOME.ёжик", "Ёжик $HOME", true};
     EXPECT_EQ(AsyncTest::await(f.model.download(odd, std::nullopt)),
@@ -146,9 +143,9 @@ TEST(AppModelDownloads, FilesAreNamedByBundleAndVersionAndAnAppIdDownloadsUnderT
 TEST(AppModelDownloads, DownloadReportsGrowingBytesOfTheStoresSizeThenDoneAndRemembersTheAppId)
 {
     Fixture f({downloadRule("564177498 ", downloadSteps(400000, 8, 120))});
-    ArtworkService::Cache cache;
-    cache.insert(freeApp.adamID,
-                 {QString("https://example.com/i.png"), std::nullopt, 400000, QDateTime::currentDateTimeUtc()});
+    const ArtworkService::Cache cache{
+        {freeApp.adamID,
+         {QString("https://example.com/i.png"), std::nullopt, 400000, QDateTime::currentDateTimeUtc()}}};
     ASSERT_TRUE(
         AtomicFile::write(QDir(Tools::cacheDirectory()).filePath("artwork.json"), ArtworkService::encode(cache)));
     // Left by another build: ipatool would resume its ".tmp" with that build's bytes.
@@ -261,8 +258,7 @@ TEST(AppModelFiles, ListsOnlyLowerCaseIpaFilesNewestFirst)
                                                     {"com.example.new_2.0.ipa", 20, 10},
                                                     {"SHOUTING_1.IPA", 30, 0},
                                                     {"notes.txt", 5, 0}};
-    // Created back to back, so their birth times mostly fall in one clock tick: only the ages
-    // can order them then, whichever way the tick fell.
+    // Made back to back, their birth times mostly share a clock tick: then only the ages order them.
     for (const auto& [name, bytes, age] : made)
         ASSERT_TRUE(QFile(folder.filePath(name)).open(QIODevice::WriteOnly));
     for (const auto& [name, bytes, age] : made) {
@@ -284,21 +280,18 @@ TEST(AppModelFiles, ListsOnlyLowerCaseIpaFilesNewestFirst)
 TEST(AppModelVersions, NewestTwelveGetMetadataTheRestOnlyTheirIdsAndAFailedListStaysEmpty)
 {
     Fixture f(versionRules(1, 30) + versionRules(2, 5) + versionRules(7, 30, 300));
-    QList<AppActivity::Kind> kinds;
-    QObject::connect(&f.model, &AppModel::activitiesChanged, [&] { kinds.append(f.model.activity(1).kind); });
     const QList<AppVersion> versions = AsyncTest::await(f.model.loadVersions(1, "Тридцать"));
     const QDateTime released(QDate(2020, 1, 2), QTime(3, 4, 5), Qt::UTC);
     EXPECT_EQ(versions.value(0), (AppVersion{"829", QString("v829"), released}));
     EXPECT_EQ(versions.value(11), (AppVersion{"818", QString("v818"), released}));
     EXPECT_EQ(versions.value(12), (AppVersion{"817", std::nullopt, std::nullopt}));
     EXPECT_EQ(versions.value(29).externalID, "800");
-    EXPECT_EQ(kinds, (QList<AppActivity::Kind>{AppActivity::Kind::fetchingVersions, AppActivity::Kind::idle}));
+    EXPECT_EQ(f.seen, (QList<AppActivity>{{AppActivity::Kind::fetchingVersions, 0, 0, {}, 0}, {}}));
     EXPECT_EQ(f.tools.calls("ipatool").size(), 13);
     EXPECT_EQ(f.model.versionsByApp().value(1), versions);
     EXPECT_EQ(AsyncTest::await(f.model.loadVersions(2, "Пять")).value(4).displayVersion, "v800") << "all five in full";
 
-    // An error answer still yields a version without details; what fails a request is the tool
-    // itself going away, here while the second metadata request runs.
+    // What fails a list is the tool going away (an error answer is a version without details).
     const qsizetype calls = f.tools.calls("ipatool").size();
     auto load = f.model.loadVersions(7, "Сломанное");
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.tools.calls("ipatool").size() == calls + 3; }));
@@ -411,8 +404,7 @@ TEST(AppModelDevices, ChoosingAnotherPhoneShowsOnlyItsAppsAndALateReadOfTheFirst
 TEST(AppModelDevices, ExplainsWhyNoPhoneIsListed)
 {
     Fixture f({});
-    // Neither cfgutil nor idevice_id. Apple Configurator is a Mac's: on Linux the missing tool is
-    // libimobiledevice's.
+    // Neither cfgutil nor idevice_id: on Linux the missing tool is libimobiledevice's.
     QFile::remove(f.tools.path("cfgutil"));
     QFile::remove(f.tools.path("idevice_id"));
     AsyncTest::await(f.model.refreshDevices());
@@ -556,9 +548,6 @@ TEST(AppModelInstall, SecondRequestForAFileOnItsWaySharesTheRunAndThePhoneGetsTh
 TEST(AppModelPhone, EachStateOfThePhoneReadsAsAdviceAndAnIdlePassRunsOnlyIdeviceId)
 {
     const QString found = "iPhone Лены — iPhone14,5 · iOS 16.6 · ";
-    const QString stopped = "usbmuxd не запущен — подключи iPhone кабелем: служба запускается вместе с ним";
-    const QString missing =
-        "Не установлен usbmuxd — без него iPhone не виден. Поставь пакет usbmuxd (sudo apt install usbmuxd)";
     const QJsonObject locked{{"pairError", "PasswordProtected"}};
     struct Case {
         QString scenario; // "usbmuxd stopped" and "no usbmuxd": no mux daemon answers
@@ -573,8 +562,9 @@ TEST(AppModelPhone, EachStateOfThePhoneReadsAsAdviceAndAnIdlePassRunsOnlyIdevice
         {"untrusted", found + "кабель", "iPhone не доверяет этому компьютеру — разблокируй его и нажми «Доверять»"},
         {"untrusted", found + "кабель", "iPhone заблокирован — разблокируй экран", 0, locked},
         {"no-phone", "", ""},
-        {"usbmuxd stopped", "", stopped},
-        {"no usbmuxd", "", missing},
+        {"usbmuxd stopped", "", "usbmuxd не запущен — подключи iPhone кабелем: служба запускается вместе с ним"},
+        {"no usbmuxd", "",
+         "Не установлен usbmuxd — без него iPhone не виден. Поставь пакет usbmuxd (sudo apt install usbmuxd)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(QString(c.scenario + " " + c.advice).toStdString());
