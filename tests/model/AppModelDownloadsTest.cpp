@@ -131,6 +131,7 @@ TEST(AppModelDownloads, FilesAreNamedByBundleAndVersionAndAnAppIdDownloadsUnderT
     EXPECT_TRUE(f.model.appIDBusy());
     AsyncTest::await(std::move(run));
     EXPECT_FALSE(f.model.appIDBusy());
+    EXPECT_EQ(f.model.appIDError(), std::nullopt);
     EXPECT_EQ(finished.count(), 1);
     EXPECT_EQ(logTexts(f.model).last(), "App 564177498: скачано в app-564177498_latest.ipa");
     // A known App ID brings its bundle id and name.
