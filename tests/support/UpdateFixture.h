@@ -1,23 +1,11 @@
 #pragma once
 
-#include "support/TempHome.h"
+#include "support/Test.h"
 #include "update/UpdateSignature.h"
 
-#include <QByteArray>
 #include <QCryptographicHash>
-#include <QDateTime>
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
 #include <QMap>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
-
-#include <gtest/gtest.h>
-
-#include <optional>
 
 // Bundles, archives and a private temporary folder for the self-update tests.
 namespace UpdateFixture {
@@ -108,13 +96,7 @@ public:
         QDir().mkpath(tmp());
         qputenv("TMPDIR", tmp().toUtf8());
     }
-    ~Sandbox()
-    {
-        if (m_oldTmp.isNull())
-            qunsetenv("TMPDIR");
-        else
-            qputenv("TMPDIR", m_oldTmp);
-    }
+    ~Sandbox() { m_oldTmp.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", m_oldTmp); }
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
 
