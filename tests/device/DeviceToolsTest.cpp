@@ -1,3 +1,4 @@
+#include "common/AtomicFile.h"
 #include "device/CfgUtil.h"
 #include "device/CfgUtilError.h"
 #include "device/DeviceAppsReader.h"
@@ -21,6 +22,11 @@ QJsonObject rule(const QString& tool, const QStringList& args, const QJsonArray&
     return {{"tool", tool}, {"args", QJsonArray::fromStringList(args)}, {"steps", steps}, {"exit", exit}};
 }
 
+QJsonObject scenario(const QJsonArray& rules)
+{
+    return {{"rules", rules}};
+}
+
 QJsonObject matching(const QString& tool, const QString& pattern, const QJsonArray& steps, int exit = 0)
 {
     return {{"tool", tool}, {"match", pattern}, {"steps", steps}, {"exit", exit}};
@@ -39,9 +45,7 @@ QString failureOf(const std::function<void()>& action)
 
 QByteArray fixture(const QString& name)
 {
-    QFile file(QString(QUORREL_TEST_DATA_DIR) + "/device/" + name);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
-    return file.readAll();
+    return AtomicFile::read(QString(QUORREL_TEST_DATA_DIR) + "/device/" + name).value_or("");
 }
 
 // What `ideviceinstaller --help` prints in 1.1.1 (Debian 12), cut to the lines that differ from 1.2.0 on.
@@ -149,20 +153,18 @@ TEST(DeviceAppsReader, ReadsEitherDialectSortedByNameAndTranslatesFailures)
     StandinTools tools(home.resourceDirectory());
     const QJsonArray xml{out(QString::fromUtf8(fixture("apps-legacy.xml")))};
     for (const bool legacy : {true, false}) {
-        tools.setScenario(
-            {{"rules",
-              QJsonArray{
-                  rule("ideviceinstaller", {"--help"}, {out(legacy ? legacyHelp : modernHelp)}),
-                  rule("ideviceinstaller", {"-u", "U1", "-l", "-o", "xml"}, xml),
-                  rule("ideviceinstaller",
-                       {"-u", "U1", "list", "--xml", "-a", "CFBundleIdentifier", "-a", "CFBundleDisplayName", "-a",
-                        "CFBundleShortVersionString", "-a", "iTunesMetadata"},
-                       xml),
-                  matching("ideviceinstaller", "^-u LOCKED ",
-                           {QJsonObject{{"err", "ERROR: Device is locked with a passcode"}}}, 255),
-                  matching("ideviceinstaller", "^-u BYTES ", {QJsonObject{{"outRaw", "PHBsaXN0Pv/+PC9wbGlzdD4="}}}),
-                  matching("ideviceinstaller", ".", {out("Usage: ideviceinstaller OPTIONS")}, 2),
-              }}});
+        tools.setScenario(scenario({
+            rule("ideviceinstaller", {"--help"}, {out(legacy ? legacyHelp : modernHelp)}),
+            rule("ideviceinstaller", {"-u", "U1", "-l", "-o", "xml"}, xml),
+            rule("ideviceinstaller",
+                 {"-u", "U1", "list", "--xml", "-a", "CFBundleIdentifier", "-a", "CFBundleDisplayName", "-a",
+                  "CFBundleShortVersionString", "-a", "iTunesMetadata"},
+                 xml),
+            matching("ideviceinstaller", "^-u LOCKED ",
+                     {QJsonObject{{"err", "ERROR: Device is locked with a passcode"}}}, 255),
+            matching("ideviceinstaller", "^-u BYTES ", {QJsonObject{{"outRaw", "PHBsaXN0Pv/+PC9wbGlzdD4="}}}),
+            matching("ideviceinstaller", ".", {out("Usage: ideviceinstaller OPTIONS")}, 2),
+        }));
         // A fresh tool file, so the remembered dialect of the previous round does not apply.
         QFile::remove(tools.path("ideviceinstaller"));
         QFile::copy(StandinTools::programPath(), tools.path("ideviceinstaller"));
@@ -224,14 +226,12 @@ TEST(IDeviceInstaller, InstallsWithTheLocatedDialectAskingForItOnce)
 {
     TempHome home;
     StandinTools tools(home.resourceDirectory());
-    tools.setScenario(
-        {{"rules", QJsonArray{
-                       rule("ideviceinstaller", {"--help"}, {out(legacyHelp)}),
-                       rule("ideviceinstaller", {"-u", "U1", "-i", "/ipa/App 1.ipa"},
-                            {out("Uploading App 1.ipa package contents... DONE."),
-                             out("Install: CreatingStagingDirectory (5%)", "\r"),
-                             out("Install: InstallingApplication (60%)", "\r"), out("Install: Complete")}),
-                   }}});
+    tools.setScenario(scenario({
+        rule("ideviceinstaller", {"--help"}, {out(legacyHelp)}),
+        rule("ideviceinstaller", {"-u", "U1", "-i", "/ipa/App 1.ipa"},
+             {out("Uploading App 1.ipa package contents... DONE."), out("Install: CreatingStagingDirectory (5%)", "\r"),
+              out("Install: InstallingApplication (60%)", "\r"), out("Install: Complete")}),
+    }));
     QList<std::pair<double, QString>> seen;
     const auto record = [&](double fraction, const QString& step) { seen.append({fraction, step}); };
     AsyncTest::await(IDeviceInstaller().install("/ipa/App 1.ipa", "U1", false, record));
@@ -298,14 +298,13 @@ TEST(CfgUtil, ListsDevicesWithDefaultsWhenPropertiesFail)
 {
     TempHome home;
     StandinTools tools(home.resourceDirectory());
-    tools.setScenario(
-        {{"rules", QJsonArray{rule("cfgutil", {"--format", "JSON", "list"}, {out(listAnswer)}),
-                              rule("cfgutil",
-                                   {"--format", "JSON", "--ecid", "0x970E80428AC26", "get", "name", "deviceType",
-                                    "firmwareVersion", "UDID", "isPaired", "activationState"},
-                                   {out(getAnswer)}),
-                              matching("cfgutil", "--ecid 0x1A2B3C get",
-                                       {out(R"({"Type":"Error","Message":"Device went away"})")})}}});
+    tools.setScenario(scenario(
+        {rule("cfgutil", {"--format", "JSON", "list"}, {out(listAnswer)}),
+         rule("cfgutil",
+              {"--format", "JSON", "--ecid", "0x970E80428AC26", "get", "name", "deviceType", "firmwareVersion", "UDID",
+               "isPaired", "activationState"},
+              {out(getAnswer)}),
+         matching("cfgutil", "--ecid 0x1A2B3C get", {out(R"({"Type":"Error","Message":"Device went away"})")})}));
     const QList<Device> devices = AsyncTest::await(CfgUtil().devices());
     EXPECT_EQ(devices,
               (QList<Device>{
@@ -313,7 +312,7 @@ TEST(CfgUtil, ListsDevicesWithDefaultsWhenPropertiesFail)
                   {"0x1A2B3C", std::nullopt, "iPhone", std::nullopt, std::nullopt, Device::Link::usb, true}}));
     EXPECT_TRUE(devices[0].canUseCfgutil());
 
-    tools.setScenario({{"rules", QJsonArray{rule("cfgutil", {"--format", "JSON", "list"}, {})}}});
+    tools.setScenario(scenario({rule("cfgutil", {"--format", "JSON", "list"}, {})}));
     EXPECT_TRUE(AsyncTest::await(CfgUtil().devices()).isEmpty());
     EXPECT_EQ(tools.calls("cfgutil").size(), 4); // the empty list asked for no properties
 }
@@ -347,13 +346,12 @@ TEST(MuxDiscovery, ReadsEachPhoneOnceWhileListedAndAnUntrustedOneOnlyNowAndThen)
     StandinTools tools(home.resourceDirectory());
     const QJsonObject both = rule("idevice_id", {}, {out("BBB (Network)"), out("AAA (USB)")});
     const QString pending = "ERROR: Could not connect to lockdownd: Pairing dialog response pending (-19)";
-    tools.setScenario({{"rules", QJsonArray{
-                                     both,
-                                     rule("ideviceinfo", {"-u", "AAA"},
-                                          {out("DeviceName: Телефон Анны"), out("ProductType: iPhone14,2")}),
-                                     rule("ideviceinfo", {"-u", "BBB", "-n"}, {QJsonObject{{"err", pending}}}, 255),
-                                     rule("ideviceinfo", {"-u", "BBB", "-n", "-s"}, {out("DeviceName: Чужой")}),
-                                 }}});
+    tools.setScenario(scenario({
+        both,
+        rule("ideviceinfo", {"-u", "AAA"}, {out("DeviceName: Телефон Анны"), out("ProductType: iPhone14,2")}),
+        rule("ideviceinfo", {"-u", "BBB", "-n"}, {QJsonObject{{"err", pending}}}, 255),
+        rule("ideviceinfo", {"-u", "BBB", "-n", "-s"}, {out("DeviceName: Чужой")}),
+    }));
     MuxDiscovery discovery;
     const QList<Device> expected{
         {std::nullopt, "AAA", "Телефон Анны", "iPhone14,2", std::nullopt, Device::Link::usb, true, false},
@@ -361,9 +359,9 @@ TEST(MuxDiscovery, ReadsEachPhoneOnceWhileListedAndAnUntrustedOneOnlyNowAndThen)
     EXPECT_EQ(AsyncTest::await(discovery.devices()), expected);
 
     // A phone that left is read afresh when it comes back.
-    tools.setScenario({{"rules", QJsonArray{rule("idevice_id", {}, {out("BBB (Network)")})}}});
+    tools.setScenario(scenario({rule("idevice_id", {}, {out("BBB (Network)")})}));
     EXPECT_EQ(AsyncTest::await(discovery.devices()).size(), 1);
-    tools.setScenario({{"rules", QJsonArray{both, rule("ideviceinfo", {"-u", "AAA"}, {out("DeviceName: Снова")})}}});
+    tools.setScenario(scenario({both, rule("ideviceinfo", {"-u", "AAA"}, {out("DeviceName: Снова")})}));
     EXPECT_EQ(AsyncTest::await(discovery.devices()).value(0).name, "Снова");
     EXPECT_EQ(tools.calls("ideviceinfo").size(), 4);
 }

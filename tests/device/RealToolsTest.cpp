@@ -1,19 +1,11 @@
+#include "common/AtomicFile.h"
 #include "device/DeviceAppsReader.h"
 #include "device/IDeviceInstaller.h"
 #include "process/ProcessRunner.h"
 #include "process/ToolError.h"
 
-#include "support/AsyncTest.h"
 #include "support/LoopbackPhone.h"
-#include "support/QtPrinters.h"
-#include "support/TempHome.h"
-
-#include <QDir>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
+#include "support/Test.h"
 
 // Debian's own idevice_id, ideviceinfo and ideviceinstaller against the loopback phone: what they
 // print, on which stream and with which status, in each situation the application has to read.
@@ -184,8 +176,7 @@ TEST_F(RealTools, XmlAppListCarriesStoreMetadataAsBinaryPropertyLists)
 {
     const LoopbackPhone phone("paired", withApps());
     const ProcessOutput output = run("ideviceinstaller -u %U -l -o xml", {phone.udid(), {}, {}});
-    EXPECT_EQ(output.status, 0);
-    EXPECT_EQ(output.standardError(), "");
+    EXPECT_EQ(std::pair(output.status, output.standardError()), std::pair(0, QString()));
     EXPECT_EQ(DeviceAppsReader::parseAppList(output.standardOutputBytes()),
               (QList<InstalledApp>{{"com.example.notes", "Заметки Плюс", "2.4.1", 1234567890},
                                    {"com.example.radio", "Old Radio", "1.0.7", 987654321},
@@ -204,9 +195,6 @@ TEST_F(RealTools, EachInstallOutcomeAsTheToolReportsIt)
     const QString twoSteps = "\rInstall: CreatingStagingDirectory (5%)\n\rInstall: ExtractingPackage (15%)";
     const QString refusal = "ERROR: Install failed. Got error \"ApplicationVerificationFailed\" with code 0xe8008015: "
                             "A valid provisioning profile for this executable was not found.\n";
-    const QJsonObject verification{{"name", "ApplicationVerificationFailed"},
-                                   {"description", "A valid provisioning profile for this executable was not found."},
-                                   {"code", double(0xe8008015)}};
     const QString complete = started + twoSteps + "\n\rInstall: VerifyingApplication (40%)\n\rInstall: Complete\n";
     const QString stopped = started + twoSteps;
     const QString removed = "ideviceinstaller: Device removed\n";
@@ -214,7 +202,10 @@ TEST_F(RealTools, EachInstallOutcomeAsTheToolReportsIt)
     const QString noFile = "ERROR: stat: %F: No such file or directory\n";
     const QString noExecutable = "Could not determine value for CFBundleExecutable!\n";
     const QString internal = "ERROR: Install failed. Got error \"APIInternalError\".\n";
-    const QJsonObject refused{{"error", verification}};
+    const QJsonObject refused{{"error", QJsonObject{{"name", "ApplicationVerificationFailed"},
+                                                    {"description", "A valid provisioning profile for this executable "
+                                                                    "was not found."},
+                                                    {"code", double(0xe8008015)}}}};
     const QJsonObject internalError{{"error", QJsonObject{{"name", "APIInternalError"}}}};
     const QString notSignedIn = "iPhone не принял приложение: на нём нужно войти в тот Apple Account, который его "
                                 "получал (Настройки → App Store)";
@@ -223,7 +214,6 @@ TEST_F(RealTools, EachInstallOutcomeAsTheToolReportsIt)
     const QString unread = "Файл .ipa не найден или не читается — скачай его заново";
     const QString noApp = "Файл .ipa повреждён: в нём нет самого приложения — скачай его заново";
     const QString installed = "install PublicStaging/com.example.demo";
-    const QString missing = dir.filePath("missing.ipa");
     // A word in the path that the tool echoes is no failure.
     QDir(dir.path()).mkpath("error");
     const QString errorPath = LoopbackPhone::writeArchive(dir.filePath("error"), "error", true);
@@ -243,7 +233,7 @@ TEST_F(RealTools, EachInstallOutcomeAsTheToolReportsIt)
         {"refuses-install", internalError, archive, {{}, stopped, warnings + internal, 128}, rejected},
         {"unplugged-during-install", {}, archive, {{}, stopped, warnings + removed}, cable, "unplugged"},
         {"unplugged-during-upload", {}, archive, {{}, copied, warnings + writeError}, cable, "unplugged"},
-        {"paired", {}, missing, {{}, "", noFile, 255}, unread},
+        {"paired", {}, dir.filePath("missing.ipa"), {{}, "", noFile, 255}, unread},
         {"paired", {}, notRunnable, {{}, "", noMetadata + noExecutable, 255}, noApp},
     };
     for (const Case& c : cases) {
@@ -255,13 +245,10 @@ TEST_F(RealTools, EachInstallOutcomeAsTheToolReportsIt)
             Call call = c.call;
             call.command = network ? "ideviceinstaller -n -u %U -i %F" : "ideviceinstaller -u %U -i %F";
             expectCalls({call}, {phone.udid(), phone.name(), c.archive});
-            if (!c.event.isEmpty()) {
-                EXPECT_TRUE(phone.events().contains(c.event)) << phone.events().join(" | ").toStdString();
-            }
+            EXPECT_TRUE(c.event.isEmpty() || phone.events().contains(c.event))
+                << phone.events().join(" | ").toStdString();
             if (c.event.startsWith("install ")) {
-                QFile sent(c.archive);
-                ASSERT_TRUE(sent.open(QIODevice::ReadOnly));
-                EXPECT_EQ(phone.uploaded("PublicStaging/com.example.demo"), sent.readAll());
+                EXPECT_EQ(phone.uploaded("PublicStaging/com.example.demo"), AtomicFile::read(c.archive));
             }
         }
         // The same situation through the application's installer.

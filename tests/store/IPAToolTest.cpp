@@ -1,5 +1,6 @@
 #include "store/IPATool.h"
 
+#include "common/AtomicFile.h"
 #include "process/ProcessOutput.h"
 #include "process/ToolError.h"
 #include "store/IPAToolError.h"
@@ -264,9 +265,8 @@ TEST_F(IPAToolTest, SignInCountsOnlyForTheAccountTypedAndWithTheToolsOwnWords)
 
 TEST_F(IPAToolTest, PurchasesVersionsDownloadsAndRefusalsKeepTheirKinds)
 {
-    QFile catalogue(QString(QUORREL_TEST_DATA_DIR) + "/ipatool/catalogue.json");
-    ASSERT_TRUE(catalogue.open(QIODevice::ReadOnly));
-    tools.setScenario(QJsonDocument::fromJson(catalogue.readAll()).object());
+    const auto catalogue = AtomicFile::read(QString(QUORREL_TEST_DATA_DIR) + "/ipatool/catalogue.json");
+    tools.setScenario(QJsonDocument::fromJson(catalogue.value_or("")).object());
     const IPATool::PurchasesPage first = AsyncTest::await(client.purchases(0, 2));
     EXPECT_EQ(first.totalCount, 3);
     EXPECT_EQ(first.apps.value(0).name, "Ушедшее");

@@ -91,9 +91,7 @@ TEST(PurchasesCache, SavedHistoryReadsBackForItsOwnAccountOnlyWithAbsentFieldsLe
 TEST(PurchasesCache, ReadsAFileWrittenByHandWithNullsAndUnknownKeys)
 {
     TempHome home;
-    QFile source(QString(QUORREL_TEST_DATA_DIR) + "/store/purchases-handwritten.json");
-    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-    writeFile(source.readAll());
+    writeFile(AtomicFile::read(QString(QUORREL_TEST_DATA_DIR) + "/store/purchases-handwritten.json").value_or(""));
 
     const QList<PurchasedApp> apps{
         {564177498, "com.example.gone", "Ушедшее", "1.0", 0, ReferenceDate::epoch(), std::nullopt, std::nullopt, true},
