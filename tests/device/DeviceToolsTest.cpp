@@ -90,14 +90,11 @@ const char* const getAnswer =
 
 } // namespace
 
-TEST(DeviceAppsReaderParse, BinaryFormReadsAsTheXml)
+TEST(DeviceAppsReaderParse, BinaryFormReadsAsTheXmlNoBundleIdSkipsAnEntryAndBadMetadataLosesOnlyTheAppID)
 {
     EXPECT_EQ(DeviceAppsReader::parseAppList(fixture("apps.bplist")),
               DeviceAppsReader::parseAppList(fixture("apps-legacy.xml")));
-}
 
-TEST(DeviceAppsReaderParse, NoBundleIdSkipsAnEntryAndBadMetadataLosesOnlyTheAppID)
-{
     EXPECT_EQ(DeviceAppsReader::adamIDFromMetadata(fixture("itunes-metadata.xml")), 987654321);
     const QByteArray binary = fixture("itunes-metadata.bplist");
     const QStringList entries{
@@ -183,15 +180,12 @@ TEST(DeviceAppsReader, ReadsEitherDialectSortedByNameAndTranslatesFailures)
 }
 
 // Both dialects are told apart in the reader's tests; here what an unknown help and the new install command mean.
-TEST(IDeviceInstaller, UnknownHelpIsNoDialectAndTheNewOneInstallsBySubcommand)
+TEST(IDeviceInstaller, UnknownHelpIsNoDialectOnlyACompleteStepCountsAndFailuresComeFromErrors)
 {
     EXPECT_FALSE(IDeviceInstaller::syntaxFromHelp("Usage: ideviceinstaller"));
     EXPECT_EQ(IDeviceInstaller::installArguments(IDeviceInstaller::Syntax::subcommands, "U1", "/a b.ipa"),
               (QStringList{"-u", "U1", "install", "/a b.ipa"}));
-}
 
-TEST(IDeviceInstaller, OnlyACompleteStepCountsAndFailuresComeFromErrorsNotThePath)
-{
     // What Debian's ideviceinstaller 1.1.1 prints, stream by stream; the real tool's other outcomes, a success
     // with warnings among them, run in RealTools.
     const QByteArray copying = "Copying '/home/u/error/App.ipa' to device... ";
@@ -241,7 +235,7 @@ TEST(IDeviceInstaller, InstallsWithTheLocatedDialectAskingForItOnce)
     EXPECT_EQ(tools.calls("ideviceinstaller").count(QStringList{"--help"}), 1);
 }
 
-TEST(CfgUtilProgress, ReadsThePercentAndTheStepBeforeIt)
+TEST(CfgUtilAnswers, ProgressFailuresJsonShapesEcidsAndPropertiesOfOddAnswers)
 {
     const std::pair<QString, QString> cases[] = {
         {"[ 45%] Copying 12 files", "0.45 Установка"},
@@ -256,10 +250,7 @@ TEST(CfgUtilProgress, ReadsThePercentAndTheStepBeforeIt)
         EXPECT_EQ(progress ? QString::number(progress->fraction) + " " + progress->step : QString("none"), expected);
     }
     EXPECT_DOUBLE_EQ(CfgUtil::parseProgress("1234%").value_or(CfgUtil::Progress{}).fraction, 1.0);
-}
 
-TEST(CfgUtilFailure, TranslatesInTableOrderElsePassesTextOrStatus)
-{
     EXPECT_EQ(CfgUtil::humanReadableFailure(output(1, "", "Device not found")), "iPhone не найден — проверь кабель");
     EXPECT_EQ(CfgUtil::humanReadableFailure(output(1, "device not found: it is locked with a passcode")),
               "Устройство заблокировано — разблокируй экран и повтори");
@@ -271,10 +262,7 @@ TEST(CfgUtilFailure, TranslatesInTableOrderElsePassesTextOrStatus)
               "iPhone не авторизован этим Apple Account — зайди на нём в App Store под тем же аккаунтом");
     EXPECT_EQ(CfgUtil::humanReadableFailure(output(1, "  Disk Full \n", "\nCode 28")), "Code 28\n  Disk Full");
     EXPECT_EQ(CfgUtil::humanReadableFailure(output(3, " \n", "\r\n")), "cfgutil завершился с кодом 3");
-}
 
-TEST(CfgUtilJSON, AnswerShapesEcidsAndPerDevicePropertiesOfOddAnswers)
-{
     EXPECT_EQ(failureOf([] { CfgUtil::interpretJSON(output(0, R"({"Type":"Error"})")); }), "cfgutil вернул ошибку");
     EXPECT_EQ(failureOf([] { CfgUtil::interpretJSON(output(0, R"({"Type":"Error","Message":"Busy"})")); }), "Busy");
     EXPECT_EQ(CfgUtil::interpretJSON(output(1, R"({"Devices":[]})")).value("Devices").toArray().size(), 0);
@@ -317,7 +305,7 @@ TEST(CfgUtil, ListsDevicesWithDefaultsWhenPropertiesFail)
     EXPECT_EQ(tools.calls("cfgutil").size(), 4); // the empty list asked for no properties
 }
 
-TEST(Device, IdentityFallsBackFromUdidToEcidToNameAndOnlyCablePhonesUseCfgutil)
+TEST(Device, IdentityFallsBackFromUdidToEcidToNameAndTheMuxListingAndInfoParse)
 {
     Device phone{"0x970E80428AC26", "00008030-001A", "Анна", "iPhone14,2", "17.1", Device::Link::usb, true};
     EXPECT_EQ(phone.id(), "00008030-001A");
@@ -328,10 +316,7 @@ TEST(Device, IdentityFallsBackFromUdidToEcidToNameAndOnlyCablePhonesUseCfgutil)
     phone.ecid.reset();
     EXPECT_EQ(phone.id(), "Анна");
     EXPECT_EQ((Device{{}, "U", "Анна", {}, {}, Device::Link::wifi, true}).subtitle(), "Wi-Fi");
-}
 
-TEST(MuxDiscovery, ParsesTheListingAndTheTopLevelOfInfo)
-{
     using Listed = MuxDiscovery::Listed;
     EXPECT_EQ(MuxDiscovery::parseListing(" \tBBB (Network)\r\nAAA (Network)\n\nAAA (USB)\nCCC\t\nnot a (line)\n"),
               (QList<Listed>{{"AAA", Device::Link::usb}, {"BBB", Device::Link::wifi}, {"CCC", Device::Link::usb}}));

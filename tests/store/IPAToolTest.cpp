@@ -42,6 +42,17 @@ IPAToolError::Kind kindOf(const std::function<void()>& action)
     return IPAToolError::Kind::message;
 }
 
+/// The description of the error `action` throws; empty when it throws none.
+QString failureText(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const AppError& error) {
+        return error.description();
+    }
+    return {};
+}
+
 /// "tool status message" of the ToolError `action` throws.
 QString toolFailure(const std::function<void()>& action)
 {
@@ -67,7 +78,7 @@ protected:
 
 } // namespace
 
-TEST(IPAToolAnswer, LatestObjectWithAnAnswerKeyWinsOverEarlierOnesAndLogLines)
+TEST(IPAToolAnswer, LatestObjectWithAnAnswerKeyWinsAndIsJudgedStrictlyOrLeniently)
 {
     EXPECT_EQ(IPATool::pickAnswer({R"({"error":"boom"})", R"({"success":true})", R"({"level":"debug"})", "done"}),
               json(R"({"success":true})"));
@@ -77,10 +88,7 @@ TEST(IPAToolAnswer, LatestObjectWithAnAnswerKeyWinsOverEarlierOnesAndLogLines)
     EXPECT_EQ(IPATool::pickAnswer({"plain", "[{\"error\":\"x\"}]", "{broken", ""}), std::nullopt);
     EXPECT_EQ(IPATool::pickAnswer({R"({"output":"/a.ipa"})", R"({"level":"info","message":"bye"})"}),
               json(R"({"output":"/a.ipa"})"));
-}
 
-TEST(IPAToolAnswer, StrictAndLenientJudgement)
-{
     const auto error = json(R"({"error":"network is down","success":false})");
     EXPECT_EQ(IPATool::judge(exited(1, {}), error, true), error);
     EXPECT_EQ(IPATool::judge(exited(0, {}), std::nullopt, false), std::nullopt);
@@ -97,7 +105,7 @@ TEST(IPAToolAnswer, StrictAndLenientJudgement)
               "ipatool 3 last words");
 }
 
-TEST(IPAToolAnswer, AccountNeedsSuccessAndAnEmail)
+TEST(IPAToolAnswer, AccountNeedsSuccessAndAnEmailAndLoginRefusalsAreTranslated)
 {
     EXPECT_EQ(IPATool::accountFrom(json(R"({"success":true,"email":"a@b.c","name":"Анна"})")),
               (IPATool::Account{"Анна", "a@b.c"}));
@@ -106,10 +114,7 @@ TEST(IPAToolAnswer, AccountNeedsSuccessAndAnEmail)
     for (const auto& answer : {std::optional(json(R"({"success":"true","email":"a@b.c"})")),
                                std::optional(json(R"({"success":true})")), std::optional<QJsonObject>()})
         EXPECT_EQ(IPATool::accountFrom(answer), std::nullopt);
-}
 
-TEST(IPAToolAnswer, LoginRefusalsAreTranslated)
-{
     // A code that was given and refused is not a request for one; rate limits read as everywhere.
     using Kind = IPAToolError::Kind;
     const struct {
@@ -141,7 +146,7 @@ TEST(IPAToolAnswer, LoginRefusalsAreTranslated)
         EXPECT_THROW(IPATool::checkLogin(exited(2, {"\x1b[31mError:\x1b[0m unknown flag"}), answer), ToolError);
 }
 
-TEST(IPAToolAnswer, ErrorTextsOfAnyCommandMapToTheirKindsFirstMatchWins)
+TEST(IPAToolAnswer, ErrorTextsOfAnyCommandMapToTheirKindsFirstMatchWinsAndTheVersionLineIsRead)
 {
     using Kind = IPAToolError::Kind;
     const std::pair<const char*, Kind> cases[] = {
@@ -164,10 +169,7 @@ TEST(IPAToolAnswer, ErrorTextsOfAnyCommandMapToTheirKindsFirstMatchWins)
     for (const auto& [text, kind] : cases)
         EXPECT_EQ(IPATool::errorFor(text).kind(), kind) << text;
     EXPECT_EQ(IPATool::errorFor("\x1b[31mDisk Full\x1b[0m").description(), "Disk Full");
-}
 
-TEST(IPAToolAnswer, VersionLine)
-{
     EXPECT_EQ(IPATool::parseVersion("\x1b[1mipatool version v2.10.1\x1b[0m\n"), QVersionNumber(2, 10, 1));
     for (const char* text : {"ipatool version dev", "2.6.0"})
         EXPECT_EQ(IPATool::parseVersion(text), std::nullopt) << text;
@@ -231,6 +233,7 @@ TEST_F(IPAToolTest, SignInCountsOnlyForTheAccountTypedAndWithTheToolsOwnWords)
     // Unless a row says otherwise, the keychain still holds an earlier account, whatever the login run did.
     const char* old = R"({"email":"old@example.com","success":true})";
     const char* noData = R"({"level":"info","success":true})";
+    const QString wentWrong = "failed to log in: something went wrong";
     const QString otherAccount =
         "Вход не удался: ipatool вернул другой аккаунт (old@example.com). Проверь e-mail и попробуй ещё раз";
     const struct {
@@ -244,22 +247,16 @@ TEST_F(IPAToolTest, SignInCountsOnlyForTheAccountTypedAndWithTheToolsOwnWords)
         {"n@b.c", {QJsonObject{{"err", "panic: nil map"}}, QJsonObject{{"signal", "SEGV"}}}, 0, "panic: nil map"},
         {"n@b.c", {out(R"({"success":true})")}, 0, otherAccount},
         {"Old@Example.COM", {out(R"({"success":true})")}, 0, ""},
-        {"n@b.c",
-         {out(R"({"error":"failed to log in: something went wrong"})")},
-         1,
-         "failed to log in: something went wrong"},
+        {"n@b.c", {out(R"({"error":")" + wentWrong + "\"}")}, 1, wentWrong},
         {"n@b.c", {out(noData)}, 0, "Вход не удался — ipatool не вернул данные аккаунта", noData},
     };
     for (const auto& c : cases) {
         const QJsonObject info{
             {"tool", "ipatool"}, {"match", "auth info$"}, {"steps", QJsonArray{out(c.info ? c.info : old)}}};
         tools.setScenario({{"rules", QJsonArray{info, rule(c.steps, c.exit)}}});
-        try {
-            EXPECT_EQ(AsyncTest::await(client.login(c.email, "pw")).email, "old@example.com");
-            EXPECT_EQ(c.failure, "");
-        } catch (const AppError& error) {
-            EXPECT_EQ(error.description(), c.failure);
-        }
+        QString email = "old@example.com";
+        EXPECT_EQ(failureText([&] { email = AsyncTest::await(client.login(c.email, "pw")).email; }), c.failure);
+        EXPECT_EQ(email, "old@example.com");
     }
 }
 
@@ -295,14 +292,9 @@ TEST_F(IPAToolTest, PassphraseGoesToEveryCommandButTheVersionAndAnOldVersionRefu
     tools.setScenario({{"rules", QJsonArray{version, rule({out(R"({"email":"a@b.c","success":true})")})}}});
     client.setKeychainPassphrase("-ключ с пробелом");
     EXPECT_TRUE(AsyncTest::await(client.accountInfo()));
-    std::optional<QString> refusal;
-    for (int page = 1; page <= 3; ++page) {
-        try {
-            AsyncTest::await(client.purchases(page));
-        } catch (const IPAToolError& error) {
-            refusal = error.description();
-        }
-    }
+    QString refusal;
+    for (int page = 1; page <= 3; ++page)
+        refusal = failureText([&] { AsyncTest::await(client.purchases(page)); });
     EXPECT_EQ(refusal, "Установлен ipatool 2.3.1, а для истории загрузок нужен ipatool 2.5 или новее — обнови его")
         << "the version is still known at the third read";
     EXPECT_EQ(tools.calls("ipatool"), (QList<QStringList>{{"--format", "json", "--non-interactive",
@@ -325,12 +317,10 @@ TEST_F(IPAToolTest, NoProgressReportAfterTheDownloadReturnedEvenWhenItThrew)
             late += returned;
         };
         QString result;
-        try {
+        const QString failure = failureText([&] {
             result = AsyncTest::await(client.download(7, std::nullopt, home.filePath("p.ipa"), false, onBytes));
-        } catch (const IPAToolError& error) {
-            result = error.description();
-        }
-        EXPECT_EQ(result, crashes ? "ipatool не сказал, куда положил файл" : "/elsewhere.ipa");
+        });
+        EXPECT_EQ(result + failure, crashes ? "ipatool не сказал, куда положил файл" : "/elsewhere.ipa");
         returned = true;
         AsyncTest::waitUntil([] { return false; }, std::chrono::milliseconds(300));
         EXPECT_GE(reports, 3);

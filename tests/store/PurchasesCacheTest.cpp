@@ -35,7 +35,7 @@ void writeFile(const QByteArray& content)
 
 } // namespace
 
-TEST(JsonRead, IntegersMustBeWholeAndFitSixtyFourBits)
+TEST(PurchasedApp, IntegersMustBeWholeAndFitSixtyFourBitsAndGoneOnlyWithoutAnIcon)
 {
     const QJsonObject object =
         QJsonDocument::fromJson(
@@ -46,10 +46,7 @@ TEST(JsonRead, IntegersMustBeWholeAndFitSixtyFourBits)
     EXPECT_EQ(JsonRead::integer(object, QLatin1String("whole")), 3);
     for (const char* key : {"frac", "huge", "text", "absent"})
         EXPECT_EQ(JsonRead::integer(object, QLatin1String(key)), std::nullopt) << key;
-}
 
-TEST(PurchasedApp, GoneOnlyWhenTheLookupAnsweredWithoutAnIcon)
-{
     PurchasedApp app = sparse();
     EXPECT_FALSE(app.isGoneFromStore());
     app.artworkFetched = true;
