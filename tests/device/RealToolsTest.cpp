@@ -38,11 +38,9 @@ QString expand(QString text, const Words& words)
 QJsonObject app(const QString& id, const QString& name, const QString& build, const QString& version, qint64 itemID = 0,
                 const QString& type = "User")
 {
-    QJsonObject result{{"CFBundleIdentifier", id},
-                       {"CFBundleDisplayName", name},
-                       {"CFBundleVersion", build},
-                       {"CFBundleShortVersionString", version},
-                       {"ApplicationType", type}};
+    QJsonObject result{{"CFBundleIdentifier", id}, {"CFBundleDisplayName", name}, {"CFBundleVersion", build}};
+    result.insert("CFBundleShortVersionString", version);
+    result.insert("ApplicationType", type);
     if (itemID)
         result.insert("iTunesMetadata", QJsonObject{{"itemId", itemID}, {"itemName", name}});
     return result;
@@ -59,11 +57,9 @@ QJsonObject withApps()
 
 QJsonObject withSteps(QJsonObject config = {})
 {
-    const auto step = [](const char* status, int percent) {
-        return QJsonObject{{"status", status}, {"percent", percent}};
-    };
-    config.insert("installSteps", QJsonArray{step("CreatingStagingDirectory", 5), step("ExtractingPackage", 15),
-                                             step("VerifyingApplication", 40)});
+    const char* steps = R"([{"status":"CreatingStagingDirectory","percent":5},
+        {"status":"ExtractingPackage","percent":15}, {"status":"VerifyingApplication","percent":40}])";
+    config.insert("installSteps", QJsonDocument::fromJson(steps).array());
     config.insert("stepsBeforeTrouble", 2);
     return config;
 }
@@ -94,9 +90,8 @@ protected:
         for (const Call& call : calls) {
             SCOPED_TRACE(call.command.toStdString());
             const ProcessOutput output = run(call.command, words);
-            EXPECT_EQ(output.standardOutput(), expand(call.out, words));
-            EXPECT_EQ(output.standardError(), expand(call.err, words));
-            EXPECT_EQ(output.status, call.status);
+            EXPECT_EQ(std::tuple(output.standardOutput(), output.standardError(), output.status),
+                      std::tuple(expand(call.out, words), expand(call.err, words), call.status));
         }
     }
 };

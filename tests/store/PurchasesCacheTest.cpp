@@ -17,15 +17,9 @@ PurchasedApp sparse()
 
 PurchasedApp full()
 {
-    return {9007199254740993,
-            "com.example.full",
-            "Полное",
-            "1.2.3",
-            2.99,
-            QDateTime(QDate(2014, 5, 6), QTime(7, 8, 9, 125), QTimeZone::utc()),
-            QUrl("https://is1-ssl.mzstatic.com/image/thumb/x/100x100bb.jpg"),
-            "Seller",
-            true};
+    const QDateTime bought(QDate(2014, 5, 6), QTime(7, 8, 9, 125), QTimeZone::utc());
+    const QUrl icon("https://is1-ssl.mzstatic.com/image/thumb/x/100x100bb.jpg");
+    return {9007199254740993, "com.example.full", "Полное", "1.2.3", 2.99, bought, icon, "Seller", true};
 }
 
 void writeFile(const QByteArray& content)
@@ -54,10 +48,8 @@ TEST(PurchasedApp, IntegersMustBeWholeAndFitSixtyFourBitsAndGoneOnlyWithoutAnIco
     app.artworkURL = QUrl("https://example.com/i.png");
     EXPECT_FALSE(app.isGoneFromStore());
 
-    for (const double price : {0.0, -0.0})
-        EXPECT_TRUE((PurchasedApp{1, {}, {}, {}, price, {}, {}, {}, false}).isFree());
-    for (const double price : {0.01, -1.0})
-        EXPECT_FALSE((PurchasedApp{1, {}, {}, {}, price, {}, {}, {}, false}).isFree());
+    for (const double price : {0.0, -0.0, 0.01, -1.0})
+        EXPECT_EQ((PurchasedApp{1, {}, {}, {}, price, {}, {}, {}, false}).isFree(), price == 0) << price;
 }
 
 TEST(PurchasesCache, SavedHistoryReadsBackForItsOwnAccountOnlyWithAbsentFieldsLeftOut)
