@@ -54,9 +54,13 @@ TEST(KnownAppsStore, MergeKeepsFirstSightingUnlessTheNameChangedAndRereadsExactl
     QStringList stored;
     for (const QJsonValue& record : readFile())
         stored.append(QJsonDocument(record.toObject()).toJson(QJsonDocument::Compact));
-    EXPECT_TRUE(
-        stored.contains(R"({"adamID":2,"bundleID":"com.example.2","name":"Alpha 2","seenAt":60.5,"source":"скачано"})"))
-        << stored.join('\n').toStdString();
+    stored.sort();
+    const QString seen = R"(","seenAt":730980000.25,"source":"устройство"})";
+    const QString downloaded = R"(","seenAt":60.5,"source":"скачано"})";
+    EXPECT_EQ(stored, (QStringList{R"({"adamID":1,"bundleID":"com.example.1","name":"Бета)" + seen,
+                                   R"({"adamID":2,"bundleID":"com.example.2","name":"Alpha 2)" + downloaded,
+                                   R"({"adamID":3,"bundleID":"com.example.3","name":"b)" + seen,
+                                   R"({"adamID":4,"bundleID":"com.example.4","name":"C)" + seen}));
 }
 
 TEST(KnownAppsStore, BrokenFilesAreAnEmptyStoreAndGetOverwrittenAndEditedOnesKeepTheirGoodRecords)

@@ -115,7 +115,8 @@ TEST_F(ArtworkServiceTest, ReadsFallbackFieldsEmptyAnswersAndAnswersNobodyAskedF
 {
     server.setResponse("/lookup", Response::json(R"({"results":[
         {"trackId":5,"artworkUrl60":"https://art.example/60.jpg","artistName":"Artist","fileSizeBytes":1234},
-        {"trackId":6,"artworkUrl100":7,"artworkUrl60":"https://art.example/6.jpg","sellerName":"S","fileSizeBytes":"12ab"},
+        {"trackId":6,"artworkUrl100":7,"artworkUrl60":"https://art.example/6.jpg","sellerName":"S",
+         "fileSizeBytes":"12ab"},
         {"trackId":"9","artworkUrl100":"https://art.example/9.jpg"},
         {"trackId":99,"artworkUrl100":"https://art.example/99.jpg"}]})"));
     const auto info = lookup({5, 6, 9});

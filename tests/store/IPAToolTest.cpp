@@ -266,6 +266,7 @@ TEST_F(IPAToolTest, PurchasesVersionsDownloadsAndRefusalsKeepTheirKinds)
     tools.setScenario(QJsonDocument::fromJson(catalogue.value_or("")).object());
     const IPATool::PurchasesPage first = AsyncTest::await(client.purchases(0, 2));
     EXPECT_EQ(first.totalCount, 3);
+    EXPECT_EQ(first.apps.size(), 2);
     EXPECT_EQ(first.apps.value(0).name, "Ушедшее");
     EXPECT_EQ(first.apps.value(1), (PurchasedApp{2222, "com.example.paid", "Платное", "2.1", 1.99,
                                                  QDateTime::fromString("2016-07-08T09:10:11.250Z", Qt::ISODateWithMs),

@@ -189,9 +189,9 @@ TEST(UpdateDownload, VerifiesTheArchiveReportingProgressAtEachStage)
     QList<double> progress;
     const QString app = AsyncTest::await(updater.download(offer, [&](double p) { progress.append(p); }));
     EXPECT_EQ(progress, (QList<double>{0.6, 0.75, 0.9, 1.0}));
-    const QString work = QRegularExpression::escape(f.sandbox.tmp() + "/quorrel-update-16-");
+    EXPECT_EQ(Updater::workFolderPrefix(16), f.sandbox.tmp() + "/quorrel-update-16-");
+    const QString work = QRegularExpression::escape(Updater::workFolderPrefix(16));
     EXPECT_TRUE(app.contains(QRegularExpression("^" + work + "[^/]+/unpacked/Quorrel.app$"))) << app.toStdString();
-    EXPECT_TRUE(app.startsWith(Updater::workFolderPrefix(16)));
     EXPECT_TRUE(QFile::exists(app + "/Contents/MacOS/Quorrel"));
     EXPECT_TRUE(f.sandbox.tmpEntries("quorrel-download-*").isEmpty());
 
@@ -301,7 +301,8 @@ TEST(UpdateDownload, EntriesEscapingTheWorkFolderWriteNothingOutsideIt)
         AsyncTest::await(updater.download(f.offer(dotDot)));
         ADD_FAILURE() << "an archive with a '..' entry was accepted";
     } catch (const ToolError& error) {
-        EXPECT_TRUE(error.tool() == "bsdtar" && error.message().contains("..")) << error.message().toStdString();
+        EXPECT_TRUE(error.tool() == "bsdtar" && error.status() != 0 && error.message().contains(".."))
+            << error.message().toStdString();
     }
 
     const QByteArray absolute =
