@@ -191,11 +191,7 @@ TEST(IDeviceInstaller, UnknownHelpIsNoDialectOnlyACompleteStepCountsAndFailuresC
     const QByteArray copying = "Copying '/home/u/error/App.ipa' to device... ";
     const QByteArray steps = "Installing 'com.example.error'\n\rInstall: CreatingStagingDirectory (5%)"
                              "\rInstall: VerifyingApplication (40%)";
-    const struct {
-        int status;
-        QByteArray out, err;
-        QString expected;
-    } cases[] = {
+    const std::tuple<int, QByteArray, QByteArray, QString> cases[] = {
         {128, copying + "DONE.\n" + steps, "ERROR: Install failed. Got error \"DeviceOSVersionTooLow\".\n",
          "Этой версии приложения нужна iOS новее, чем на iPhone — выбери версию постарше"},
         {255, "", "Could not connect to lockdownd. Exiting.\n",
@@ -205,14 +201,14 @@ TEST(IDeviceInstaller, UnknownHelpIsNoDialectOnlyACompleteStepCountsAndFailuresC
          "Установка не закончилась — iPhone не подтвердил её. Проверь кабель и повтори"},
         {1, "", "something new\n", "iPhone не принял установку — подробности в журнале: something new"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [status, out, err, expected] : cases) {
         OutputCollector collector;
-        collector.append(c.out, OutputCollector::Stream::out);
-        collector.append(c.err, OutputCollector::Stream::err);
+        collector.append(out, OutputCollector::Stream::out);
+        collector.append(err, OutputCollector::Stream::err);
         collector.flush();
-        const auto failure = IDeviceInstaller::installFailure(collector.result(c.status));
-        const QString detail = failure && c.expected.contains("журнале") ? ": " + failure->detail() : QString();
-        EXPECT_EQ(failure ? failure->description() + detail : QString(), c.expected) << c.err.toStdString();
+        const auto failure = IDeviceInstaller::installFailure(collector.result(status));
+        const QString detail = failure && expected.contains("журнале") ? ": " + failure->detail() : QString();
+        EXPECT_EQ(failure ? failure->description() + detail : QString(), expected) << err.toStdString();
     }
 }
 
@@ -355,10 +351,7 @@ TEST(DeviceTools, AMissingOrUnstartableToolFailsEveryOperationSayingWhatToInstal
 {
     TempHome home;
     const QString cfgutil = "Не найден cfgutil. Поставь Apple Configurator из App Store.";
-    const struct {
-        std::function<void()> operation;
-        QString failure;
-    } cases[] = {
+    const std::pair<std::function<void()>, QString> cases[] = {
         {[] { AsyncTest::await(CfgUtil().devices()); }, cfgutil},
         {[] { AsyncTest::await(CfgUtil().properties("0x1", {"name"})); }, cfgutil},
         {[] { AsyncTest::await(CfgUtil().install("/x.ipa", "0x1", {})); }, cfgutil},
@@ -370,8 +363,8 @@ TEST(DeviceTools, AMissingOrUnstartableToolFailsEveryOperationSayingWhatToInstal
         // Without idevice_id there are just no phones of its kind.
         {[] { EXPECT_TRUE(AsyncTest::await(MuxDiscovery().devices()).isEmpty()); }, "(no failure)"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(failureOf(c.operation), c.failure);
+    for (const auto& [operation, failure] : cases)
+        EXPECT_EQ(failureOf(operation), failure);
 
     // Executable for the lookup, but not a program the system can start: the runner's error.
     QFile file(home.resourceDirectory() + "/idevice_id");

@@ -117,11 +117,7 @@ TEST(IPAToolAnswer, AccountNeedsSuccessAndAnEmailAndLoginRefusalsAreTranslated)
 
     // A code that was given and refused is not a request for one; rate limits read as everywhere.
     using Kind = IPAToolError::Kind;
-    const struct {
-        const char* answer;
-        int status;
-        Kind kind;
-    } refusals[] = {
+    const std::tuple<const char*, int, Kind> refusals[] = {
         {R"({"error":"An Auth Code is required"})", 0, Kind::needsTwoFactor},
         {R"({"error":"TWO-FACTOR needed"})", 0, Kind::needsTwoFactor},
         {R"({"error":"2FA"})", 0, Kind::needsTwoFactor},

@@ -211,12 +211,7 @@ TEST(UpdateDownload, AnArchiveFailingItsChecksumOrSignatureIsNeverUnpacked)
     const QString forged = "Подпись обновления не сошлась — файл подменён или повреждён. Обновление отменено.";
     const QString badSum =
         "Контрольная сумма не сошлась — файл скачался повреждённым или подменён. Обновление отменено.";
-    const struct {
-        const char* name;
-        std::optional<QString> checksum;
-        QString signature;
-        QString failure;
-    } cases[] = {
+    const std::tuple<const char*, std::optional<QString>, QString, QString> cases[] = {
         {"wrong checksum", QString(64, '0'), good, badSum},
         {"blanks around the checksum", " " + sha256(archive) + " ", good, badSum},
         {"unsigned", std::nullopt, "", "Обновление не подписано — ставить его нельзя. Обновление отменено."},
@@ -225,13 +220,13 @@ TEST(UpdateDownload, AnArchiveFailingItsChecksumOrSignatureIsNeverUnpacked)
         {"other bytes signed", std::nullopt, signature(archive + "x"), forged},
         {"cut signature", std::nullopt, good.left(good.size() - 8), forged},
     };
-    for (const auto& c : cases) {
-        UpdateInfo offer = f.offer(archive, c.checksum);
-        offer.signature = c.signature;
+    for (const auto& [name, checksum, signedWith, failure] : cases) {
+        UpdateInfo offer = f.offer(archive, checksum);
+        offer.signature = signedWith;
         QList<double> progress;
-        EXPECT_EQ(updateFailure(updater, offer, &progress), c.failure) << c.name;
+        EXPECT_EQ(updateFailure(updater, offer, &progress), failure) << name;
         // An unsigned offer is not even fetched.
-        EXPECT_EQ(progress, c.signature.isEmpty() ? QList<double>{} : QList<double>{0.6}) << c.name;
+        EXPECT_EQ(progress, signedWith.isEmpty() ? QList<double>{} : QList<double>{0.6}) << name;
     }
     UpdateInfo missing = f.offer(archive);
     missing.url = f.server.url("/gone.zip");
@@ -255,11 +250,8 @@ TEST(UpdateDownload, AnArchiveWithoutThisAppAtItsTopLevelIsNotAnApp)
     Updater updater = f.updater();
     const auto before = snapshot(f.folder);
     const QByteArray good = infoPlist(bundleID, "1.3", "16");
-    const struct {
-        const char* name;
-        QString bundle; // under the staging folder; its first part is what the archive holds
-        QByteArray plist;
-    } cases[] = {
+    // A bundle under the staging folder, whose first part is what the archive holds.
+    const std::tuple<const char*, QString, QByteArray> cases[] = {
         {"in a subfolder", "Release/Quorrel.app", good},
         {"another identifier", "Quorrel.app", infoPlist("com.example.Other", "1.3", "16")},
         {"no identifier", "Quorrel.app", infoPlist(std::nullopt, "1.3", "16")},
@@ -268,15 +260,15 @@ TEST(UpdateDownload, AnArchiveWithoutThisAppAtItsTopLevelIsNotAnApp)
         {"upper-case extension", "Quorrel.APP", good},
         {"a link to a bundle elsewhere", "Quorrel.app", {}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [name, bundle, plist] : cases) {
         QDir(f.staging).removeRecursively();
         QDir().mkpath(f.staging);
-        if (c.plist.isEmpty())
-            QFile::link(f.bundle, f.staging + "/" + c.bundle);
+        if (plist.isEmpty())
+            QFile::link(f.bundle, f.staging + "/" + bundle);
         else
-            writeBundle(f.staging + "/" + c.bundle, c.plist);
-        const QByteArray archive = zip(f.staging, {c.bundle.section('/', 0, 0)});
-        EXPECT_EQ(updateFailure(updater, f.offer(archive)), "В архиве нет приложения «Quorrel»") << c.name;
+            writeBundle(f.staging + "/" + bundle, plist);
+        const QByteArray archive = zip(f.staging, {bundle.section('/', 0, 0)});
+        EXPECT_EQ(updateFailure(updater, f.offer(archive)), "В архиве нет приложения «Quorrel»") << name;
     }
     EXPECT_EQ(snapshot(f.folder), before);
 }
