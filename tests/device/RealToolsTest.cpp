@@ -107,55 +107,42 @@ TEST_F(RealTools, ListAndReadEachKindOfPhone)
     const QString noneFound = "ERROR: No device found!\n";
     const QString noUdid = "No device found with udid %U.\n";
     const QString noLockdown = "ERROR: Could not connect to lockdownd: ";
-    struct Case {
-        QString scenario;
-        QJsonObject config;
-        QList<Call> calls;
+    const auto expectOn = [](const QString& scenario, const QJsonObject& config, const QList<Call>& calls) {
+        SCOPED_TRACE(scenario.toStdString());
+        const LoopbackPhone phone(scenario, config, scenario == "network" ? Transport::tcp : Transport::unixSocket);
+        expectCalls(calls, {phone.udid(), phone.name(), {}});
     };
-    const QList<Case> cases{
-        {"paired",
-         withApps(),
-         {{"idevice_id -l", "%U\n"},
-          {"idevice_id -n", ""},
-          {"idevice_id", "%U (USB)\n"},
-          {"idevice_id %U", "%N\n"},
-          {"ideviceinfo -u %U -k DeviceName", "%N\n"},
-          {"ideviceinfo -u %U -k NoSuchKey", ""},
-          {"ideviceinstaller -u %U -l", list}}},
-        {"network",
-         withApps(),
-         {{"idevice_id -l", ""},
-          {"idevice_id -n", "%U\n"},
-          {"idevice_id", "%U (Network)\n"},
-          {"ideviceinfo -u %U -k DeviceName", notFound, "", 255},
-          {"ideviceinfo -s", noneFound, "", 255},
-          {"ideviceinstaller -u %U -l", "", noUdid, 255},
-          {"ideviceinfo -n -u %U -k DeviceName", "%N\n"},
-          {"ideviceinstaller -n -u %U -l", list}}},
-        {"untrusted",
-         {},
-         {{"idevice_id -l", "%U\n"},
-          {"idevice_id %U", "%N\n"},
-          {"ideviceinfo -s -k DeviceName", "%N\n"},
-          {"ideviceinfo -u %U -k DeviceName", "", noLockdown + "Pairing dialog response pending (-19)\n", 255},
-          {"ideviceinstaller -u %U -l -o xml", "", "Could not connect to lockdownd. Exiting.\n", 255}}},
-        {"untrusted",
-         {{"pairError", "UserDeniedPairing"}},
-         {{"ideviceinfo -u %U -k DeviceName", "", noLockdown + "User denied pairing (-18)\n", 255}}},
-        {"no-phone",
-         {},
-         {{"idevice_id -l", ""},
-          {"idevice_id %U", "", "ERROR: No device with UDID %U attached.\n", 254},
-          {"ideviceinfo -u %U -k DeviceName", notFound, "", 255},
-          {"ideviceinfo -s", noneFound, "", 255},
-          {"ideviceinstaller -u %U -l -o xml", "", noUdid, 255}}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.scenario.toStdString());
-        const LoopbackPhone phone(c.scenario, c.config,
-                                  c.scenario == "network" ? Transport::tcp : Transport::unixSocket);
-        expectCalls(c.calls, {phone.udid(), phone.name(), {}});
-    }
+    expectOn("paired", withApps(),
+             {{"idevice_id -l", "%U\n"},
+              {"idevice_id -n", ""},
+              {"idevice_id", "%U (USB)\n"},
+              {"idevice_id %U", "%N\n"},
+              {"ideviceinfo -u %U -k DeviceName", "%N\n"},
+              {"ideviceinfo -u %U -k NoSuchKey", ""},
+              {"ideviceinstaller -u %U -l", list}});
+    expectOn("network", withApps(),
+             {{"idevice_id -l", ""},
+              {"idevice_id -n", "%U\n"},
+              {"idevice_id", "%U (Network)\n"},
+              {"ideviceinfo -u %U -k DeviceName", notFound, "", 255},
+              {"ideviceinfo -s", noneFound, "", 255},
+              {"ideviceinstaller -u %U -l", "", noUdid, 255},
+              {"ideviceinfo -n -u %U -k DeviceName", "%N\n"},
+              {"ideviceinstaller -n -u %U -l", list}});
+    expectOn("untrusted", {},
+             {{"idevice_id -l", "%U\n"},
+              {"idevice_id %U", "%N\n"},
+              {"ideviceinfo -s -k DeviceName", "%N\n"},
+              {"ideviceinfo -u %U -k DeviceName", "", noLockdown + "Pairing dialog response pending (-19)\n", 255},
+              {"ideviceinstaller -u %U -l -o xml", "", "Could not connect to lockdownd. Exiting.\n", 255}});
+    expectOn("untrusted", {{"pairError", "UserDeniedPairing"}},
+             {{"ideviceinfo -u %U -k DeviceName", "", noLockdown + "User denied pairing (-18)\n", 255}});
+    expectOn("no-phone", {},
+             {{"idevice_id -l", ""},
+              {"idevice_id %U", "", "ERROR: No device with UDID %U attached.\n", 254},
+              {"ideviceinfo -u %U -k DeviceName", notFound, "", 255},
+              {"ideviceinfo -s", noneFound, "", 255},
+              {"ideviceinstaller -u %U -l -o xml", "", noUdid, 255}});
 }
 
 TEST_F(RealTools, WithoutMuxDaemonNoListIsRetrieved)
