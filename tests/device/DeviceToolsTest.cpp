@@ -48,7 +48,7 @@ QByteArray fixture(const QString& name)
     return AtomicFile::read(QString(QUORREL_TEST_DATA_DIR) + "/device/" + name).value_or("");
 }
 
-// What `ideviceinstaller --help` prints in 1.1.1 (Debian 12), cut to the lines that differ from 1.2.0 on.
+// What `ideviceinstaller --help` prints in 1.1.1 (Debian 12) and from 1.2.0 on, cut to the lines that differ.
 const QString legacyHelp = "Usage: ideviceinstaller OPTIONS\n\nOPTIONS:\n  -u, --udid UDID\tTarget specific device by "
                            "UDID.\n  -l, --list-apps\tList apps, possible options:\n";
 const QString modernHelp = "Usage: ideviceinstaller OPTIONS\n\nCOMMANDS:\n  list                List installed apps. "
