@@ -199,50 +199,41 @@ TEST_F(RealTools, EachInstallOutcomeAsTheToolReportsIt)
     // A word in the path that the tool echoes is no failure.
     QDir(dir.path()).mkpath("error");
     const QString errorPath = LoopbackPhone::writeArchive(dir.filePath("error"), "error", true);
-    struct Case {
-        QString scenario;
-        QJsonObject config;
-        QString archive;
-        Call call;          // "-n" as the command: over the network
-        QString advice;     // what IDeviceInstaller makes of it; empty when installed
-        QString event = {}; // what the phone must have seen
-    };
-    const QList<Case> cases{
-        {"paired", {}, archive, {{}, complete, warnings}, "", installed},
-        {"paired", {}, errorPath, {{}, complete, warnings}, "", installed},
-        {"network", {}, archive, {"-n", complete, warnings}, "", installed},
-        {"refuses-install", refused, archive, {{}, stopped, warnings + refusal, 128}, notSignedIn},
-        {"refuses-install", internalError, archive, {{}, stopped, warnings + internal, 128}, rejected},
-        {"unplugged-during-install", {}, archive, {{}, stopped, warnings + removed}, cable, "unplugged"},
-        {"unplugged-during-upload", {}, archive, {{}, copied, warnings + writeError}, cable, "unplugged"},
-        {"paired", {}, dir.filePath("missing.ipa"), {{}, "", noFile, 255}, unread},
-        {"paired", {}, notRunnable, {{}, "", noMetadata + noExecutable, 255}, noApp},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(QString(c.scenario + " " + c.archive).toStdString());
-        const bool network = c.call.command == "-n";
+    const QString usb = "ideviceinstaller -u %U -i %F";
+    const QString wifi = "ideviceinstaller -n -u %U -i %F";
+    // `advice`: what IDeviceInstaller makes of it, empty when installed; `event`: what the phone must have seen.
+    const auto expectInstall = [&](const QString& scenario, const QJsonObject& config, const QString& ipa,
+                                   const Call& call, const QString& advice, const QString& event = {}) {
+        SCOPED_TRACE(QString(scenario + " " + ipa).toStdString());
+        const bool network = call.command == wifi;
         const Transport transport = network ? Transport::tcp : Transport::unixSocket;
         {
-            const LoopbackPhone phone(c.scenario, withSteps(c.config), transport);
-            Call call = c.call;
-            call.command = network ? "ideviceinstaller -n -u %U -i %F" : "ideviceinstaller -u %U -i %F";
-            expectCalls({call}, {phone.udid(), phone.name(), c.archive});
-            EXPECT_TRUE(c.event.isEmpty() || phone.events().contains(c.event))
-                << phone.events().join(" | ").toStdString();
-            if (c.event.startsWith("install ")) {
-                EXPECT_EQ(phone.uploaded("PublicStaging/com.example.demo"), AtomicFile::read(c.archive));
+            const LoopbackPhone phone(scenario, withSteps(config), transport);
+            expectCalls({call}, {phone.udid(), phone.name(), ipa});
+            EXPECT_TRUE(event.isEmpty() || phone.events().contains(event)) << phone.events().join(" | ").toStdString();
+            if (event.startsWith("install ")) {
+                EXPECT_EQ(phone.uploaded("PublicStaging/com.example.demo"), AtomicFile::read(ipa));
             }
         }
         // The same situation through the application's installer.
-        const LoopbackPhone phone(c.scenario, withSteps(c.config), transport);
-        QString advice;
+        const LoopbackPhone phone(scenario, withSteps(config), transport);
+        QString said;
         try {
-            AsyncTest::await(IDeviceInstaller().install(c.archive, phone.udid(), network, {}), 60s);
+            AsyncTest::await(IDeviceInstaller().install(ipa, phone.udid(), network, {}), 60s);
         } catch (const CfgUtilError& error) {
-            advice = error.description();
+            said = error.description();
         }
-        EXPECT_EQ(advice, c.advice);
-    }
+        EXPECT_EQ(said, advice);
+    };
+    expectInstall("paired", {}, archive, {usb, complete, warnings}, "", installed);
+    expectInstall("paired", {}, errorPath, {usb, complete, warnings}, "", installed);
+    expectInstall("network", {}, archive, {wifi, complete, warnings}, "", installed);
+    expectInstall("refuses-install", refused, archive, {usb, stopped, warnings + refusal, 128}, notSignedIn);
+    expectInstall("refuses-install", internalError, archive, {usb, stopped, warnings + internal, 128}, rejected);
+    expectInstall("unplugged-during-install", {}, archive, {usb, stopped, warnings + removed}, cable, "unplugged");
+    expectInstall("unplugged-during-upload", {}, archive, {usb, copied, warnings + writeError}, cable, "unplugged");
+    expectInstall("paired", {}, dir.filePath("missing.ipa"), {usb, "", noFile, 255}, unread);
+    expectInstall("paired", {}, notRunnable, {usb, "", noMetadata + noExecutable, 255}, noApp);
 }
 
 TEST_F(RealTools, InstallerThatStopsAnsweringIsEndedByTheWatchdog)
