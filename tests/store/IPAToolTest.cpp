@@ -226,34 +226,26 @@ TEST(IPAToolAnswer, ProgressIsTheFileOrItsLargestNamesake)
 
 TEST_F(IPAToolTest, SignInCountsOnlyForTheAccountTypedAndWithTheToolsOwnWords)
 {
-    // Unless a row says otherwise, the keychain still holds an earlier account, whatever the login run did.
-    const char* old = R"({"email":"old@example.com","success":true})";
-    const char* noData = R"({"level":"info","success":true})";
-    const QString wentWrong = "failed to log in: something went wrong";
-    const QString otherAccount =
-        "Вход не удался: ipatool вернул другой аккаунт (old@example.com). Проверь e-mail и попробуй ещё раз";
-    const struct {
-        QString email;
-        QJsonArray steps;
-        int exit;
-        QString failure;
-        const char* info = nullptr;
-    } cases[] = {
-        {"n@b.c", {out("\x1b[31mError:\x1b[0m unknown flag: --auth-code")}, 1, "Error: unknown flag: --auth-code"},
-        {"n@b.c", {QJsonObject{{"err", "panic: nil map"}}, QJsonObject{{"signal", "SEGV"}}}, 0, "panic: nil map"},
-        {"n@b.c", {out(R"({"success":true})")}, 0, otherAccount},
-        {"Old@Example.COM", {out(R"({"success":true})")}, 0, ""},
-        {"n@b.c", {out(R"({"error":")" + wentWrong + "\"}")}, 1, wentWrong},
-        {"n@b.c", {out(noData)}, 0, "Вход не удался — ipatool не вернул данные аккаунта", noData},
+    // Unless a call says otherwise, the keychain still holds an earlier account, whatever the login run did.
+    const auto expectSignIn = [&](const QString& email, const QJsonArray& steps, int exit, const QString& failure,
+                                  const char* info = R"({"email":"old@example.com","success":true})") {
+        const QJsonObject infoRule{{"tool", "ipatool"}, {"match", "auth info$"}, {"steps", QJsonArray{out(info)}}};
+        tools.setScenario({{"rules", QJsonArray{infoRule, rule(steps, exit)}}});
+        QString signedIn = "old@example.com";
+        EXPECT_EQ(failureText([&] { signedIn = AsyncTest::await(client.login(email, "pw")).email; }), failure);
+        EXPECT_EQ(signedIn, "old@example.com");
     };
-    for (const auto& c : cases) {
-        const QJsonObject info{
-            {"tool", "ipatool"}, {"match", "auth info$"}, {"steps", QJsonArray{out(c.info ? c.info : old)}}};
-        tools.setScenario({{"rules", QJsonArray{info, rule(c.steps, c.exit)}}});
-        QString email = "old@example.com";
-        EXPECT_EQ(failureText([&] { email = AsyncTest::await(client.login(c.email, "pw")).email; }), c.failure);
-        EXPECT_EQ(email, "old@example.com");
-    }
+    const QString unknownFlag = "Error: unknown flag: --auth-code";
+    expectSignIn("n@b.c", {out("\x1b[31mError:\x1b[0m unknown flag: --auth-code")}, 1, unknownFlag);
+    expectSignIn("n@b.c", {QJsonObject{{"err", "panic: nil map"}}, QJsonObject{{"signal", "SEGV"}}}, 0,
+                 "panic: nil map");
+    expectSignIn("n@b.c", {out(R"({"success":true})")}, 0,
+                 "Вход не удался: ipatool вернул другой аккаунт (old@example.com). Проверь e-mail и попробуй ещё раз");
+    expectSignIn("Old@Example.COM", {out(R"({"success":true})")}, 0, "");
+    const QString wentWrong = "failed to log in: something went wrong";
+    expectSignIn("n@b.c", {out(R"({"error":")" + wentWrong + "\"}")}, 1, wentWrong);
+    const char* noData = R"({"level":"info","success":true})";
+    expectSignIn("n@b.c", {out(noData)}, 0, "Вход не удался — ipatool не вернул данные аккаунта", noData);
 }
 
 TEST_F(IPAToolTest, PurchasesVersionsDownloadsAndRefusalsKeepTheirKinds)
