@@ -119,10 +119,9 @@ TEST_F(ArtworkServiceTest, ReadsFallbackFieldsEmptyAnswersAndAnswersNobodyAskedF
          "fileSizeBytes":"12ab"},
         {"trackId":"9","artworkUrl100":"https://art.example/9.jpg"},
         {"trackId":99,"artworkUrl100":"https://art.example/99.jpg"}]})"));
-    const auto info = lookup({5, 6, 9});
-    EXPECT_EQ(info[5], (Info{QUrl("https://art.example/60.jpg"), "Artist", std::nullopt}));
-    EXPECT_EQ(info[6], (Info{QUrl("https://art.example/6.jpg"), "S", std::nullopt}));
-    EXPECT_EQ(info[9], (Info{}));
+    EXPECT_EQ(lookup({5, 6, 9}), (QHash<qint64, Info>{{5, {QUrl("https://art.example/60.jpg"), "Artist", std::nullopt}},
+                                                      {6, {QUrl("https://art.example/6.jpg"), "S", std::nullopt}},
+                                                      {9, {}}}));
     EXPECT_EQ(server.requests().size(), 2);
 
     server.clearRequests();

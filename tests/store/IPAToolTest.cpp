@@ -320,12 +320,9 @@ TEST_F(IPAToolTest, NoProgressReportAfterTheDownloadReturnedEvenWhenItThrew)
 TEST_F(IPAToolTest, HostileOutputEndsInTheDocumentedErrorNeverACrashOrHang)
 {
     const QString deep = QString("{\"a\":") + QString(100000, '[') + QString(100000, ']') + "}";
-    const QJsonArray garbage{out("\x01\x02 not json"),
-                             out("[1,2,3]"),
-                             out(QString(100000, '[')),
-                             out(deep),
-                             QJsonObject{{"outRaw", QString(QByteArray("{\"error\":\"\xff\xfe\"}\n").toBase64())}},
-                             out(R"({"level":"info","message":"retrying"})")};
+    QJsonArray garbage{out("\x01\x02 not json"), out("[1,2,3]"), out(QString(100000, '[')), out(deep)};
+    garbage.append(QJsonObject{{"outRaw", QString(QByteArray("{\"error\":\"\xff\xfe\"}\n").toBase64())}});
+    garbage.append(out(R"({"level":"info","message":"retrying"})"));
     answer(garbage, 0);
     EXPECT_EQ(kindOf([&] { AsyncTest::await(client.purchases(0)); }), IPAToolError::Kind::message);
     answer(garbage, 0);
