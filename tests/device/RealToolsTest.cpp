@@ -1,19 +1,11 @@
+#include "common/AtomicFile.h"
 #include "device/DeviceAppsReader.h"
 #include "device/IDeviceInstaller.h"
 #include "process/ProcessRunner.h"
 #include "process/ToolError.h"
 
-#include "support/AsyncTest.h"
 #include "support/LoopbackPhone.h"
-#include "support/QtPrinters.h"
-#include "support/TempHome.h"
-
-#include <QDir>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
+#include "support/Test.h"
 
 // Debian's own idevice_id, ideviceinfo and ideviceinstaller against the loopback phone: what they
 // print, on which stream and with which status, in each situation the application has to read.
@@ -46,11 +38,9 @@ QString expand(QString text, const Words& words)
 QJsonObject app(const QString& id, const QString& name, const QString& build, const QString& version, qint64 itemID = 0,
                 const QString& type = "User")
 {
-    QJsonObject result{{"CFBundleIdentifier", id},
-                       {"CFBundleDisplayName", name},
-                       {"CFBundleVersion", build},
-                       {"CFBundleShortVersionString", version},
-                       {"ApplicationType", type}};
+    QJsonObject result{{"CFBundleIdentifier", id}, {"CFBundleDisplayName", name}, {"CFBundleVersion", build}};
+    result.insert("CFBundleShortVersionString", version);
+    result.insert("ApplicationType", type);
     if (itemID)
         result.insert("iTunesMetadata", QJsonObject{{"itemId", itemID}, {"itemName", name}});
     return result;
@@ -67,11 +57,9 @@ QJsonObject withApps()
 
 QJsonObject withSteps(QJsonObject config = {})
 {
-    const auto step = [](const char* status, int percent) {
-        return QJsonObject{{"status", status}, {"percent", percent}};
-    };
-    config.insert("installSteps", QJsonArray{step("CreatingStagingDirectory", 5), step("ExtractingPackage", 15),
-                                             step("VerifyingApplication", 40)});
+    const char* steps = R"([{"status":"CreatingStagingDirectory","percent":5},
+        {"status":"ExtractingPackage","percent":15}, {"status":"VerifyingApplication","percent":40}])";
+    config.insert("installSteps", QJsonDocument::fromJson(steps).array());
     config.insert("stepsBeforeTrouble", 2);
     return config;
 }
@@ -102,9 +90,8 @@ protected:
         for (const Call& call : calls) {
             SCOPED_TRACE(call.command.toStdString());
             const ProcessOutput output = run(call.command, words);
-            EXPECT_EQ(output.standardOutput(), expand(call.out, words));
-            EXPECT_EQ(output.standardError(), expand(call.err, words));
-            EXPECT_EQ(output.status, call.status);
+            EXPECT_EQ(std::tuple(output.standardOutput(), output.standardError(), output.status),
+                      std::tuple(expand(call.out, words), expand(call.err, words), call.status));
         }
     }
 };
@@ -120,55 +107,42 @@ TEST_F(RealTools, ListAndReadEachKindOfPhone)
     const QString noneFound = "ERROR: No device found!\n";
     const QString noUdid = "No device found with udid %U.\n";
     const QString noLockdown = "ERROR: Could not connect to lockdownd: ";
-    struct Case {
-        QString scenario;
-        QJsonObject config;
-        QList<Call> calls;
+    const auto expectOn = [](const QString& scenario, const QJsonObject& config, const QList<Call>& calls) {
+        SCOPED_TRACE(scenario.toStdString());
+        const LoopbackPhone phone(scenario, config, scenario == "network" ? Transport::tcp : Transport::unixSocket);
+        expectCalls(calls, {phone.udid(), phone.name(), {}});
     };
-    const QList<Case> cases{
-        {"paired",
-         withApps(),
-         {{"idevice_id -l", "%U\n"},
-          {"idevice_id -n", ""},
-          {"idevice_id", "%U (USB)\n"},
-          {"idevice_id %U", "%N\n"},
-          {"ideviceinfo -u %U -k DeviceName", "%N\n"},
-          {"ideviceinfo -u %U -k NoSuchKey", ""},
-          {"ideviceinstaller -u %U -l", list}}},
-        {"network",
-         withApps(),
-         {{"idevice_id -l", ""},
-          {"idevice_id -n", "%U\n"},
-          {"idevice_id", "%U (Network)\n"},
-          {"ideviceinfo -u %U -k DeviceName", notFound, "", 255},
-          {"ideviceinfo -s", noneFound, "", 255},
-          {"ideviceinstaller -u %U -l", "", noUdid, 255},
-          {"ideviceinfo -n -u %U -k DeviceName", "%N\n"},
-          {"ideviceinstaller -n -u %U -l", list}}},
-        {"untrusted",
-         {},
-         {{"idevice_id -l", "%U\n"},
-          {"idevice_id %U", "%N\n"},
-          {"ideviceinfo -s -k DeviceName", "%N\n"},
-          {"ideviceinfo -u %U -k DeviceName", "", noLockdown + "Pairing dialog response pending (-19)\n", 255},
-          {"ideviceinstaller -u %U -l -o xml", "", "Could not connect to lockdownd. Exiting.\n", 255}}},
-        {"untrusted",
-         {{"pairError", "UserDeniedPairing"}},
-         {{"ideviceinfo -u %U -k DeviceName", "", noLockdown + "User denied pairing (-18)\n", 255}}},
-        {"no-phone",
-         {},
-         {{"idevice_id -l", ""},
-          {"idevice_id %U", "", "ERROR: No device with UDID %U attached.\n", 254},
-          {"ideviceinfo -u %U -k DeviceName", notFound, "", 255},
-          {"ideviceinfo -s", noneFound, "", 255},
-          {"ideviceinstaller -u %U -l -o xml", "", noUdid, 255}}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.scenario.toStdString());
-        const LoopbackPhone phone(c.scenario, c.config,
-                                  c.scenario == "network" ? Transport::tcp : Transport::unixSocket);
-        expectCalls(c.calls, {phone.udid(), phone.name(), {}});
-    }
+    expectOn("paired", withApps(),
+             {{"idevice_id -l", "%U\n"},
+              {"idevice_id -n", ""},
+              {"idevice_id", "%U (USB)\n"},
+              {"idevice_id %U", "%N\n"},
+              {"ideviceinfo -u %U -k DeviceName", "%N\n"},
+              {"ideviceinfo -u %U -k NoSuchKey", ""},
+              {"ideviceinstaller -u %U -l", list}});
+    expectOn("network", withApps(),
+             {{"idevice_id -l", ""},
+              {"idevice_id -n", "%U\n"},
+              {"idevice_id", "%U (Network)\n"},
+              {"ideviceinfo -u %U -k DeviceName", notFound, "", 255},
+              {"ideviceinfo -s", noneFound, "", 255},
+              {"ideviceinstaller -u %U -l", "", noUdid, 255},
+              {"ideviceinfo -n -u %U -k DeviceName", "%N\n"},
+              {"ideviceinstaller -n -u %U -l", list}});
+    expectOn("untrusted", {},
+             {{"idevice_id -l", "%U\n"},
+              {"idevice_id %U", "%N\n"},
+              {"ideviceinfo -s -k DeviceName", "%N\n"},
+              {"ideviceinfo -u %U -k DeviceName", "", noLockdown + "Pairing dialog response pending (-19)\n", 255},
+              {"ideviceinstaller -u %U -l -o xml", "", "Could not connect to lockdownd. Exiting.\n", 255}});
+    expectOn("untrusted", {{"pairError", "UserDeniedPairing"}},
+             {{"ideviceinfo -u %U -k DeviceName", "", noLockdown + "User denied pairing (-18)\n", 255}});
+    expectOn("no-phone", {},
+             {{"idevice_id -l", ""},
+              {"idevice_id %U", "", "ERROR: No device with UDID %U attached.\n", 254},
+              {"ideviceinfo -u %U -k DeviceName", notFound, "", 255},
+              {"ideviceinfo -s", noneFound, "", 255},
+              {"ideviceinstaller -u %U -l -o xml", "", noUdid, 255}});
 }
 
 TEST_F(RealTools, WithoutMuxDaemonNoListIsRetrieved)
@@ -184,8 +158,7 @@ TEST_F(RealTools, XmlAppListCarriesStoreMetadataAsBinaryPropertyLists)
 {
     const LoopbackPhone phone("paired", withApps());
     const ProcessOutput output = run("ideviceinstaller -u %U -l -o xml", {phone.udid(), {}, {}});
-    EXPECT_EQ(output.status, 0);
-    EXPECT_EQ(output.standardError(), "");
+    EXPECT_EQ(std::pair(output.status, output.standardError()), std::pair(0, QString()));
     EXPECT_EQ(DeviceAppsReader::parseAppList(output.standardOutputBytes()),
               (QList<InstalledApp>{{"com.example.notes", "Заметки Плюс", "2.4.1", 1234567890},
                                    {"com.example.radio", "Old Radio", "1.0.7", 987654321},
@@ -204,9 +177,6 @@ TEST_F(RealTools, EachInstallOutcomeAsTheToolReportsIt)
     const QString twoSteps = "\rInstall: CreatingStagingDirectory (5%)\n\rInstall: ExtractingPackage (15%)";
     const QString refusal = "ERROR: Install failed. Got error \"ApplicationVerificationFailed\" with code 0xe8008015: "
                             "A valid provisioning profile for this executable was not found.\n";
-    const QJsonObject verification{{"name", "ApplicationVerificationFailed"},
-                                   {"description", "A valid provisioning profile for this executable was not found."},
-                                   {"code", double(0xe8008015)}};
     const QString complete = started + twoSteps + "\n\rInstall: VerifyingApplication (40%)\n\rInstall: Complete\n";
     const QString stopped = started + twoSteps;
     const QString removed = "ideviceinstaller: Device removed\n";
@@ -214,7 +184,10 @@ TEST_F(RealTools, EachInstallOutcomeAsTheToolReportsIt)
     const QString noFile = "ERROR: stat: %F: No such file or directory\n";
     const QString noExecutable = "Could not determine value for CFBundleExecutable!\n";
     const QString internal = "ERROR: Install failed. Got error \"APIInternalError\".\n";
-    const QJsonObject refused{{"error", verification}};
+    const QJsonObject refused{{"error", QJsonObject{{"name", "ApplicationVerificationFailed"},
+                                                    {"description", "A valid provisioning profile for this executable "
+                                                                    "was not found."},
+                                                    {"code", double(0xe8008015)}}}};
     const QJsonObject internalError{{"error", QJsonObject{{"name", "APIInternalError"}}}};
     const QString notSignedIn = "iPhone не принял приложение: на нём нужно войти в тот Apple Account, который его "
                                 "получал (Настройки → App Store)";
@@ -223,57 +196,44 @@ TEST_F(RealTools, EachInstallOutcomeAsTheToolReportsIt)
     const QString unread = "Файл .ipa не найден или не читается — скачай его заново";
     const QString noApp = "Файл .ipa повреждён: в нём нет самого приложения — скачай его заново";
     const QString installed = "install PublicStaging/com.example.demo";
-    const QString missing = dir.filePath("missing.ipa");
     // A word in the path that the tool echoes is no failure.
     QDir(dir.path()).mkpath("error");
     const QString errorPath = LoopbackPhone::writeArchive(dir.filePath("error"), "error", true);
-    struct Case {
-        QString scenario;
-        QJsonObject config;
-        QString archive;
-        Call call;          // "-n" as the command: over the network
-        QString advice;     // what IDeviceInstaller makes of it; empty when installed
-        QString event = {}; // what the phone must have seen
-    };
-    const QList<Case> cases{
-        {"paired", {}, archive, {{}, complete, warnings}, "", installed},
-        {"paired", {}, errorPath, {{}, complete, warnings}, "", installed},
-        {"network", {}, archive, {"-n", complete, warnings}, "", installed},
-        {"refuses-install", refused, archive, {{}, stopped, warnings + refusal, 128}, notSignedIn},
-        {"refuses-install", internalError, archive, {{}, stopped, warnings + internal, 128}, rejected},
-        {"unplugged-during-install", {}, archive, {{}, stopped, warnings + removed}, cable, "unplugged"},
-        {"unplugged-during-upload", {}, archive, {{}, copied, warnings + writeError}, cable, "unplugged"},
-        {"paired", {}, missing, {{}, "", noFile, 255}, unread},
-        {"paired", {}, notRunnable, {{}, "", noMetadata + noExecutable, 255}, noApp},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(QString(c.scenario + " " + c.archive).toStdString());
-        const bool network = c.call.command == "-n";
+    const QString usb = "ideviceinstaller -u %U -i %F";
+    const QString wifi = "ideviceinstaller -n -u %U -i %F";
+    // `advice`: what IDeviceInstaller makes of it, empty when installed; `event`: what the phone must have seen.
+    const auto expectInstall = [&](const QString& scenario, const QJsonObject& config, const QString& ipa,
+                                   const Call& call, const QString& advice, const QString& event = {}) {
+        SCOPED_TRACE(QString(scenario + " " + ipa).toStdString());
+        const bool network = call.command == wifi;
         const Transport transport = network ? Transport::tcp : Transport::unixSocket;
         {
-            const LoopbackPhone phone(c.scenario, withSteps(c.config), transport);
-            Call call = c.call;
-            call.command = network ? "ideviceinstaller -n -u %U -i %F" : "ideviceinstaller -u %U -i %F";
-            expectCalls({call}, {phone.udid(), phone.name(), c.archive});
-            if (!c.event.isEmpty()) {
-                EXPECT_TRUE(phone.events().contains(c.event)) << phone.events().join(" | ").toStdString();
-            }
-            if (c.event.startsWith("install ")) {
-                QFile sent(c.archive);
-                ASSERT_TRUE(sent.open(QIODevice::ReadOnly));
-                EXPECT_EQ(phone.uploaded("PublicStaging/com.example.demo"), sent.readAll());
+            const LoopbackPhone phone(scenario, withSteps(config), transport);
+            expectCalls({call}, {phone.udid(), phone.name(), ipa});
+            EXPECT_TRUE(event.isEmpty() || phone.events().contains(event)) << phone.events().join(" | ").toStdString();
+            if (event.startsWith("install ")) {
+                EXPECT_EQ(phone.uploaded("PublicStaging/com.example.demo"), AtomicFile::read(ipa));
             }
         }
         // The same situation through the application's installer.
-        const LoopbackPhone phone(c.scenario, withSteps(c.config), transport);
-        QString advice;
+        const LoopbackPhone phone(scenario, withSteps(config), transport);
+        QString said;
         try {
-            AsyncTest::await(IDeviceInstaller().install(c.archive, phone.udid(), network, {}), 60s);
+            AsyncTest::await(IDeviceInstaller().install(ipa, phone.udid(), network, {}), 60s);
         } catch (const CfgUtilError& error) {
-            advice = error.description();
+            said = error.description();
         }
-        EXPECT_EQ(advice, c.advice);
-    }
+        EXPECT_EQ(said, advice);
+    };
+    expectInstall("paired", {}, archive, {usb, complete, warnings}, "", installed);
+    expectInstall("paired", {}, errorPath, {usb, complete, warnings}, "", installed);
+    expectInstall("network", {}, archive, {wifi, complete, warnings}, "", installed);
+    expectInstall("refuses-install", refused, archive, {usb, stopped, warnings + refusal, 128}, notSignedIn);
+    expectInstall("refuses-install", internalError, archive, {usb, stopped, warnings + internal, 128}, rejected);
+    expectInstall("unplugged-during-install", {}, archive, {usb, stopped, warnings + removed}, cable, "unplugged");
+    expectInstall("unplugged-during-upload", {}, archive, {usb, copied, warnings + writeError}, cable, "unplugged");
+    expectInstall("paired", {}, dir.filePath("missing.ipa"), {usb, "", noFile, 255}, unread);
+    expectInstall("paired", {}, notRunnable, {usb, "", noMetadata + noExecutable, 255}, noApp);
 }
 
 TEST_F(RealTools, InstallerThatStopsAnsweringIsEndedByTheWatchdog)

@@ -1,23 +1,12 @@
 #pragma once
 
-#include "support/TempHome.h"
+#include "common/AtomicFile.h"
+#include "support/Test.h"
 #include "update/UpdateSignature.h"
 
-#include <QByteArray>
 #include <QCryptographicHash>
-#include <QDateTime>
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
 #include <QMap>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
-
-#include <gtest/gtest.h>
-
-#include <optional>
 
 // Bundles, archives and a private temporary folder for the self-update tests.
 namespace UpdateFixture {
@@ -48,13 +37,9 @@ inline QByteArray infoPlist(const std::optional<QString>& identifier, const QStr
 
 inline void writeFile(const QString& path, const QByteArray& content, bool executable = false)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(content);
-    file.close();
+    ASSERT_TRUE(AtomicFile::write(path, content)) << path.toStdString();
     if (executable)
-        file.setPermissions(file.permissions() | QFile::ExeOwner | QFile::ExeUser);
+        QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeUser);
 }
 
 /// A bundle at `path` whose executable is `executable` (a shell script).
@@ -72,10 +57,8 @@ inline QByteArray zip(const QString& folder, const QStringList& entries, const Q
     bsdtar.start("bsdtar", QStringList{"-a", "-c", "-f", out, "-C", folder} + extra + entries);
     bsdtar.waitForFinished(30000);
     EXPECT_EQ(bsdtar.exitCode(), 0) << bsdtar.readAllStandardError().toStdString();
-    QFile file(out);
-    file.open(QIODevice::ReadOnly);
-    const QByteArray bytes = file.readAll();
-    file.remove();
+    const QByteArray bytes = AtomicFile::read(out).value_or("");
+    QFile::remove(out);
     return bytes;
 }
 
@@ -92,8 +75,7 @@ inline QMap<QString, QByteArray> snapshot(const QString& folder)
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        QFile file(path);
-        files.insert(QDir(folder).relativeFilePath(path), file.open(QIODevice::ReadOnly) ? file.readAll() : "<dir>");
+        files.insert(QDir(folder).relativeFilePath(path), AtomicFile::read(path).value_or("<dir>"));
     }
     return files;
 }
@@ -108,13 +90,7 @@ public:
         QDir().mkpath(tmp());
         qputenv("TMPDIR", tmp().toUtf8());
     }
-    ~Sandbox()
-    {
-        if (m_oldTmp.isNull())
-            qunsetenv("TMPDIR");
-        else
-            qputenv("TMPDIR", m_oldTmp);
-    }
+    ~Sandbox() { m_oldTmp.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", m_oldTmp); }
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
 
