@@ -1,29 +1,8 @@
 #include "WindowTestSupport.h"
-#include "model/AppModel.h"
-#include "model/ModelTestSupport.h"
 #include "process/Tools.h"
-#include "support/QtPrinters.h"
-#include "support/StandinTools.h"
-#include "support/TempHome.h"
 #include "ui/FileRowDelegate.h"
 #include "ui/FilesView.h"
 #include "ui/LogView.h"
-#include "ui/RowPaint.h"
-
-#include <QClipboard>
-#include <QDir>
-#include <QFile>
-#include <QGuiApplication>
-#include <QLabel>
-#include <QListView>
-#include <QMenu>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QStackedWidget>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 using namespace ModelTest;
 

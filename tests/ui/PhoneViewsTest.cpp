@@ -1,27 +1,12 @@
 #include "WindowTestSupport.h"
-#include "model/AppModel.h"
-#include "model/ModelTestSupport.h"
-#include "support/QtPrinters.h"
-#include "support/StandinTools.h"
-#include "support/TempHome.h"
 #include "ui/DeviceAppRowDelegate.h"
 #include "ui/DeviceAppsFilter.h"
 #include "ui/DeviceAppsView.h"
 #include "ui/DeviceBar.h"
 #include "ui/Navigation.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QMenu>
-#include <QPushButton>
-#include <QStackedWidget>
-#include <QTest>
-
-#include <gtest/gtest.h>
-
 using namespace ModelTest;
+using WindowTest::shownTexts;
 
 namespace {
 
@@ -46,9 +31,7 @@ struct PhoneFixture {
             + QJsonArray{rule("ipatool", "download -i 111 ",
                               {sleepFor(1500), out(ipatoolLine({{"error", "сеть недоступна"}, {"success", false}}))},
                               1)};
-        tools.setScenario(scenario(phoneRules() + extra));
-        tools.setState("cable", "yes");
-        tools.setState("wifi", wifi);
+        tools.setScenario(scenario(phoneRules() + extra, {{"cable", "yes"}, {"wifi", wifi}}));
         model = std::make_unique<AppModel>();
         AsyncTest::await(model->refreshDevices());
         EXPECT_TRUE(
@@ -62,12 +45,7 @@ struct PhoneFixture {
 
 QModelIndex rowNamed(QListView* list, const QString& name)
 {
-    for (int row = 0; row < list->model()->rowCount(); ++row) {
-        const QModelIndex index = list->model()->index(row, 0);
-        if (index.data().toString() == name)
-            return index;
-    }
-    return {};
+    return list->model()->match(list->model()->index(0, 0), Qt::DisplayRole, name, 1, Qt::MatchExactly).value(0);
 }
 
 } // namespace
@@ -116,8 +94,7 @@ TEST(DeviceAppsView, HeaderFiltersAndRowsWithoutAppIdOfferNothingAndABusyRowDisa
     auto* list = view.list();
     EXPECT_EQ(view.findChild<QStackedWidget*>("deviceAppsPages")->currentWidget(), list);
     view.findChild<QLineEdit*>("deviceSearch")->setText("  22 ");
-    ASSERT_EQ(list->model()->rowCount(), 1);
-    EXPECT_EQ(list->model()->index(0, 0).data().toString(), "Бета");
+    EXPECT_EQ(list->model()->index(0, 0).data().toString() + QString::number(list->model()->rowCount()), "Бета1");
     view.findChild<QLineEdit*>("deviceSearch")->clear();
     view.findChild<QPushButton*>("unknownOnlyToggle")->click();
     EXPECT_TRUE(view.filter()->onlyUnknownToStore());
@@ -127,23 +104,14 @@ TEST(DeviceAppsView, HeaderFiltersAndRowsWithoutAppIdOfferNothingAndABusyRowDisa
     const QModelIndex beta = rowNamed(list, "Бета");
     const QModelIndex sideloaded = rowNamed(list, "Без номера");
     ASSERT_TRUE(alpha.isValid() && beta.isValid() && sideloaded.isValid());
+    EXPECT_EQ(WindowTest::controls(view, sideloaded), QStringList());
 
-    EXPECT_TRUE(delegate->controls(list->visualRect(sideloaded), sideloaded).isEmpty());
-    const auto enabled = [&](const QModelIndex& index) {
-        QList<bool> states;
-        for (const RowDelegate::Control& control : delegate->controls(list->visualRect(index), index))
-            states.append(control.enabled);
-        return states;
-    };
-
-    // Pressing "Скачать IPA" starts the download; only that row waits for it.
+    // Pressing "Скачать IPA" starts the download; only that row waits for it, and offers only "Отменить".
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       delegate->controlRect(alpha, DeviceAppRowDelegate::downloadControl).center());
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.model->activity(111).kind == AppActivity::Kind::downloading; }));
-    // The busy row offers only "Отменить".
-    EXPECT_EQ(enabled(alpha), QList<bool>({true, false}));
-    EXPECT_EQ(delegate->controls(list->visualRect(alpha), alpha).first().id, DeviceAppRowDelegate::cancelControl);
-    EXPECT_EQ(enabled(beta), QList<bool>({true, true}));
+    EXPECT_EQ(WindowTest::controls(view, alpha), QStringList({"cancel", "menu (off)"}));
+    EXPECT_EQ(WindowTest::controls(view, beta), QStringList({"download", "menu"}));
 
     // The other row's menu still opens; its version item hands the app to the version sheet.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
@@ -152,18 +120,16 @@ TEST(DeviceAppsView, HeaderFiltersAndRowsWithoutAppIdOfferNothingAndABusyRowDisa
     ASSERT_NE(menu, nullptr);
     EXPECT_TRUE(menu->findChild<QAction*>("installAction")->isEnabled());
     menu->findChild<QAction*>("versionsAction")->trigger();
-    ASSERT_TRUE(navigation.versionRequest());
-    EXPECT_EQ(navigation.versionRequest()->target, (AppModel::Target{222, "com.example.beta", "Бета", true}));
+    EXPECT_EQ(navigation.versionRequest().value().target, (AppModel::Target{222, "com.example.beta", "Бета", true}));
     menu->close();
 
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.model->activity(111).isFinal(); }));
-    EXPECT_EQ(enabled(alpha), QList<bool>({true, true}));
+    EXPECT_EQ(WindowTest::controls(view, alpha), QStringList({"download", "menu"}));
 }
 
 TEST(DeviceBar, ShowsThePickerForTwoPhonesTheNameForOneAndWhyForNoneWhenTheAppsPageCannotRead)
 {
     PhoneFixture f("yes");
-    ASSERT_EQ(f.model->devices().size(), 2);
     DeviceBar bar(f.model.get());
     bar.show();
     auto* picker = bar.findChild<QComboBox*>("devicePicker");
@@ -176,17 +142,14 @@ TEST(DeviceBar, ShowsThePickerForTwoPhonesTheNameForOneAndWhyForNoneWhenTheAppsP
     f.tools.setState("wifi", "no");
     AsyncTest::await(f.model->refreshDevices());
     EXPECT_FALSE(picker->isVisible());
-    EXPECT_EQ(bar.findChild<QLabel*>("deviceName")->text(), "Кабельный");
-    EXPECT_TRUE(bar.findChild<QLabel*>("deviceName")->isVisible());
+    EXPECT_EQ(shownTexts<QLabel>(&bar), QStringList({"Кабельный", f.model->devices()[0].subtitle()}));
 
     Navigation navigation;
     DeviceAppsView view(f.model.get(), &navigation);
     f.tools.setState("cable", "no");
     AsyncTest::await(f.model->refreshDevices());
-    auto* error = bar.findChild<QLabel*>("deviceError");
-    EXPECT_TRUE(error->isVisible());
-    EXPECT_EQ(error->text(), "iPhone не подключён");
-    EXPECT_FALSE(bar.findChild<QLabel*>("deviceName")->isVisible());
+    EXPECT_EQ(shownTexts<QLabel>(&bar),
+              QStringList({"iPhone не подключён", "Подключи кабелем, разблокируй экран и нажми «Доверять»"}));
     // Without a phone the apps page asks to connect one and cannot read.
     EXPECT_EQ(view.findChild<QStackedWidget*>("deviceAppsPages")->currentWidget()->objectName(), "deviceAppsEmpty");
     EXPECT_FALSE(view.findChild<QPushButton*>("readPhoneButton")->isEnabled());
@@ -205,27 +168,23 @@ TEST(DeviceBar, SaysWhatAListedPhoneStillNeedsUntilItIsReadyAndThenItsAppsAreRea
     TempHome home;
     StandinTools tools(home.resourceDirectory(), {"idevice_id", "ideviceinfo", "ideviceinstaller"});
     const QJsonArray listed{exact("idevice_id", {}, {out("U1 (USB)")})};
-    tools.setScenario(scenario(
-        listed
-        + QJsonArray{rule("ideviceinfo", " -s$", {out("DeviceName: Телефон Лены")}),
-                     rule("ideviceinfo", ".",
-                          {QJsonObject{{"err", "ERROR: Could not connect to lockdownd: Password protected (-17)"}}},
-                          255)}));
+    const QJsonObject locked{{"err", "ERROR: Could not connect to lockdownd: Password protected (-17)"}};
+    tools.setScenario(scenario(listed
+                               + QJsonArray{rule("ideviceinfo", " -s$", {out("DeviceName: Телефон Лены")}),
+                                            rule("ideviceinfo", ".", {locked}, 255)}));
     AppModel model;
     DeviceBar bar(&model);
     bar.show();
-    auto* attention = bar.findChild<QLabel*>("deviceAttention");
-    EXPECT_FALSE(attention->isVisible());
+    EXPECT_FALSE(bar.findChild<QLabel*>("deviceAttention")->isVisible());
     AsyncTest::await(model.refreshDevices());
-    EXPECT_EQ(bar.findChild<QLabel*>("deviceName")->text(), "Телефон Лены");
-    EXPECT_TRUE(attention->isVisible());
-    EXPECT_EQ(attention->text(), "iPhone заблокирован — разблокируй экран");
+    EXPECT_EQ(shownTexts<QLabel>(&bar),
+              QStringList({"iPhone заблокирован — разблокируй экран", "Телефон Лены", "кабель"}));
 
     // Unlocked: the refresh button asks at once, and the phone's apps follow.
     tools.setScenario(
         scenario(listed + installerRules() + QJsonArray{rule("ideviceinfo", ".", {out("DeviceName: Телефон Лены")})}));
     QTest::mouseClick(bar.findChild<QWidget*>("deviceRefresh"), Qt::LeftButton);
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.installedApps().size() == 2; }));
-    EXPECT_FALSE(attention->isVisible());
+    EXPECT_FALSE(bar.findChild<QLabel*>("deviceAttention")->isVisible());
     EXPECT_EQ(model.installedAppsError(), std::nullopt);
 }

@@ -2,22 +2,8 @@
 #include "ui/VersionListModel.h"
 #include "ui/VersionSheet.h"
 
+#include "WindowTestSupport.h"
 #include "device/KnownApp.h"
-#include "model/ModelTestSupport.h"
-#include "support/AsyncTest.h"
-#include "support/QtPrinters.h"
-#include "support/StandinTools.h"
-#include "support/TempHome.h"
-
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QPushButton>
-#include <QStackedWidget>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 using namespace ModelTest;
 

@@ -1,22 +1,9 @@
 #include "ui/SignInView.h"
 
-#include "model/AppModel.h"
-#include "model/ModelTestSupport.h"
+#include "WindowTestSupport.h"
 #include "platform/Platform.h"
 #include "store/IPAToolError.h"
-#include "support/AsyncTest.h"
 #include "support/HttpServer.h"
-#include "support/QtPrinters.h"
-#include "support/StandinTools.h"
-#include "support/TempHome.h"
-
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRegularExpression>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 using namespace ModelTest;
 

@@ -3,13 +3,14 @@
 #include "model/AppModel.h"
 #include "model/ModelTestSupport.h"
 #include "store/PurchasesCache.h"
-#include "support/AsyncTest.h"
 #include "support/StandinTools.h"
-#include "support/TempHome.h"
+#include "support/Test.h"
 #include "ui/MainWindow.h"
+#include "ui/RowDelegate.h"
 
+// The window tests reach into most widget classes.
 #include <QTest>
-#include <QUrl>
+#include <QtWidgets>
 
 namespace WindowTest {
 
@@ -25,18 +26,26 @@ inline QList<PurchasedApp> history(int count, int gone = 0)
 {
     QList<PurchasedApp> apps;
     for (int i = 0; i < count; ++i) {
-        PurchasedApp app;
-        app.id = 5000 + i;
-        app.bundleID = QString("com.example.app%1").arg(i);
-        app.name = QString("Приложение %1").arg(i);
-        app.version = "2.1";
-        app.purchaseDate = QDateTime(QDate(2021, 3, 4), QTime(10, 0), Qt::UTC);
-        app.artworkFetched = true;
-        if (i < count - gone)
-            app.artworkURL = QUrl("file:///nonexistent/icon.png");
-        apps.append(app);
+        apps.append(
+            {.id = 5000 + i,
+             .bundleID = QString("com.example.app%1").arg(i),
+             .name = QString("Приложение %1").arg(i),
+             .version = "2.1",
+             .purchaseDate = QDateTime(QDate(2021, 3, 4), QTime(10, 0), Qt::UTC),
+             .artworkURL = i < count - gone ? std::optional(QUrl("file:///nonexistent/icon.png")) : std::nullopt,
+             .sellerName = {},
+             .artworkFetched = true});
     }
     return apps;
+}
+
+/// Every download takes `chunks` × 150 ms, long enough to look at the busy rows.
+inline QJsonObject slowDownloads(int chunks)
+{
+    using namespace ModelTest;
+    return rule("ipatool", "download -i ",
+                {QJsonObject{{"write", "{opt:-o}"}, {"bytes", 300000}, {"chunks", chunks}, {"interval", 150}},
+                 out(ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}))});
 }
 
 /// ideviceinstaller's answers (Debian's 1.1.x dialect) for a phone holding `apps`; an app's App ID
@@ -62,6 +71,36 @@ inline QJsonArray phoneApps(const QList<InstalledApp>& apps)
     return {ModelTest::exact("ideviceinstaller", {"--help"},
                              {out("  -l, --list-apps\tList apps"), out("  -i, --install ARCHIVE")}),
             ModelTest::rule("ideviceinstaller", "-l -o xml$", {out(list)})};
+}
+
+/// A row's controls, right to left, each as its id, marked when it is off.
+template <typename View>
+QStringList controls(const View& view, const QModelIndex& index)
+{
+    QStringList shown;
+    for (const RowDelegate::Control& control : view.delegate()->controls(view.list()->visualRect(index), index))
+        shown.append(control.id + (control.enabled ? "" : " (off)"));
+    return shown;
+}
+
+/// The texts `parent` shows in widgets of type T (labels, buttons), in the order they were made.
+template <typename T>
+QStringList shownTexts(const QWidget* parent)
+{
+    QStringList texts;
+    for (const T* child : parent->findChildren<T*>()) {
+        if (child->isVisibleTo(parent) && !child->text().isEmpty())
+            texts.append(child->text());
+    }
+    return texts;
+}
+
+/// A label's text while it shows; nothing while it is hidden.
+inline std::optional<QString> shown(const QWidget* parent, const char* name)
+{
+    const auto* label = parent->findChild<QLabel*>(name);
+    EXPECT_NE(label, nullptr) << name;
+    return label && label->isVisibleTo(parent) ? std::optional(label->text()) : std::nullopt;
 }
 
 /// Lets a history sync and its store lookup end before the model goes away with the test, so no
