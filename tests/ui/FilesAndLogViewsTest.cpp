@@ -17,11 +17,6 @@ QString makeIpa(const QString& name)
     return path;
 }
 
-QWidget* currentPage(const QWidget& view)
-{
-    return view.findChild<QStackedWidget*>("filesPages")->currentWidget();
-}
-
 } // namespace
 
 TEST(FilesView, WithoutAPhoneInstallingIsOffButTheMenuDeletesAndTheEmptyStateFollowsAtOnce)
@@ -33,17 +28,12 @@ TEST(FilesView, WithoutAPhoneInstallingIsOffButTheMenuDeletesAndTheEmptyStateFol
     view.resize(800, 400);
     view.show();
     auto* list = view.list();
-    ASSERT_EQ(currentPage(view), list);
+    ASSERT_TRUE(list->isVisible());
     ASSERT_EQ(list->model()->rowCount(), 1);
-    EXPECT_EQ(list->model()->index(0, 0).data().toString(), "com.example.only_1.0");
-
-    EXPECT_FALSE(view.findChild<QPushButton*>("installFromDiskButton")->isEnabled());
     const QModelIndex row = list->model()->index(0, 0);
-    const QList<RowDelegate::Control> controls = view.delegate()->controls(list->visualRect(row), row);
-    ASSERT_EQ(controls.size(), 2);
-    EXPECT_EQ(controls[0].id, FileRowDelegate::installControl);
-    EXPECT_FALSE(controls[0].enabled);
-    EXPECT_TRUE(controls[1].enabled);
+    EXPECT_EQ(row.data().toString(), "com.example.only_1.0");
+    EXPECT_FALSE(view.findChild<QPushButton*>("installFromDiskButton")->isEnabled());
+    EXPECT_EQ(WindowTest::controls(view, row), QStringList({"install (off)", "menu"}));
 
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       view.delegate()->controlRect(row, FileRowDelegate::menuControl).center());
@@ -62,9 +52,9 @@ TEST(FilesView, WithoutAPhoneInstallingIsOffButTheMenuDeletesAndTheEmptyStateFol
     EXPECT_FALSE(QFile::exists(path));
     EXPECT_TRUE(QFile::exists(home.filePath(".local/share/Trash/files/com.example.only_1.0.ipa")))
         << "in the Trash, not in a folder of the working directory";
-    EXPECT_EQ(currentPage(view)->objectName(), "filesEmpty");
-    auto* folder = currentPage(view)->findChild<QLabel*>("emptyDetail");
-    EXPECT_EQ(folder->text(), "Файлы лежат в ~" + Tools::downloadsDirectory().mid(QDir::homePath().size()));
+    EXPECT_EQ(WindowTest::shown(&view, "emptyDetail"),
+              "Файлы лежат в ~" + Tools::downloadsDirectory().mid(QDir::homePath().size()));
+    auto* folder = view.findChild<QLabel*>("emptyDetail");
     QTest::qWait(0);
     EXPECT_GE(folder->height(), folder->heightForWidth(folder->width())) << "the whole path is shown";
 }
@@ -73,8 +63,7 @@ TEST(FilesView, ACancelledChooserDoesNothingAndAPickedFileIsInstalledWithoutReli
 {
     TempHome home;
     StandinTools tools(home.resourceDirectory());
-    tools.setScenario(scenario(phoneRules()));
-    tools.setState("cable", "yes");
+    tools.setScenario(scenario(phoneRules(), {{"cable", "yes"}}));
     makeIpa("com.example.kept_1.0.ipa");
     AppModel model;
     AsyncTest::await(model.refreshDevices());
@@ -110,11 +99,8 @@ TEST(FilesView, ACancelledChooserDoesNothingAndAPickedFileIsInstalledWithoutReli
     EXPECT_EQ(view.list()->model()->rowCount(), 1) << "installing leaves the snapshot alone";
     view.findChild<QPushButton*>("refreshFilesButton")->click();
     EXPECT_EQ(view.list()->model()->rowCount(), 2);
-    ASSERT_TRUE(AsyncTest::waitUntil([&] {
-        const QStringList log = ModelTest::logTexts(model);
-        return std::any_of(log.cbegin() + logged, log.cend(),
-                           [](const QString& line) { return line.startsWith("picked.ipa: "); });
-    }));
+    ASSERT_TRUE(AsyncTest::waitUntil(
+        [&] { return QString("\n" + logTexts(model).mid(logged).join(QChar(10))).contains("\npicked.ipa: "); }));
 }
 
 TEST(LogView, FollowsNewEntriesButNotOnOpenAndPaintsErrorsRed)

@@ -94,7 +94,8 @@ TEST(DeviceAppsView, HeaderFiltersAndRowsWithoutAppIdOfferNothingAndABusyRowDisa
     auto* list = view.list();
     EXPECT_EQ(view.findChild<QStackedWidget*>("deviceAppsPages")->currentWidget(), list);
     view.findChild<QLineEdit*>("deviceSearch")->setText("  22 ");
-    EXPECT_EQ(list->model()->index(0, 0).data().toString() + QString::number(list->model()->rowCount()), "Бета1");
+    ASSERT_EQ(list->model()->rowCount(), 1);
+    EXPECT_EQ(list->model()->index(0, 0).data().toString(), "Бета");
     view.findChild<QLineEdit*>("deviceSearch")->clear();
     view.findChild<QPushButton*>("unknownOnlyToggle")->click();
     EXPECT_TRUE(view.filter()->onlyUnknownToStore());
