@@ -50,12 +50,12 @@ QMenu* clickRowMenu(LibraryView* view, int row)
 
 } // namespace
 
-TEST(LibraryView, FindReachesTheSearchShownWhichTheGoneSectionSharesAndEscapeClears)
+TEST(LibraryView, FindReachesTheSearchShownWhichTheGoneSectionSharesEscapeClearsAndGoneAppsSaveInAQueue)
 {
     QList<PurchasedApp> apps = history(5, 2);
     apps[1].name = "Weather Plus";
     apps[3].name = "Weather Gone";
-    SignedIn signedIn(apps);
+    SignedIn signedIn(apps, {slowDownloads(30)});
     ASSERT_TRUE(signedIn.ready());
     MainWindow& window = signedIn.window;
     QApplication::setActiveWindow(&window);
@@ -88,6 +88,23 @@ TEST(LibraryView, FindReachesTheSearchShownWhichTheGoneSectionSharesAndEscapeCle
     QTest::keySequence(&window, QKeySequence::Find);
     EXPECT_FALSE(qobject_cast<QLineEdit*>(QApplication::focusWidget()))
         << "a section without a search keeps the focus where it was";
+
+    // Saving the gone apps shows the queue in the sidebar, with pause and cancel.
+    auto* panel = window.findChild<QWidget*>("queuePanel");
+    EXPECT_FALSE(panel->isVisible());
+    navigation->setSection(SidebarSection::gone);
+    window.mainView()->findChild<QPushButton*>("saveGoneButton")->click();
+    ASSERT_EQ(signedIn.model.archiveQueue().items().size(), 2);
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_EQ(WindowTest::shown(panel, "queueTitle"), "Очередь: 1 из 2");
+    auto* pause = panel->findChild<QPushButton*>("queuePause");
+    pause->click();
+    EXPECT_TRUE(signedIn.model.archiveQueue().isPaused());
+    EXPECT_EQ(QStringList({pause->text(), panel->findChild<QLabel*>("queueStatus")->text()}),
+              QStringList({"Продолжить", "На паузе"}));
+    panel->findChild<QPushButton*>("queueCancel")->click();
+    EXPECT_FALSE(panel->isVisible());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return signedIn.model.activity(5003) == AppActivity{}; }));
 }
 
 TEST(LibraryView, AnEmptyHistorySaysSoAndAFirstFetchShowsProgressInstead)
@@ -214,30 +231,6 @@ TEST(LibraryView, ANewSetOfRowsKeepsTheRowYouWereOnWhereItStood)
     const int firstTop = list->visualRect(first).top();
     signedIn.model.setSearch(" ");
     EXPECT_EQ(std::pair(current(), top(firstApp)), std::pair(qint64(0), firstTop));
-}
-
-TEST(ArchiveViews, SavingTheGoneAppsShowsTheQueueInTheSidebarWithPauseAndCancel)
-{
-    SignedIn w(history(4, 2), {slowDownloads(30)});
-    ASSERT_TRUE(w.ready());
-    auto* panel = w.window.findChild<QWidget*>("queuePanel");
-    EXPECT_FALSE(panel->isVisible());
-
-    w.window.mainView()->navigation()->setSection(SidebarSection::gone);
-    w.window.mainView()->findChild<QPushButton*>("saveGoneButton")->click();
-    ASSERT_EQ(w.model.archiveQueue().items().size(), 2);
-    EXPECT_TRUE(panel->isVisible());
-    EXPECT_EQ(panel->findChild<QLabel*>("queueTitle")->text(), "Очередь: 1 из 2");
-
-    auto* pause = panel->findChild<QPushButton*>("queuePause");
-    pause->click();
-    EXPECT_TRUE(w.model.archiveQueue().isPaused());
-    EXPECT_EQ(QStringList({pause->text(), panel->findChild<QLabel*>("queueStatus")->text()}),
-              QStringList({"Продолжить", "На паузе"}));
-
-    panel->findChild<QPushButton*>("queueCancel")->click();
-    EXPECT_FALSE(panel->isVisible());
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.model.activity(5002) == AppActivity{}; }));
 }
 
 TEST(ArtworkCache, FetchesEachIconOnceAndNeverAgainOneThatFailedWasTooBigOrIsAFile)

@@ -10,11 +10,6 @@ using WindowTest::shownTexts;
 
 namespace {
 
-InstalledApp installed(const QString& bundleID, const QString& name, std::optional<qint64> adamID)
-{
-    return {bundleID, name, QString("1.0"), adamID};
-}
-
 // Two phones (the Wi-Fi one while "wifi" is "yes"), three apps on each: two with App IDs, one without.
 // A download of App ID 111 takes a while, so its row stays busy long enough to look at.
 struct PhoneFixture {
@@ -25,9 +20,9 @@ struct PhoneFixture {
     explicit PhoneFixture(const QString& wifi = "no")
     {
         const QJsonArray extra =
-            WindowTest::phoneApps({installed("com.example.alpha", "Альфа", 111),
-                                   installed("com.example.beta", "Бета", 222),
-                                   installed("com.example.sideloaded", "Без номера", {})})
+            WindowTest::phoneApps({{"com.example.alpha", "Альфа", {}, 111},
+                                   {"com.example.beta", "Бета", {}, 222},
+                                   {"com.example.sideloaded", "Без номера", {}, {}}})
             + QJsonArray{rule("ipatool", "download -i 111 ",
                               {sleepFor(1500), out(ipatoolLine({{"error", "сеть недоступна"}, {"success", false}}))},
                               1)};
@@ -52,9 +47,9 @@ QModelIndex rowNamed(QListView* list, const QString& name)
 
 TEST(DeviceAppsFilter, MatchesTrimmedLoweredTextAndAppIdDigitsAndDropsAppsKnownToTheHistory)
 {
-    const QList<InstalledApp> apps{installed("com.example.Alpha", "Альфа", 564177498),
-                                   installed("org.beta.app", "Бета", 1234),
-                                   installed("net.sideloaded", "Без номера", std::nullopt)};
+    const QList<InstalledApp> apps{{"com.example.Alpha", "Альфа", {}, 564177498},
+                                   {"org.beta.app", "Бета", {}, 1234},
+                                   {"net.sideloaded", "Без номера", {}, {}}};
     PurchasedApp alpha;
     alpha.bundleID = "com.example.Alpha";
     PurchasedApp otherCase;

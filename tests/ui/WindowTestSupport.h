@@ -52,25 +52,21 @@ inline QJsonObject slowDownloads(int chunks)
 /// is written into its store metadata when it has one.
 inline QJsonArray phoneApps(const QList<InstalledApp>& apps)
 {
-    QString list = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>";
+    const auto plist = [](const QString& body) {
+        return QString("<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">%1</plist>").arg(body);
+    };
+    QString list;
     for (const InstalledApp& app : apps) {
-        list += "<dict><key>CFBundleIdentifier</key><string>" + app.bundleID.toHtmlEscaped()
-                + "</string><key>CFBundleDisplayName</key><string>" + app.name.toHtmlEscaped() + "</string>";
-        if (app.version)
-            list += "<key>CFBundleShortVersionString</key><string>" + *app.version + "</string>";
-        if (app.adamID) {
-            const QByteArray metadata = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
-                                        "<key>itemId</key><integer>"
-                                        + QByteArray::number(*app.adamID) + "</integer></dict></plist>";
-            list += "<key>iTunesMetadata</key><data>" + QString::fromLatin1(metadata.toBase64()) + "</data>";
-        }
-        list += "</dict>";
+        const QString id = plist("<dict><key>itemId</key><integer>%1</integer></dict>").arg(app.adamID.value_or(0));
+        list += "<dict><key>CFBundleIdentifier</key><string>" + app.bundleID
+                + "</string><key>CFBundleDisplayName</key><string>" + app.name + "</string>"
+                + (app.adamID ? "<key>iTunesMetadata</key><data>" + id.toUtf8().toBase64() + "</data>" : QByteArray())
+                + "</dict>";
     }
-    list += "</array></plist>";
     using ModelTest::out;
     return {ModelTest::exact("ideviceinstaller", {"--help"},
                              {out("  -l, --list-apps\tList apps"), out("  -i, --install ARCHIVE")}),
-            ModelTest::rule("ideviceinstaller", "-l -o xml$", {out(list)})};
+            ModelTest::rule("ideviceinstaller", "-l -o xml$", {out(plist("<array>" + list + "</array>"))})};
 }
 
 /// A row's controls, right to left, each as its id, marked when it is off.
