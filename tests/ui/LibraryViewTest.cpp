@@ -7,6 +7,7 @@
 #include "ui/LibraryListModel.h"
 #include "ui/MainView.h"
 #include "ui/Navigation.h"
+#include "ui/QuitQuestion.h"
 #include "ui/RowPaint.h"
 
 using namespace ModelTest;
@@ -140,7 +141,7 @@ TEST(LibraryView, RowTextsShowADownloadInOneUnitAndLeaveOutWhatTheAppLacks)
     EXPECT_EQ(AppRowDelegate::subtitle(app), "com.example.bare · вер. 3.2 · 06.05.2020");
 }
 
-TEST(LibraryView, RowsTakeTheKeyboardFollowTheirDownloadsAndABusyRowLocksOnlyItsMenu)
+TEST(LibraryView, RowsTakeTheKeyboardFollowTheirDownloadsABusyRowLocksOnlyItsMenuAndQuittingAsksFirst)
 {
     SignedIn signedIn(history(3), {slowDownloads(6)});
     ASSERT_TRUE(signedIn.ready());
@@ -166,6 +167,16 @@ TEST(LibraryView, RowsTakeTheKeyboardFollowTheirDownloadsAndABusyRowLocksOnlyIts
     menu->close();
     ASSERT_TRUE(
         AsyncTest::waitUntil([&] { return signedIn.model.activity(5000).kind == AppActivity::Kind::downloading; }));
+
+    // Quitting meanwhile asks first, and staying keeps the window.
+    EXPECT_FALSE(signedIn.window.close());
+    auto* question = signedIn.window.findChild<QMessageBox*>("quitQuestion");
+    ASSERT_TRUE(question && question->isVisible());
+    EXPECT_EQ(question->informativeText(), "Сейчас идёт 1 загрузка. Если выйти сейчас, всё прервётся и начинать "
+                                           "придётся заново.");
+    EXPECT_TRUE(QuitQuestion::describe({2, 1}).startsWith("Сейчас идут 2 загрузки и 1 установка."));
+    QTest::mouseClick(question->findChild<QAbstractButton*>("quitStay"), Qt::LeftButton);
+    EXPECT_TRUE(signedIn.window.isVisible());
     EXPECT_TRUE(row(0).contains("menu (off)")) << "a busy row locks its menu";
     EXPECT_TRUE(row(1).contains("menu")) << "other rows stay usable";
 
@@ -198,6 +209,18 @@ TEST(LibraryView, RowsTakeTheKeyboardFollowTheirDownloadsAndABusyRowLocksOnlyIts
     EXPECT_EQ(signedIn.window.mainView()->navigation()->versionRequest().value().target.adamID, 5000);
     // The sheet's list must arrive before the model goes away with the test.
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return signedIn.model.versionsByApp().contains(5000); }));
+
+    // Quitting anyway closes the window and ends the download.
+    signedIn.model.download(signedIn.model.apps()[2], std::nullopt);
+    ASSERT_TRUE(
+        AsyncTest::waitUntil([&] { return signedIn.model.activity(5002).kind == AppActivity::Kind::downloading; }));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(signedIn.window.close());
+    QTest::mouseClick(
+        signedIn.window.findChild<QMessageBox*>("quitQuestion")->findChild<QAbstractButton*>("quitAnyway"),
+        Qt::LeftButton);
+    EXPECT_FALSE(signedIn.window.isVisible());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return signedIn.model.activity(5002).isFinal(); }));
 }
 
 TEST(LibraryView, ANewSetOfRowsKeepsTheRowYouWereOnWhereItStood)

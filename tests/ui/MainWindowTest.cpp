@@ -5,7 +5,6 @@
 #include "process/Tools.h"
 #include "ui/MainView.h"
 #include "ui/Navigation.h"
-#include "ui/QuitQuestion.h"
 #include "ui/SidebarListModel.h"
 #include "ui/SignInView.h"
 
@@ -132,30 +131,4 @@ TEST(MainWindow, SidebarCountsAndSwitchesSectionsCtrlRSyncsAndTheAppIdButtonAndA
         auto* box = window.findChild<QMessageBox*>("alert");
         return box && box->isVisible() && box->text() == "Ещё одно";
     }));
-}
-
-TEST(MainWindow, QuittingDuringADownloadAsksFirstAndEachAnswerDoesWhatItSays)
-{
-    SignedIn signedIn(history(2), {slowDownloads(10)});
-    ASSERT_TRUE(signedIn.ready());
-    signedIn.model.download(signedIn.model.apps().first(), std::nullopt);
-    ASSERT_TRUE(
-        AsyncTest::waitUntil([&] { return signedIn.model.activity(5000).kind == AppActivity::Kind::downloading; }));
-
-    EXPECT_FALSE(signedIn.window.close());
-    auto* question = signedIn.window.findChild<QMessageBox*>("quitQuestion");
-    ASSERT_TRUE(question && question->isVisible());
-    EXPECT_EQ(question->informativeText(), "Сейчас идёт 1 загрузка. Если выйти сейчас, всё прервётся и начинать "
-                                           "придётся заново.");
-    EXPECT_TRUE(QuitQuestion::describe({2, 1}).startsWith("Сейчас идут 2 загрузки и 1 установка."));
-    QTest::mouseClick(question->findChild<QAbstractButton*>("quitStay"), Qt::LeftButton);
-    EXPECT_TRUE(signedIn.window.isVisible());
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-
-    EXPECT_FALSE(signedIn.window.close());
-    question = signedIn.window.findChild<QMessageBox*>("quitQuestion");
-    ASSERT_TRUE(question && question->isVisible());
-    QTest::mouseClick(question->findChild<QAbstractButton*>("quitAnyway"), Qt::LeftButton);
-    EXPECT_FALSE(signedIn.window.isVisible());
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return signedIn.model.activity(5000).isFinal(); }));
 }
