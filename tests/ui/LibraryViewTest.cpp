@@ -5,8 +5,6 @@
 #include "ui/AppRowDelegate.h"
 #include "ui/ArtworkCache.h"
 #include "ui/LibraryListModel.h"
-#include "ui/MainView.h"
-#include "ui/Navigation.h"
 #include "ui/QuitQuestion.h"
 #include "ui/RowPaint.h"
 

@@ -3,8 +3,6 @@
 #include "WindowTestSupport.h"
 #include "platform/Platform.h"
 #include "process/Tools.h"
-#include "ui/MainView.h"
-#include "ui/Navigation.h"
 #include "ui/SidebarListModel.h"
 #include "ui/SignInView.h"
 

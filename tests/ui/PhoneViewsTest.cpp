@@ -3,40 +3,11 @@
 #include "ui/DeviceAppsFilter.h"
 #include "ui/DeviceAppsView.h"
 #include "ui/DeviceBar.h"
-#include "ui/Navigation.h"
 
 using namespace ModelTest;
 using WindowTest::shownTexts;
 
 namespace {
-
-// Two phones (the Wi-Fi one while "wifi" is "yes"), three apps on each: two with App IDs, one without.
-// A download of App ID 111 takes a while, so its row stays busy long enough to look at.
-struct PhoneFixture {
-    TempHome home;
-    StandinTools tools{home.resourceDirectory()};
-    std::unique_ptr<AppModel> model;
-
-    explicit PhoneFixture(const QString& wifi = "no")
-    {
-        const QJsonArray extra =
-            WindowTest::phoneApps({{"com.example.alpha", "Альфа", {}, 111},
-                                   {"com.example.beta", "Бета", {}, 222},
-                                   {"com.example.sideloaded", "Без номера", {}, {}}})
-            + QJsonArray{rule("ipatool", "download -i 111 ",
-                              {sleepFor(1500), out(ipatoolLine({{"error", "сеть недоступна"}, {"success", false}}))},
-                              1)};
-        tools.setScenario(scenario(phoneRules() + extra, {{"cable", "yes"}, {"wifi", wifi}}));
-        model = std::make_unique<AppModel>();
-        AsyncTest::await(model->refreshDevices());
-        EXPECT_TRUE(
-            AsyncTest::waitUntil([&] { return model->installedApps().size() == 3 && !model->loadingInstalledApps(); }));
-    }
-    ~PhoneFixture()
-    {
-        AsyncTest::waitUntil([&] { return !model->hasPhoneAppsRead(); });
-    }
-};
 
 QModelIndex rowNamed(QListView* list, const QString& name)
 {
@@ -54,13 +25,8 @@ TEST(DeviceAppsFilter, MatchesTrimmedLoweredTextAndAppIdDigitsAndDropsAppsKnownT
     alpha.bundleID = "com.example.Alpha";
     PurchasedApp otherCase;
     otherCase.bundleID = "ORG.BETA.APP";
-    const struct {
-        const char* why;
-        QString query;
-        bool onlyUnknown;
-        QList<PurchasedApp> history;
-        QStringList names;
-    } cases[] = {
+    // Why, the query, only the apps unknown to `history`, the names left.
+    const std::tuple<const char*, QString, bool, QList<PurchasedApp>, QStringList> cases[] = {
         {"no query", "", false, {}, {"Альфа", "Бета", "Без номера"}},
         {"trimmed, any case", " \tАЛЬ\t ", false, {}, {"Альфа"}},
         {"bundle id", "COM.EXAMPLE.alpha", false, {}, {"Альфа"}},
@@ -71,19 +37,35 @@ TEST(DeviceAppsFilter, MatchesTrimmedLoweredTextAndAppIdDigitsAndDropsAppsKnownT
         {"an empty history removes nothing", "", true, {}, {"Альфа", "Бета", "Без номера"}},
         {"both at once", "бе", true, {alpha}, {"Бета", "Без номера"}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [why, query, onlyUnknown, history, expected] : cases) {
         QStringList names;
-        for (const InstalledApp& app : DeviceAppsFilter::filter(apps, c.history, c.query, c.onlyUnknown))
+        for (const InstalledApp& app : DeviceAppsFilter::filter(apps, history, query, onlyUnknown))
             names.append(app.name);
-        EXPECT_EQ(names, c.names) << c.why;
+        EXPECT_EQ(names, expected) << why;
     }
 }
 
-TEST(DeviceAppsView, HeaderFiltersAndRowsWithoutAppIdOfferNothingAndABusyRowDisablesOnlyItself)
+// Two phones, the Wi-Fi one until "wifi" is "no", with three apps: two with App IDs, one without. A
+// download of App ID 111 takes a while, so its row stays busy long enough to look at.
+TEST(DeviceViews, AppsHeaderFiltersABusyRowDisablesOnlyItselfAndTheBarShowsThePickerTheNameOrWhyNone)
 {
-    PhoneFixture f;
+    TempHome home;
+    StandinTools tools{home.resourceDirectory()};
+    const QJsonObject slowFailure =
+        rule("ipatool", "download -i 111 ",
+             {sleepFor(1500), out(ipatoolLine({{"error", "сеть недоступна"}, {"success", false}}))}, 1);
+    tools.setScenario(scenario(phoneRules()
+                                   + WindowTest::phoneApps({{"com.example.alpha", "Альфа", {}, 111},
+                                                            {"com.example.beta", "Бета", {}, 222},
+                                                            {"com.example.sideloaded", "Без номера", {}, {}}})
+                                   + QJsonArray{slowFailure},
+                               {{"cable", "yes"}, {"wifi", "yes"}}));
+    AppModel model;
+    AsyncTest::await(model.refreshDevices());
+    ASSERT_TRUE(
+        AsyncTest::waitUntil([&] { return model.installedApps().size() == 3 && !model.loadingInstalledApps(); }));
     Navigation navigation;
-    DeviceAppsView view(f.model.get(), &navigation);
+    DeviceAppsView view(&model, &navigation);
     view.resize(900, 500);
     view.show();
     auto* list = view.list();
@@ -105,7 +87,7 @@ TEST(DeviceAppsView, HeaderFiltersAndRowsWithoutAppIdOfferNothingAndABusyRowDisa
     // Pressing "Скачать IPA" starts the download; only that row waits for it, and offers only "Отменить".
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       delegate->controlRect(alpha, DeviceAppRowDelegate::downloadControl).center());
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.model->activity(111).kind == AppActivity::Kind::downloading; }));
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.activity(111).kind == AppActivity::Kind::downloading; }));
     EXPECT_EQ(WindowTest::controls(view, alpha), QStringList({"cancel", "menu (off)"}));
     EXPECT_EQ(WindowTest::controls(view, beta), QStringList({"download", "menu"}));
 
@@ -118,32 +100,25 @@ TEST(DeviceAppsView, HeaderFiltersAndRowsWithoutAppIdOfferNothingAndABusyRowDisa
     menu->findChild<QAction*>("versionsAction")->trigger();
     EXPECT_EQ(navigation.versionRequest().value().target, (AppModel::Target{222, "com.example.beta", "Бета", true}));
     menu->close();
-
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.model->activity(111).isFinal(); }));
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.activity(111).isFinal(); }));
     EXPECT_EQ(WindowTest::controls(view, alpha), QStringList({"download", "menu"}));
-}
 
-TEST(DeviceBar, ShowsThePickerForTwoPhonesTheNameForOneAndWhyForNoneWhenTheAppsPageCannotRead)
-{
-    PhoneFixture f("yes");
-    DeviceBar bar(f.model.get());
+    DeviceBar bar(&model);
     bar.show();
     auto* picker = bar.findChild<QComboBox*>("devicePicker");
     ASSERT_TRUE(picker->isVisible());
     ASSERT_EQ(picker->count(), 2);
-    EXPECT_EQ(picker->itemText(1), "Беспроводной · " + f.model->devices()[1].subtitle());
+    EXPECT_EQ(picker->itemText(1), "Беспроводной · " + model.devices()[1].subtitle());
     picker->setCurrentIndex(1);
-    EXPECT_EQ(f.model->selectedDeviceID(), "WIFI-1");
+    EXPECT_EQ(model.selectedDeviceID(), "WIFI-1");
 
-    f.tools.setState("wifi", "no");
-    AsyncTest::await(f.model->refreshDevices());
+    tools.setState("wifi", "no");
+    AsyncTest::await(model.refreshDevices());
     EXPECT_FALSE(picker->isVisible());
-    EXPECT_EQ(shownTexts<QLabel>(&bar), QStringList({"Кабельный", f.model->devices()[0].subtitle()}));
+    EXPECT_EQ(shownTexts<QLabel>(&bar), QStringList({"Кабельный", model.devices()[0].subtitle()}));
 
-    Navigation navigation;
-    DeviceAppsView view(f.model.get(), &navigation);
-    f.tools.setState("cable", "no");
-    AsyncTest::await(f.model->refreshDevices());
+    tools.setState("cable", "no");
+    AsyncTest::await(model.refreshDevices());
     EXPECT_EQ(shownTexts<QLabel>(&bar),
               QStringList({"iPhone не подключён", "Подключи кабелем, разблокируй экран и нажми «Доверять»"}));
     // Without a phone the apps page asks to connect one and cannot read.
@@ -152,11 +127,12 @@ TEST(DeviceBar, ShowsThePickerForTwoPhonesTheNameForOneAndWhyForNoneWhenTheAppsP
     EXPECT_FALSE(view.findChild<QPushButton*>("readPhoneEmptyButton")->isEnabled());
 
     // The refresh button asks again, and a phone that came back shows up.
-    f.tools.setState("cable", "yes");
+    tools.setState("cable", "yes");
     bar.findChild<QWidget*>("deviceRefresh")->setFocus();
     QTest::mouseClick(bar.findChild<QWidget*>("deviceRefresh"), Qt::LeftButton);
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.model->devices().size() == 1; }));
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.devices().size() == 1; }));
     EXPECT_TRUE(bar.findChild<QLabel*>("deviceName")->isVisible());
+    AsyncTest::waitUntil([&] { return !model.hasPhoneAppsRead(); });
 }
 
 TEST(DeviceBar, SaysWhatAListedPhoneStillNeedsUntilItIsReadyAndThenItsAppsAreRead)

@@ -4,8 +4,6 @@
 #include "platform/Platform.h"
 #include "support/HttpServer.h"
 #include "support/UpdateFixture.h"
-#include "ui/MainView.h"
-#include "ui/Navigation.h"
 #include "ui/RowPaint.h"
 
 using namespace ModelTest;

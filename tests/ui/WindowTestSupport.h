@@ -5,7 +5,9 @@
 #include "store/PurchasesCache.h"
 #include "support/StandinTools.h"
 #include "support/Test.h"
+#include "ui/MainView.h"
 #include "ui/MainWindow.h"
+#include "ui/Navigation.h"
 #include "ui/RowDelegate.h"
 
 // The window tests reach into most widget classes.
