@@ -92,11 +92,9 @@ TEST(MainWindow, SidebarCountsAndSwitchesSectionsCtrlRSyncsAndTheAppIdButtonAndA
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return badge(device) == 5; }));
     EXPECT_EQ(QList<int>({badge(all), badge(gone), badge(files), badge(log)}), QList<int>({12, 3, 0, 0}));
 
-    // Clicking a row switches the section.
     QListView* sidebar = window.mainView()->sidebar();
     QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, sidebar->visualRect(sections->indexOf(gone)).center());
-    EXPECT_EQ(navigation->section(), gone);
-    EXPECT_EQ(window.mainView()->currentView()->objectName(), "goneView");
+    EXPECT_EQ(window.mainView()->currentView()->objectName(), "goneView") << "a click on a row switches the section";
 
     navigation->setSection(log);
     window.activateWindow();
@@ -104,9 +102,8 @@ TEST(MainWindow, SidebarCountsAndSwitchesSectionsCtrlRSyncsAndTheAppIdButtonAndA
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return signedIn.model.apps().size() == 4; })) << "the history is read anew";
 
     window.appIDAction()->trigger();
-    EXPECT_TRUE(navigation->showAppIDSheet());
     auto* sheet = window.findChild<QDialog*>("appIdSheet");
-    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(sheet && sheet->isVisible());
     sheet->reject();
     EXPECT_FALSE(navigation->showAppIDSheet());
 

@@ -121,7 +121,6 @@ TEST(DeviceViews, AppsHeaderFiltersABusyRowDisablesOnlyItselfAndTheBarShowsThePi
     AsyncTest::await(model.refreshDevices());
     EXPECT_EQ(shownTexts<QLabel>(&bar),
               QStringList({"iPhone не подключён", "Подключи кабелем, разблокируй экран и нажми «Доверять»"}));
-    // Without a phone the apps page asks to connect one and cannot read.
     EXPECT_EQ(view.findChild<QStackedWidget*>("deviceAppsPages")->currentWidget()->objectName(), "deviceAppsEmpty");
     EXPECT_FALSE(view.findChild<QPushButton*>("readPhoneButton")->isEnabled());
     EXPECT_FALSE(view.findChild<QPushButton*>("readPhoneEmptyButton")->isEnabled());
@@ -158,5 +157,4 @@ TEST(DeviceBar, SaysWhatAListedPhoneStillNeedsUntilItIsReadyAndThenItsAppsAreRea
     QTest::mouseClick(bar.findChild<QWidget*>("deviceRefresh"), Qt::LeftButton);
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.installedApps().size() == 2; }));
     EXPECT_FALSE(bar.findChild<QLabel*>("deviceAttention")->isVisible());
-    EXPECT_EQ(model.installedAppsError(), std::nullopt);
 }

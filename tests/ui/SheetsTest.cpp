@@ -31,62 +31,56 @@ QJsonArray versionRules(qint64 appID, int count)
 
 } // namespace
 
-TEST(AppIdSheet, ParseErrorStartsNothingAFailureStaysInTheSheetAndASuccessCloses)
+// The App ID sheet without a phone, then with one the version sheet.
+TEST(Sheets, AppIdParseErrorStartsNothingAFailureStaysAndASuccessClosesAndVersionsListNewestFirst)
 {
     TempHome home;
     StandinTools tools(home.resourceDirectory());
-    tools.setScenario(scenario({}));
+    tools.setScenario(scenario(versionRules(1, 13) + phoneRules(), {{"cable", "no"}}));
     AppModel model;
-    AppIdSheet sheet(&model);
-    sheet.show();
-    auto* download = sheet.findChild<QPushButton*>("appIdDownload");
-    auto* text = sheet.findChild<QLineEdit*>("appIdText");
-    EXPECT_EQ(shown(&sheet, "appIdKnownCount"), std::nullopt);
-    EXPECT_EQ(shown(&sheet, "appIdError"), std::nullopt);
-    EXPECT_FALSE(sheet.findChild<QPushButton*>("appIdInstall")->isEnabled()) << "no phone";
+    AppIdSheet appId(&model);
+    appId.show();
+    auto* download = appId.findChild<QPushButton*>("appIdDownload");
+    auto* text = appId.findChild<QLineEdit*>("appIdText");
+    EXPECT_EQ(shown(&appId, "appIdKnownCount"), std::nullopt);
+    EXPECT_EQ(shown(&appId, "appIdError"), std::nullopt);
+    EXPECT_FALSE(appId.findChild<QPushButton*>("appIdInstall")->isEnabled()) << "no phone";
     EXPECT_TRUE(download->isEnabled());
 
     QTest::keyClicks(text, "https://example.com/app/telegram");
     QTest::mouseClick(download, Qt::LeftButton);
-    EXPECT_EQ(shown(&sheet, "appIdError"),
+    EXPECT_EQ(shown(&appId, "appIdError"),
               "Не разобрал номер. Нужен App ID (например 564177498) или ссылка с id в адресе.");
-    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_TRUE(appId.isVisible());
 
     model.rememberKnown(564177498, "com.example.kept", "Сохранённое", KnownApp::deviceSource());
-    EXPECT_EQ(shown(&sheet, "appIdKnownCount"), "Известные ID из справочника: 1");
+    EXPECT_EQ(shown(&appId, "appIdKnownCount"), "Известные ID из справочника: 1");
 
-    // The download fails (the stand-in knows no such command): the sheet stays with the reason.
+    // The download fails (the stand-in has no rule for it): the appId stays with the reason.
     text->setText("apps.apple.com/ru/app/id564177498");
     QTest::mouseClick(download, Qt::LeftButton);
     EXPECT_FALSE(download->isEnabled()) << "busy";
-    EXPECT_EQ(shown(&sheet, "appIdStep"), "Спрашиваю Apple…");
+    EXPECT_EQ(shown(&appId, "appIdStep"), "Спрашиваю Apple…");
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.appIDBusy(); }));
-    EXPECT_TRUE(sheet.isVisible());
-    EXPECT_EQ(shown(&sheet, "appIdError"), model.activity(564177498).text);
-    EXPECT_EQ(shown(&sheet, "appIdStep"), std::nullopt);
+    EXPECT_TRUE(appId.isVisible());
+    EXPECT_EQ(shown(&appId, "appIdError"), model.activity(564177498).text);
+    EXPECT_EQ(shown(&appId, "appIdStep"), std::nullopt);
     EXPECT_TRUE(download->isEnabled());
 
     // A file already there is a success, whatever the earlier attempt left in the activity.
     ASSERT_TRUE(QFile(AppModel::fileURL(model.targetForAppID(564177498), std::nullopt)).open(QIODevice::WriteOnly));
     QTest::mouseClick(download, Qt::LeftButton);
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !sheet.isVisible(); }));
-    EXPECT_EQ(sheet.result(), QDialog::Accepted);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !appId.isVisible(); }));
+    EXPECT_EQ(appId.result(), QDialog::Accepted);
 
-    // A new sheet does not inherit the old one's message.
+    // A new appId does not inherit the old one's message.
     model.runAppID("нет номера", false);
     AppIdSheet next(&model);
     EXPECT_EQ(shown(&next, "appIdError"), std::nullopt);
-}
 
-TEST(VersionSheet, AFailedListDisablesBothActionsAndAListedOneShowsNewestFirstAndDownloadsTheChosenVersion)
-{
-    TempHome home;
-    StandinTools tools(home.resourceDirectory());
-    tools.setScenario(scenario(versionRules(1, 13) + phoneRules(), {{"cable", "yes"}}));
-    AppModel model;
+    tools.setState("cable", "yes");
     AsyncTest::await(model.refreshDevices());
     ASSERT_FALSE(model.devices().isEmpty());
-
     VersionSheet failed(&model, {7, "com.example.seven", "Семь", true});
     auto* body = failed.findChild<QStackedWidget*>();
     EXPECT_EQ(body->currentWidget()->objectName(), "versionLoading") << "loading until shown";
@@ -104,7 +98,7 @@ TEST(VersionSheet, AFailedListDisablesBothActionsAndAListedOneShowsNewestFirstAn
     delete early;
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.versionsByApp().contains(1); }));
 
-    // The list is remembered, so the next sheet shows it at once.
+    // The list is remembered: the next sheet shows it at once.
     VersionSheet sheet(&model, {1, "com.example.one", "Одно", true});
     sheet.show();
     auto* list = sheet.findChild<QListView*>("versionList");

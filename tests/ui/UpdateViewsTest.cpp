@@ -132,7 +132,6 @@ TEST(UpdateViews, OnlyAManualCheckOpensTheSheetWhichFollowsARetryAndAFailedInsta
     });
     QTest::mouseClick(w.sheet()->findChild<QPushButton*>("updateRetry"), Qt::LeftButton);
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.model->updateState().kind == Kind::available; }));
-    // The open sheet turns into the offer.
     sheet = w.sheet();
     const QString offer = "сейчас у вас 1.2 · 12,4 МБ";
     EXPECT_EQ(shownTexts<QLabel>(sheet), QStringList({"Доступна версия 1.3", offer}));

@@ -125,7 +125,6 @@ struct SignedIn {
     AppModel model{offline};
     MainWindow window{&model};
 
-    /// `state` may plug in phones (see ModelTest::phoneRules).
     explicit SignedIn(const QList<PurchasedApp>& apps, QJsonArray extraRules = {}, QJsonObject state = {})
     {
         PurchasesCache::save(apps, email);
