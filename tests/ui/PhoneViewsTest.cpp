@@ -157,4 +157,5 @@ TEST(DeviceBar, SaysWhatAListedPhoneStillNeedsUntilItIsReadyAndThenItsAppsAreRea
     QTest::mouseClick(bar.findChild<QWidget*>("deviceRefresh"), Qt::LeftButton);
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.installedApps().size() == 2; }));
     EXPECT_FALSE(bar.findChild<QLabel*>("deviceAttention")->isVisible());
+    EXPECT_EQ(model.installedAppsError(), std::nullopt);
 }
