@@ -113,8 +113,7 @@ TEST(LogView, FollowsNewEntriesButNotOnOpenAndPaintsErrorsRed)
 
     model.fail("Сбой загрузки");
     EXPECT_EQ(scroll->value(), scroll->maximum());
-    const QModelIndex last = view.list()->model()->index(view.list()->model()->rowCount() - 1, 0);
-    const QRect rect = view.list()->visualRect(last);
+    const QRect rect = view.list()->visualRect(view.list()->model()->index(view.list()->model()->rowCount() - 1, 0));
     ASSERT_TRUE(view.list()->viewport()->rect().contains(rect));
 
     const QImage image = view.list()->viewport()->grab(rect).toImage().convertToFormat(QImage::Format_RGB32);

@@ -61,14 +61,13 @@ struct UpdateWindow {
                    && model->updateState().kind != Kind::checking;
         });
     }
-    MainView* view() const { return window->mainView(); }
     /// The open sheet; a closed one waits for deletion a while.
     UpdateSheet* sheet() const
     {
-        UpdateSheet* sheet = view()->findChild<UpdateSheet*>();
+        UpdateSheet* sheet = window->mainView()->findChild<UpdateSheet*>();
         return sheet && sheet->isVisible() ? sheet : nullptr;
     }
-    QWidget* banner() const { return view()->findChild<QWidget*>("updateBanner"); }
+    QWidget* banner() const { return window->mainView()->findChild<QWidget*>("updateBanner"); }
 };
 
 } // namespace
@@ -115,13 +114,13 @@ TEST(UpdateViews, OnlyAManualCheckOpensTheSheetWhichFollowsARetryAndAFailedInsta
     QTest::mouseClick(sheet->findChild<QPushButton*>("updateClose"), Qt::LeftButton);
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.sheet() == nullptr; }));
     EXPECT_EQ(w.model->updateState().kind, Kind::idle);
-    EXPECT_FALSE(w.view()->navigation()->showUpdateSheet());
-    EXPECT_TRUE(shown(w.view(), "footerVersion").value_or("").endsWith("версия 1.2 (15)"));
+    EXPECT_FALSE(w.window->mainView()->navigation()->showUpdateSheet());
+    EXPECT_TRUE(shown(w.window->mainView(), "footerVersion").value_or("").endsWith("версия 1.2 (15)"));
 
     // The window opens no new sheet while the closed one awaits deletion.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     w.server.setResponse("/appcast.json", HttpServer::Response::json("{}", 500));
-    w.view()->findChild<QAction*>("footerCheckUpdatesAction")->trigger();
+    w.window->mainView()->findChild<QAction*>("footerCheckUpdatesAction")->trigger();
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.sheet() != nullptr; }));
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.model->updateState().kind == Kind::failed; }));
     EXPECT_EQ(shownTexts<QLabel>(w.sheet()),

@@ -28,15 +28,10 @@ inline QList<PurchasedApp> history(int count, int gone = 0)
 {
     QList<PurchasedApp> apps;
     for (int i = 0; i < count; ++i) {
-        apps.append(
-            {.id = 5000 + i,
-             .bundleID = QString("com.example.app%1").arg(i),
-             .name = QString("Приложение %1").arg(i),
-             .version = "2.1",
-             .purchaseDate = QDateTime(QDate(2021, 3, 4), QTime(10, 0), Qt::UTC),
-             .artworkURL = i < count - gone ? std::optional(QUrl("file:///nonexistent/icon.png")) : std::nullopt,
-             .sellerName = {},
-             .artworkFetched = true});
+        const std::optional<QUrl> icon =
+            i < count - gone ? std::optional(QUrl("file:///nonexistent/icon.png")) : std::nullopt;
+        apps.append({5000 + i, QString("com.example.app%1").arg(i), QString("Приложение %1").arg(i), "2.1", 0,
+                     QDateTime(QDate(2021, 3, 4), QTime(10, 0), Qt::UTC), icon, std::nullopt, true});
     }
     return apps;
 }
