@@ -81,7 +81,7 @@ TEST(UpdateViews, AnOfferShowsTheBannerAndOnAskingASheetWithItsNotesDatePageAndW
     ASSERT_TRUE(w.ready());
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.banner()->isVisible(); }));
     EXPECT_EQ(shown(w.banner(), "updateBannerTitle"), "Доступна версия 1.3");
-    EXPECT_TRUE(shown(w.banner(), "updateBannerDetail")->startsWith("Исправлена установка на iOS 17."));
+    EXPECT_TRUE(shown(w.banner(), "updateBannerDetail").value_or("").startsWith("Исправлена установка на iOS 17."));
     EXPECT_EQ(w.sheet(), nullptr) << "nothing opens unasked for an automatic check's offer";
 
     QTest::mouseClick(w.banner()->findChild<QPushButton*>("updateBannerMore"), Qt::LeftButton);
@@ -157,7 +157,8 @@ TEST(UpdateViews, OnlyAManualCheckOpensTheSheetWhichFollowsARetryAndAFailedInsta
     QTest::mouseClick(sheet->findChild<QPushButton*>("updateClose"), Qt::LeftButton);
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.sheet() == nullptr; }));
     ASSERT_TRUE(w.banner()->isVisible());
-    EXPECT_TRUE(shown(w.banner(), "updateBannerDetail")->startsWith("Нажми «Обновить», чтобы поставить её"));
+    EXPECT_TRUE(
+        shown(w.banner(), "updateBannerDetail").value_or("").startsWith("Нажми «Обновить», чтобы поставить её"));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QTest::mouseClick(w.banner()->findChild<QPushButton*>("updateBannerUpdate"), Qt::LeftButton);
     EXPECT_TRUE(AsyncTest::waitUntil([&] { return w.sheet() != nullptr; }));
