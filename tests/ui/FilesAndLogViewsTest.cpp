@@ -1,29 +1,8 @@
 #include "WindowTestSupport.h"
-#include "model/AppModel.h"
-#include "model/ModelTestSupport.h"
 #include "process/Tools.h"
-#include "support/QtPrinters.h"
-#include "support/StandinTools.h"
-#include "support/TempHome.h"
 #include "ui/FileRowDelegate.h"
 #include "ui/FilesView.h"
 #include "ui/LogView.h"
-#include "ui/RowPaint.h"
-
-#include <QClipboard>
-#include <QDir>
-#include <QFile>
-#include <QGuiApplication>
-#include <QLabel>
-#include <QListView>
-#include <QMenu>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QStackedWidget>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 using namespace ModelTest;
 
@@ -38,33 +17,26 @@ QString makeIpa(const QString& name)
     return path;
 }
 
-QWidget* currentPage(const QWidget& view)
-{
-    return view.findChild<QStackedWidget*>("filesPages")->currentWidget();
-}
-
 } // namespace
 
-TEST(FilesView, WithoutAPhoneInstallingIsOffButTheMenuDeletesAndTheEmptyStateFollowsAtOnce)
+TEST(FilesView, WithoutAPhoneInstallingIsOffTheMenuDeletesAndAPickedFileIsInstalledWithoutRelisting)
 {
     TempHome home;
+    StandinTools tools(home.resourceDirectory());
+    tools.setScenario(scenario(phoneRules(), {{"cable", "no"}}));
     const QString path = makeIpa("com.example.only_1.0.ipa");
     AppModel model;
     FilesView view(&model);
     view.resize(800, 400);
     view.show();
     auto* list = view.list();
-    ASSERT_EQ(currentPage(view), list);
+    ASSERT_TRUE(list->isVisible());
     ASSERT_EQ(list->model()->rowCount(), 1);
-    EXPECT_EQ(list->model()->index(0, 0).data().toString(), "com.example.only_1.0");
-
-    EXPECT_FALSE(view.findChild<QPushButton*>("installFromDiskButton")->isEnabled());
     const QModelIndex row = list->model()->index(0, 0);
-    const QList<RowDelegate::Control> controls = view.delegate()->controls(list->visualRect(row), row);
-    ASSERT_EQ(controls.size(), 2);
-    EXPECT_EQ(controls[0].id, FileRowDelegate::installControl);
-    EXPECT_FALSE(controls[0].enabled);
-    EXPECT_TRUE(controls[1].enabled);
+    EXPECT_EQ(row.data().toString(), "com.example.only_1.0");
+    auto* button = view.findChild<QPushButton*>("installFromDiskButton");
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_EQ(WindowTest::controls(view, row), QStringList({"install (off)", "menu"}));
 
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       view.delegate()->controlRect(row, FileRowDelegate::menuControl).center());
@@ -83,27 +55,19 @@ TEST(FilesView, WithoutAPhoneInstallingIsOffButTheMenuDeletesAndTheEmptyStateFol
     EXPECT_FALSE(QFile::exists(path));
     EXPECT_TRUE(QFile::exists(home.filePath(".local/share/Trash/files/com.example.only_1.0.ipa")))
         << "in the Trash, not in a folder of the working directory";
-    EXPECT_EQ(currentPage(view)->objectName(), "filesEmpty");
-    auto* folder = currentPage(view)->findChild<QLabel*>("emptyDetail");
-    EXPECT_EQ(folder->text(), "Файлы лежат в ~" + Tools::downloadsDirectory().mid(QDir::homePath().size()));
+    EXPECT_EQ(WindowTest::shown(&view, "emptyDetail"),
+              "Файлы лежат в ~" + Tools::downloadsDirectory().mid(QDir::homePath().size()));
+    auto* folder = view.findChild<QLabel*>("emptyDetail");
     QTest::qWait(0);
     EXPECT_GE(folder->height(), folder->heightForWidth(folder->width())) << "the whole path is shown";
-}
 
-TEST(FilesView, ACancelledChooserDoesNothingAndAPickedFileIsInstalledWithoutRelisting)
-{
-    TempHome home;
-    StandinTools tools(home.resourceDirectory());
-    tools.setScenario(scenario(phoneRules()));
+    // With a phone: a cancelled chooser does nothing, a picked file is installed, the list stays as it was.
     tools.setState("cable", "yes");
-    makeIpa("com.example.kept_1.0.ipa");
-    AppModel model;
     AsyncTest::await(model.refreshDevices());
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.loadingInstalledApps(); }));
-    FilesView view(&model);
-    view.show();
-    ASSERT_EQ(view.list()->model()->rowCount(), 1);
-
+    makeIpa("com.example.kept_1.0.ipa");
+    view.findChild<QPushButton*>("refreshFilesButton")->click();
+    ASSERT_EQ(list->model()->rowCount(), 1);
     std::optional<QString> answer;
     int asked = 0;
     view.setFileChooser([&](QWidget*) {
@@ -111,7 +75,6 @@ TEST(FilesView, ACancelledChooserDoesNothingAndAPickedFileIsInstalledWithoutReli
         EXPECT_TRUE(view.isImporting());
         return answer;
     });
-    auto* button = view.findChild<QPushButton*>("installFromDiskButton");
     ASSERT_TRUE(button->isEnabled());
     const qsizetype logged = model.log().size();
     button->click();
@@ -128,14 +91,11 @@ TEST(FilesView, ACancelledChooserDoesNothingAndAPickedFileIsInstalledWithoutReli
     button->click();
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.log().size() > logged; }));
     EXPECT_EQ(model.log()[logged].text, "Ставлю picked.ipa на Кабельный…");
-    EXPECT_EQ(view.list()->model()->rowCount(), 1) << "installing leaves the snapshot alone";
+    EXPECT_EQ(list->model()->rowCount(), 1) << "installing leaves the snapshot alone";
     view.findChild<QPushButton*>("refreshFilesButton")->click();
-    EXPECT_EQ(view.list()->model()->rowCount(), 2);
-    ASSERT_TRUE(AsyncTest::waitUntil([&] {
-        const QStringList log = ModelTest::logTexts(model);
-        return std::any_of(log.cbegin() + logged, log.cend(),
-                           [](const QString& line) { return line.startsWith("picked.ipa: "); });
-    }));
+    EXPECT_EQ(list->model()->rowCount(), 2);
+    ASSERT_TRUE(AsyncTest::waitUntil(
+        [&] { return QString("\n" + logTexts(model).mid(logged).join(QChar(10))).contains("\npicked.ipa: "); }));
 }
 
 TEST(LogView, FollowsNewEntriesButNotOnOpenAndPaintsErrorsRed)
@@ -153,17 +113,13 @@ TEST(LogView, FollowsNewEntriesButNotOnOpenAndPaintsErrorsRed)
 
     model.fail("Сбой загрузки");
     EXPECT_EQ(scroll->value(), scroll->maximum());
-    const QModelIndex last = view.list()->model()->index(view.list()->model()->rowCount() - 1, 0);
-    const QRect rect = view.list()->visualRect(last);
+    const QRect rect = view.list()->visualRect(view.list()->model()->index(view.list()->model()->rowCount() - 1, 0));
     ASSERT_TRUE(view.list()->viewport()->rect().contains(rect));
 
-    const QImage image = view.list()->viewport()->grab(rect).toImage();
-    int red = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor pixel = image.pixelColor(x, y);
-            red += pixel.red() > 150 && pixel.green() < 110 && pixel.blue() < 110;
-        }
-    }
+    const QImage image = view.list()->viewport()->grab(rect).toImage().convertToFormat(QImage::Format_RGB32);
+    const auto* pixels = reinterpret_cast<const QRgb*>(image.constBits());
+    const auto red = std::count_if(pixels, pixels + image.width() * image.height(), [](QRgb pixel) {
+        return qRed(pixel) > 150 && qGreen(pixel) < 110 && qBlue(pixel) < 110;
+    });
     EXPECT_GT(red, 20) << "the error's text is drawn red";
 }

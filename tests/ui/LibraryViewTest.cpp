@@ -2,30 +2,11 @@
 
 #include "WindowTestSupport.h"
 #include "support/HttpServer.h"
-#include "support/QtPrinters.h"
 #include "ui/AppRowDelegate.h"
 #include "ui/ArtworkCache.h"
 #include "ui/LibraryListModel.h"
-#include "ui/MainView.h"
-#include "ui/Navigation.h"
+#include "ui/QuitQuestion.h"
 #include "ui/RowPaint.h"
-
-#include <QApplication>
-#include <QBuffer>
-#include <QContextMenuEvent>
-#include <QFile>
-#include <QImage>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QMenu>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QStackedWidget>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 using namespace ModelTest;
 using namespace WindowTest;
@@ -37,20 +18,12 @@ LibraryView* library(MainWindow& window)
     return window.mainView()->findChild<LibraryView*>("libraryView");
 }
 
-RowDelegate::Control control(LibraryView* view, int row, const QString& id)
+/// The page the view shows, with its headline when it has one.
+QString stateShown(const LibraryView* view)
 {
-    const QModelIndex index = view->rows()->index(row);
-    for (const RowDelegate::Control& control : view->delegate()->controls(view->list()->visualRect(index), index)) {
-        if (control.id == id)
-            return control;
-    }
-    ADD_FAILURE() << "no control " << id.toStdString();
-    return {};
-}
-
-QString stateShown(LibraryView* view)
-{
-    return view->findChild<QStackedWidget*>()->currentWidget()->objectName();
+    const QWidget* page = view->findChild<QStackedWidget*>()->currentWidget();
+    const auto* headline = page->findChild<QLabel*>("emptyHeadline");
+    return page->objectName() + (headline ? ": " + headline->text() : QString());
 }
 
 /// The row menu that is open now, closed again once looked at.
@@ -74,66 +47,73 @@ QMenu* clickRowMenu(LibraryView* view, int row)
     return view->findChild<QMenu*>("libraryRowMenu");
 }
 
-QJsonObject slowDownloads(int chunks)
-{
-    return rule("ipatool", "download -i ",
-                {QJsonObject{{"write", "{opt:-o}"}, {"bytes", 300000}, {"chunks", chunks}, {"interval", 150}},
-                 out(ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}))});
-}
-
 } // namespace
 
-TEST(LibraryView, FindReachesTheSearchShownWhichTheGoneSectionSharesAndEscapeClears)
+TEST(LibraryView, FindReachesTheSearchShownWhichTheGoneSectionSharesEscapeClearsAndGoneAppsSaveInAQueue)
 {
     QList<PurchasedApp> apps = history(5, 2);
     apps[1].name = "Weather Plus";
     apps[3].name = "Weather Gone";
-    SignedIn signedIn(apps);
+    SignedIn signedIn(apps, {slowDownloads(30)});
     ASSERT_TRUE(signedIn.ready());
     MainWindow& window = signedIn.window;
     QApplication::setActiveWindow(&window);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     LibraryView* view = library(window);
+    Navigation* navigation = window.mainView()->navigation();
 
     QTest::keySequence(&window, QKeySequence::Find);
     auto* search = view->findChild<QLineEdit*>("librarySearch");
     EXPECT_TRUE(search->hasFocus());
     QTest::keyClicks(search, "  wEATHER ");
     EXPECT_EQ(view->rows()->rowCount(), 2);
-    window.mainView()->navigation()->setSection(SidebarSection::gone);
+    navigation->setSection(SidebarSection::gone);
     auto* gone = window.mainView()->findChild<LibraryView*>("goneView");
     ASSERT_EQ(gone->rows()->rowCount(), 1);
     EXPECT_EQ(gone->rows()->app(0).name, "Weather Gone");
 
     search->setText("нет такого");
-    EXPECT_EQ(stateShown(view), "libraryEmpty");
-    EXPECT_EQ(view->findChild<QWidget*>("libraryEmpty")->findChild<QLabel*>("emptyHeadline")->text(),
-              "Ничего не найдено");
-    EXPECT_EQ(stateShown(gone), "goneEmpty");
-    EXPECT_EQ(gone->findChild<QLabel*>("emptyHeadline")->text(), "Снятых приложений не нашлось");
-    window.mainView()->navigation()->setSection(SidebarSection::all);
+    EXPECT_EQ(stateShown(view), "libraryEmpty: Ничего не найдено");
+    EXPECT_EQ(stateShown(gone), "goneEmpty: Снятых приложений не нашлось");
+    navigation->setSection(SidebarSection::all);
     QTest::keyClick(search, Qt::Key_Escape);
     EXPECT_TRUE(search->text().isEmpty());
     EXPECT_EQ(view->rows()->rowCount(), 5);
 
-    window.mainView()->navigation()->setSection(SidebarSection::device);
+    navigation->setSection(SidebarSection::device);
     QTest::keySequence(&window, QKeySequence::Find);
     EXPECT_TRUE(window.mainView()->currentView()->findChild<QLineEdit*>("deviceSearch")->hasFocus());
-    window.mainView()->navigation()->setSection(SidebarSection::log);
+    navigation->setSection(SidebarSection::log);
     QTest::keySequence(&window, QKeySequence::Find);
     EXPECT_FALSE(qobject_cast<QLineEdit*>(QApplication::focusWidget()))
         << "a section without a search keeps the focus where it was";
+
+    // Saving the gone apps shows the queue in the sidebar, with pause and cancel.
+    auto* panel = window.findChild<QWidget*>("queuePanel");
+    EXPECT_FALSE(panel->isVisible());
+    navigation->setSection(SidebarSection::gone);
+    window.mainView()->findChild<QPushButton*>("saveGoneButton")->click();
+    ASSERT_EQ(signedIn.model.archiveQueue().items().size(), 2);
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_EQ(WindowTest::shown(panel, "queueTitle"), "Очередь: 1 из 2");
+    auto* pause = panel->findChild<QPushButton*>("queuePause");
+    pause->click();
+    EXPECT_TRUE(signedIn.model.archiveQueue().isPaused());
+    EXPECT_EQ(QStringList({pause->text(), panel->findChild<QLabel*>("queueStatus")->text()}),
+              QStringList({"Продолжить", "На паузе"}));
+    panel->findChild<QPushButton*>("queueCancel")->click();
+    EXPECT_FALSE(panel->isVisible());
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return signedIn.model.activity(5003) == AppActivity{}; }));
 }
 
-TEST(LibraryView, AnEmptyHistorySaysSoAndAFirstFetchShowsProgressInstead)
+TEST(LibraryView, AnEmptyHistorySaysSoAFirstFetchShowsProgressAndNewRowsKeepTheRowYouWereOnWhereItStood)
 {
     {
         SignedIn signedIn({});
         ASSERT_TRUE(signedIn.ready());
         LibraryView* view = library(signedIn.window);
-        ASSERT_TRUE(AsyncTest::waitUntil([&] { return stateShown(view) == "libraryEmptyHistory"; }));
-        EXPECT_EQ(view->findChild<QWidget*>("libraryEmptyHistory")->findChild<QLabel*>("emptyHeadline")->text(),
-                  "История загрузок пуста");
+        EXPECT_TRUE(
+            AsyncTest::waitUntil([&] { return stateShown(view) == "libraryEmptyHistory: История загрузок пуста"; }));
     }
     SignedIn signedIn({}, historyPages(150, 1500));
     ASSERT_TRUE(signedIn.ready());
@@ -142,29 +122,62 @@ TEST(LibraryView, AnEmptyHistorySaysSoAndAFirstFetchShowsProgressInstead)
     EXPECT_EQ(stateShown(view), "libraryLoading");
     EXPECT_TRUE(view->findChild<QWidget*>("libraryProgress")->isVisible());
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return stateShown(view) == "libraryList"; }, std::chrono::seconds(20)));
-    EXPECT_EQ(view->rows()->rowCount(), 150);
+
+    QListView* list = view->list();
+    const auto current = [&] {
+        return list->currentIndex().isValid() ? view->rows()->app(list->currentIndex().row()).id : 0;
+    };
+    const auto top = [&](qint64 id) { return list->visualRect(view->rows()->index(view->rows()->rowOf(id))).top(); };
+    list->setCurrentIndex(view->rows()->index(60));
+    const PurchasedApp app = view->rows()->app(60);
+    const int shown = top(app.id);
+    ASSERT_GT(list->verticalScrollBar()->value(), 0);
+    // The same rows again, as after a sync or a radar pass: nothing moves.
+    signedIn.model.setSearch("Приложение");
+    EXPECT_EQ(std::pair(current(), top(app.id)), std::pair(app.id, shown));
+    // Fewer rows, then all of them again: the row stays current and on its line of the screen.
+    signedIn.model.setSearch(app.name);
+    const int narrowed = top(app.id);
+    signedIn.model.setSearch({});
+    EXPECT_EQ(std::pair(current(), top(app.id)), std::pair(app.id, narrowed));
+
+    // Without a current row, the first row shown keeps its place.
+    list->setCurrentIndex({});
+    list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum() / 2);
+    const QModelIndex first = list->indexAt(QPoint(1, 1));
+    const qint64 firstApp = view->rows()->app(first.row()).id;
+    const int firstTop = list->visualRect(first).top();
+    signedIn.model.setSearch(" ");
+    EXPECT_EQ(std::pair(current(), top(firstApp)), std::pair(qint64(0), firstTop));
 }
 
-TEST(RowPaint, ADownloadOfKnownSizeShowsBothAmountsInOneUnitAndItsShare)
+TEST(LibraryView, RowTextsShowADownloadInOneUnitAndLeaveOutWhatTheAppLacks)
 {
     const qint64 mb = 1024 * 1024;
     EXPECT_EQ(RowPaint::downloadProgress(qint64(12.4 * mb), 87 * mb), "12,4 из 87 МБ · 14 %");
     EXPECT_EQ(RowPaint::downloadProgress(300 * 1024, 500 * 1024), "300 из 500 КБ · 60 %");
     EXPECT_EQ(RowPaint::downloadProgress(87 * mb, 87 * mb), "87 из 87 МБ · 100 %");
+    PurchasedApp app;
+    app.bundleID = "com.example.bare";
+    EXPECT_EQ(AppRowDelegate::subtitle(app), "com.example.bare");
+    app.version = "3.2";
+    app.purchaseDate = QDateTime(QDate(2020, 5, 6), QTime(12, 0));
+    EXPECT_EQ(AppRowDelegate::subtitle(app), "com.example.bare · вер. 3.2 · 06.05.2020");
 }
 
-TEST(LibraryView, RowsTakeTheKeyboardFollowTheirDownloadsAndABusyRowLocksOnlyItsMenu)
+TEST(LibraryView, RowsTakeTheKeyboardFollowTheirDownloadsABusyRowLocksOnlyItsMenuAndQuittingAsksFirst)
 {
     SignedIn signedIn(history(3), {slowDownloads(6)});
     ASSERT_TRUE(signedIn.ready());
     LibraryView* view = library(signedIn.window);
     QListView* list = view->list();
+    const auto row = [&](int index) { return controls(*view, view->rows()->index(index)); };
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return list->hasFocus(); })) << "the rows have the keyboard at once";
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return list->currentIndex().row() == 0; }));
-    const RowDelegate::Control install = control(view, 0, AppRowDelegate::installID);
-    EXPECT_FALSE(install.enabled);
-    EXPECT_FALSE(install.prominent);
-    EXPECT_EQ(install.toolTip, "Подключи iPhone кабелем");
+    const RowDelegate::Control install =
+        view->delegate()->controls(list->visualRect(list->currentIndex()), list->currentIndex()).first();
+    EXPECT_EQ(std::tuple(install.id, install.enabled, install.prominent, install.toolTip),
+              std::tuple(AppRowDelegate::installID, false, false, QString("Подключи iPhone кабелем")));
 
     // The menu works without a phone; its first item only downloads.
     QMenu* menu = clickRowMenu(view, 0);
@@ -178,8 +191,22 @@ TEST(LibraryView, RowsTakeTheKeyboardFollowTheirDownloadsAndABusyRowLocksOnlyIts
     menu->close();
     ASSERT_TRUE(
         AsyncTest::waitUntil([&] { return signedIn.model.activity(5000).kind == AppActivity::Kind::downloading; }));
-    EXPECT_FALSE(control(view, 0, AppRowDelegate::menuID).enabled) << "a busy row locks its menu";
-    EXPECT_TRUE(control(view, 1, AppRowDelegate::menuID).enabled) << "other rows stay usable";
+
+    // Quitting meanwhile asks first: staying keeps the window, quitting anyway closes it.
+    for (const QString answer : {"quitStay", "quitAnyway"}) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_FALSE(signedIn.window.close());
+        auto* question = signedIn.window.findChild<QMessageBox*>("quitQuestion");
+        ASSERT_TRUE(question && question->isVisible());
+        EXPECT_EQ(question->informativeText(), "Сейчас идёт 1 загрузка. Если выйти сейчас, всё прервётся и начинать "
+                                               "придётся заново.");
+        QTest::mouseClick(question->findChild<QAbstractButton*>(answer), Qt::LeftButton);
+        EXPECT_EQ(signedIn.window.isVisible(), answer == "quitStay");
+    }
+    EXPECT_TRUE(QuitQuestion::describe({2, 1}).startsWith("Сейчас идут 2 загрузки и 1 установка."));
+    signedIn.window.show();
+    EXPECT_TRUE(row(0).contains("menu (off)")) << "a busy row locks its menu";
+    EXPECT_TRUE(row(1).contains("menu")) << "other rows stay usable";
 
     // Without a phone, Enter downloads too.
     list->setCurrentIndex(view->rows()->index(1));
@@ -201,106 +228,25 @@ TEST(LibraryView, RowsTakeTheKeyboardFollowTheirDownloadsAndABusyRowLocksOnlyIts
 
     ASSERT_TRUE(AsyncTest::waitUntil(
         [&] { return signedIn.model.activity(5000).isFinal() && signedIn.model.activity(5001).isFinal(); }));
-    EXPECT_TRUE(control(view, 0, AppRowDelegate::menuID).enabled);
+    EXPECT_TRUE(row(0).contains("menu"));
 
     // "Выбрать версию…" asks the window for the version sheet of that app.
     menu = clickRowMenu(view, 0);
     ASSERT_NE(menu, nullptr);
     menu->actions().at(1)->trigger();
-    const auto request = signedIn.window.mainView()->navigation()->versionRequest();
-    ASSERT_TRUE(request);
-    EXPECT_EQ(request->target.adamID, 5000);
+    EXPECT_EQ(signedIn.window.mainView()->navigation()->versionRequest().value().target.adamID, 5000);
     // The sheet's list must arrive before the model goes away with the test.
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return signedIn.model.versionsByApp().contains(5000); }));
 }
 
-TEST(LibraryView, ANewSetOfRowsKeepsTheRowYouWereOnWhereItStood)
-{
-    SignedIn signedIn(history(100));
-    ASSERT_TRUE(signedIn.ready());
-    LibraryView* view = library(signedIn.window);
-    QListView* list = view->list();
-    const auto current = [&] {
-        return list->currentIndex().isValid() ? view->rows()->app(list->currentIndex().row()).id : 0;
-    };
-    const auto top = [&](qint64 id) { return list->visualRect(view->rows()->index(view->rows()->rowOf(id))).top(); };
-    list->setCurrentIndex(view->rows()->index(60));
-    const int shown = top(5060);
-    ASSERT_GT(list->verticalScrollBar()->value(), 0);
-
-    // The same rows again, as after a sync or a radar pass: nothing moves.
-    signedIn.model.setSearch("Приложение");
-    EXPECT_EQ(current(), 5060);
-    EXPECT_EQ(top(5060), shown);
-    // Fewer rows, then all of them again: the row stays current and on its line of the screen.
-    signedIn.model.setSearch("Приложение 6");
-    EXPECT_EQ(current(), 5060);
-    const int narrowed = top(5060);
-    signedIn.model.setSearch({});
-    EXPECT_EQ(current(), 5060);
-    EXPECT_EQ(top(5060), narrowed);
-
-    // Without a current row, the first row shown keeps its place.
-    list->setCurrentIndex({});
-    list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum() / 2);
-    const QModelIndex first = list->indexAt(QPoint(1, 1));
-    const qint64 firstApp = view->rows()->app(first.row()).id;
-    const int firstTop = list->visualRect(first).top();
-    signedIn.model.setSearch(" ");
-    EXPECT_EQ(current(), 0);
-    EXPECT_EQ(top(firstApp), firstTop);
-}
-
-TEST(LibraryView, SubtitleLeavesOutWhatTheAppLacks)
-{
-    PurchasedApp app;
-    app.bundleID = "com.example.bare";
-    EXPECT_EQ(AppRowDelegate::subtitle(app), "com.example.bare");
-    app.version = "3.2";
-    app.purchaseDate = QDateTime(QDate(2020, 5, 6), QTime(12, 0));
-    EXPECT_EQ(AppRowDelegate::subtitle(app), "com.example.bare · вер. 3.2 · 06.05.2020");
-}
-
-TEST(ArchiveViews, SavingTheGoneAppsShowsTheQueueInTheSidebarWithPauseAndCancel)
-{
-    SignedIn w(history(4, 2), {slowDownloads(30)});
-    ASSERT_TRUE(w.ready());
-    auto* panel = w.window.findChild<QWidget*>("queuePanel");
-    ASSERT_NE(panel, nullptr);
-    EXPECT_FALSE(panel->isVisible());
-
-    w.window.mainView()->navigation()->setSection(SidebarSection::gone);
-    w.window.mainView()->findChild<QPushButton*>("saveGoneButton")->click();
-    ASSERT_EQ(w.model.archiveQueue().items().size(), 2);
-    EXPECT_TRUE(panel->isVisible());
-    EXPECT_EQ(panel->findChild<QLabel*>("queueTitle")->text(), "Очередь: 1 из 2");
-
-    auto* pause = panel->findChild<QPushButton*>("queuePause");
-    pause->click();
-    EXPECT_TRUE(w.model.archiveQueue().isPaused());
-    EXPECT_EQ(pause->text(), "Продолжить");
-    EXPECT_EQ(panel->findChild<QLabel*>("queueStatus")->text(), "На паузе");
-
-    panel->findChild<QPushButton*>("queueCancel")->click();
-    EXPECT_FALSE(panel->isVisible());
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return w.model.activity(5002) == AppActivity{}; }));
-}
-
-QByteArray redSquarePng()
+TEST(ArtworkCache, FetchesEachIconOnceAndNeverAgainOneThatFailedWasTooBigOrIsAFile)
 {
     QImage image(60, 60, QImage::Format_ARGB32);
     image.fill(Qt::red);
     QByteArray png;
     QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return png;
-}
-
-TEST(ArtworkCache, FetchesEachIconOnceAndNeverAgainOneThatFailedWasTooBigOrIsAFile)
-{
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG"));
     HttpServer server;
-    const QByteArray png = redSquarePng();
     server.setResponse("/icon.png", HttpServer::Response::text(png, "image/png"));
     server.setResponse("/broken.png", HttpServer::Response::text("not an image", "image/png"));
     // Still decodable: only its size makes it unwelcome.
@@ -324,29 +270,20 @@ TEST(ArtworkCache, FetchesEachIconOnceAndNeverAgainOneThatFailedWasTooBigOrIsAFi
     QTest::qWait(100);
 
     const QPixmap* icon = cache.icon(server.url("/icon.png"), 40, 1.0);
-    ASSERT_NE(icon, nullptr);
-    EXPECT_EQ(icon->size(), QSize(40, 40));
+    EXPECT_EQ(icon ? icon->size() : QSize(), QSize(40, 40));
     EXPECT_EQ(cache.icon(server.url("/broken.png"), 40, 1.0), nullptr);
     QTest::qWait(100);
-    EXPECT_EQ(server.requests("/icon.png").size(), 1);
-    EXPECT_EQ(server.requests("/broken.png").size(), 1) << "a broken icon is not asked for again";
+    EXPECT_EQ(server.requests().size(), 3) << "each icon is asked for once, a broken one too";
     EXPECT_EQ(loaded, QList<QUrl>{server.url("/icon.png")});
 }
 
 TEST(ArtworkCache, FetchesOnlyHttpsAndLoopbackHttp)
 {
-    const std::pair<const char*, bool> cases[] = {
-        {"https://is1-ssl.mzstatic.com/a/100x100bb.jpg", true},
-        {"http://127.201.3.4:8080/icon.png", true},
-        {"http://[::1]/icon.png", true},
-        {"http://LocalHost/icon.png", true},
-        {"http://example.com/icon.png", false},
-        {"http://127.0.0.1@example.com/icon.png", false},
-        {"http://localhost.example.com/icon.png", false},
-        {"file:///dev/zero", false},
-        {"data:image/png;base64,iVBORw0KGgo=", false},
-        {"ftp://127.0.0.1/icon.png", false},
-    };
-    for (const auto& [url, fetchable] : cases)
-        EXPECT_EQ(ArtworkCache::isFetchable(QUrl(url)), fetchable) << url;
+    const QStringList fetchable{"https://is1-ssl.mzstatic.com/a/100x100bb.jpg", "http://127.201.3.4:8080/icon.png",
+                                "http://[::1]/icon.png", "http://LocalHost/icon.png"};
+    const QStringList refused{"http://example.com/icon.png",           "http://127.0.0.1@example.com/icon.png",
+                              "http://localhost.example.com/icon.png", "file:///dev/zero",
+                              "data:image/png;base64,iVBORw0KGgo=",    "ftp://127.0.0.1/icon.png"};
+    for (const QString& url : fetchable + refused)
+        EXPECT_EQ(ArtworkCache::isFetchable(QUrl(url)), fetchable.contains(url)) << url.toStdString();
 }

@@ -3,31 +3,13 @@
 #include "WindowTestSupport.h"
 #include "platform/Platform.h"
 #include "process/Tools.h"
-#include "support/QtPrinters.h"
-#include "ui/MainView.h"
-#include "ui/Navigation.h"
-#include "ui/QuitQuestion.h"
 #include "ui/SidebarListModel.h"
 #include "ui/SignInView.h"
-
-#include <QAbstractButton>
-#include <QApplication>
-#include <QDialog>
-#include <QLineEdit>
-#include <QListView>
-#include <QMessageBox>
-#include <QScreen>
-#include <QSettings>
-#include <QStackedWidget>
-#include <QTest>
-#include <QToolBar>
-
-#include <gtest/gtest.h>
 
 using namespace ModelTest;
 using namespace WindowTest;
 
-TEST(MainWindow, SwitchesBySignInStageAndStartsEachSessionAfresh)
+TEST(MainWindow, SwitchesBySignInStageStartsEachSessionAfreshAndKeepsARestoredGeometryOnTheScreen)
 {
     TempHome home;
     StandinTools tools{home.resourceDirectory(), {"ipatool"}};
@@ -45,20 +27,22 @@ TEST(MainWindow, SwitchesBySignInStageAndStartsEachSessionAfresh)
     EXPECT_EQ(window.windowTitle(), "Quorrel — демо");
     QApplication::setApplicationDisplayName({});
     auto* pages = window.findChild<QStackedWidget*>();
-    EXPECT_EQ(pages->currentWidget()->objectName(), "checkingPage");
-    EXPECT_FALSE(window.findChild<QToolBar*>("toolBar")->isVisibleTo(&window));
+    const auto shown = [&]() -> QString {
+        const bool toolBar = window.findChild<QToolBar*>("toolBar")->isVisibleTo(&window);
+        return pages->currentWidget()->objectName() + (toolBar ? " with the toolbar" : "");
+    };
+    EXPECT_EQ(shown(), "checkingPage");
 
     window.show();
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return window.signInView() != nullptr; }));
-    EXPECT_EQ(pages->currentWidget(), window.signInView());
+    EXPECT_EQ(shown(), "signInView");
     EXPECT_EQ(window.mainView(), nullptr);
     EXPECT_EQ(window.focusWidget(), window.signInView()->findChild<QLineEdit*>("signInEmail"))
         << "typing goes into the e-mail field at once";
 
     // Signing in elsewhere (the form has its own tests) brings the main view with its toolbar.
     AsyncTest::await(model.signIn(email, "secret"));
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return window.mainView() && pages->currentWidget() == window.mainView(); }));
-    EXPECT_TRUE(window.findChild<QToolBar*>("toolBar")->isVisibleTo(&window));
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return shown() == "mainView with the toolbar"; }));
     EXPECT_EQ(window.windowTitle(), "Мои загрузки");
     window.mainView()->navigation()->setSection(SidebarSection::gone);
     EXPECT_EQ(window.windowTitle(), "Снятые из App Store");
@@ -66,132 +50,77 @@ TEST(MainWindow, SwitchesBySignInStageAndStartsEachSessionAfresh)
 
     AsyncTest::await(model.signOut());
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return first.isNull(); }));
-    EXPECT_EQ(pages->currentWidget(), window.signInView());
-    EXPECT_FALSE(window.findChild<QToolBar*>("toolBar")->isVisibleTo(&window));
+    EXPECT_EQ(shown(), "signInView");
 
     AsyncTest::await(model.signIn(email, "secret"));
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return window.mainView() != nullptr; }));
     EXPECT_EQ(window.mainView()->navigation()->section(), SidebarSection::all);
     settle(model);
+
+    // A saved geometry larger than the screen is brought onto it; one that fits comes back as it was.
+    QWidget huge;
+    huge.setGeometry(-300, -200, 5000, 4000);
+    Platform::preferences()->setValue("window/geometry", huge.saveGeometry());
+    MainWindow restored(&model);
+    restored.restoreWindowGeometry();
+    const QRect available = restored.screen()->availableGeometry();
+    EXPECT_TRUE(available.contains(restored.frameGeometry()))
+        << QDebug::toString(restored.frameGeometry()).toStdString() << " on "
+        << QDebug::toString(available).toStdString();
+    restored.resize(700, 500);
+    restored.move(available.topLeft() + QPoint(0, 20));
+    restored.saveWindowGeometry();
+    MainWindow again(&model);
+    again.restoreWindowGeometry();
+    EXPECT_EQ(again.geometry(), restored.geometry());
 }
 
 TEST(MainWindow, SidebarCountsAndSwitchesSectionsCtrlRSyncsAndTheAppIdButtonAndAlertsAnswer)
 {
-    QList<InstalledApp> onPhone;
-    for (int i = 0; i < 5; ++i)
-        onPhone.append({QString("com.example.phone%1").arg(i), QString("На телефоне %1").arg(i), {}, 7000 + i});
-    SignedIn signedIn(history(12, 3), phoneRules() + phoneApps(onPhone) + historyPages(4), {{"cable", "yes"}});
+    SignedIn signedIn(history(12, 3), phoneRules() + installerRules() + historyPages(4), {{"cable", "yes"}});
     ASSERT_TRUE(signedIn.ready());
-    SidebarListModel* sections = signedIn.window.mainView()->sections();
-    const QModelIndex all = sections->indexOf(SidebarSection::all);
-    const QModelIndex gone = sections->indexOf(SidebarSection::gone);
-    EXPECT_EQ(all.data(SidebarListModel::BadgeRole).toInt(), 12);
-    EXPECT_EQ(gone.data(SidebarListModel::BadgeRole).toInt(), 3);
-    const QModelIndex device = sections->indexOf(SidebarSection::device);
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return device.data(SidebarListModel::BadgeRole).toInt() == 5; }));
-    EXPECT_EQ(sections->indexOf(SidebarSection::files).data(SidebarListModel::BadgeRole).toInt(), 0);
-    EXPECT_EQ(sections->indexOf(SidebarSection::log).data(SidebarListModel::BadgeRole).toInt(), 0);
-
-    // Clicking a row switches the section.
-    QListView* sidebar = signedIn.window.mainView()->sidebar();
-    QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, sidebar->visualRect(gone).center());
-    EXPECT_EQ(signedIn.window.mainView()->navigation()->section(), SidebarSection::gone);
-    EXPECT_EQ(signedIn.window.mainView()->currentView()->objectName(), "goneView");
-
-    const auto pagesAsked = [&] {
-        int count = 0;
-        for (const QStringList& call : signedIn.tools.calls("ipatool"))
-            count += call.contains("list-purchases") ? 1 : 0;
-        return count;
+    MainWindow& window = signedIn.window;
+    Navigation* navigation = window.mainView()->navigation();
+    SidebarListModel* sections = window.mainView()->sections();
+    using enum SidebarSection;
+    const auto badge = [&](SidebarSection section) {
+        return sections->indexOf(section).data(SidebarListModel::BadgeRole).toInt();
     };
-    EXPECT_EQ(pagesAsked(), 0); // the cache is fresh, so start-up did not sync
-    signedIn.window.mainView()->navigation()->setSection(SidebarSection::log);
-    signedIn.window.activateWindow();
-    QTest::keyClick(&signedIn.window, Qt::Key_R, Qt::ControlModifier);
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return pagesAsked() == 1; }));
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return badge(device) == 2; }));
+    EXPECT_EQ(QList<int>({badge(all), badge(gone), badge(files), badge(log)}), QList<int>({12, 3, 0, 0}));
 
-    signedIn.window.appIDAction()->trigger();
-    Navigation* navigation = signedIn.window.mainView()->navigation();
-    EXPECT_TRUE(navigation->showAppIDSheet());
-    auto* sheet = signedIn.window.findChild<QDialog*>("appIdSheet");
-    ASSERT_NE(sheet, nullptr);
+    QListView* sidebar = window.mainView()->sidebar();
+    QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, sidebar->visualRect(sections->indexOf(gone)).center());
+    EXPECT_EQ(window.mainView()->currentView()->objectName(), "goneView") << "a click on a row switches the section";
+
+    navigation->setSection(log);
+    window.activateWindow();
+    QTest::keyClick(&window, Qt::Key_R, Qt::ControlModifier);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return signedIn.model.apps().size() == 4; })) << "the history is read anew";
+
+    window.appIDAction()->trigger();
+    auto* sheet = window.findChild<QDialog*>("appIdSheet");
+    ASSERT_TRUE(sheet && sheet->isVisible());
     sheet->reject();
     EXPECT_FALSE(navigation->showAppIDSheet());
 
     {
         NoFileManager none;
-        signedIn.window.findChild<QAction*>("openDownloadsAction")->trigger();
+        window.findChild<QAction*>("openDownloadsAction")->trigger();
     }
-    auto* folder = signedIn.window.findChild<QMessageBox*>("revealFailed");
+    auto* folder = window.findChild<QMessageBox*>("revealFailed");
     ASSERT_NE(folder, nullptr) << "the footer's folder opens or says where it is";
     EXPECT_EQ(folder->informativeText(), "Папка: " + Tools::downloadsDirectory());
     folder->reject();
 
     signedIn.model.setAlert("Что-то пошло не так");
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return signedIn.window.findChild<QMessageBox*>("alert") != nullptr; }));
-    QTest::mouseClick(signedIn.window.findChild<QMessageBox*>("alert")->findChild<QAbstractButton*>("alertDismiss"),
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return window.findChild<QMessageBox*>("alert") != nullptr; }));
+    QTest::mouseClick(window.findChild<QMessageBox*>("alert")->findChild<QAbstractButton*>("alertDismiss"),
                       Qt::LeftButton);
     EXPECT_EQ(signedIn.model.alert(), std::nullopt);
     signedIn.model.setAlert("Ещё одно");
     ASSERT_TRUE(AsyncTest::waitUntil([&] {
-        auto* box = signedIn.window.findChild<QMessageBox*>("alert");
+        auto* box = window.findChild<QMessageBox*>("alert");
         return box && box->isVisible() && box->text() == "Ещё одно";
     }));
-}
-
-TEST(MainWindow, KeepsARestoredGeometryLargerThanTheScreenOnIt)
-{
-    TempHome home;
-    QWidget huge;
-    huge.setGeometry(-300, -200, 5000, 4000);
-    Platform::preferences()->setValue("window/geometry", huge.saveGeometry());
-
-    AppModel model(offline);
-    MainWindow window(&model);
-    window.restoreWindowGeometry();
-    const QRect available = window.screen()->availableGeometry();
-    EXPECT_TRUE(available.contains(window.frameGeometry())) << QDebug::toString(window.frameGeometry()).toStdString()
-                                                            << " on " << QDebug::toString(available).toStdString();
-
-    window.resize(700, 500);
-    window.move(available.topLeft() + QPoint(0, 20));
-    window.saveWindowGeometry();
-    MainWindow again(&model);
-    again.restoreWindowGeometry();
-    EXPECT_EQ(again.geometry(), window.geometry()) << "a geometry that fits comes back as it was";
-}
-
-TEST(MainWindow, QuittingDuringADownloadAsksFirstAndEachAnswerDoesWhatItSays)
-{
-    const QJsonObject slowDownload =
-        rule("ipatool", "download -i 5000 ",
-             {QJsonObject{{"write", "{opt:-o}"}, {"bytes", 300000}, {"chunks", 10}, {"interval", 150}},
-              out(ipatoolLine({{"output", "{json:opt:-o}"}, {"success", true}}))});
-    SignedIn signedIn(history(2), {slowDownload});
-    ASSERT_TRUE(signedIn.ready());
-    signedIn.model.download(signedIn.model.apps().first(), std::nullopt);
-    ASSERT_TRUE(
-        AsyncTest::waitUntil([&] { return signedIn.model.activity(5000).kind == AppActivity::Kind::downloading; }));
-
-    const auto ask = [&] {
-        EXPECT_FALSE(signedIn.window.close());
-        auto* question = signedIn.window.findChild<QMessageBox*>("quitQuestion");
-        EXPECT_TRUE(question && question->isVisible());
-        return question;
-    };
-    QMessageBox* question = ask();
-    ASSERT_NE(question, nullptr);
-    EXPECT_EQ(question->informativeText(), "Сейчас идёт 1 загрузка. Если выйти сейчас, всё прервётся и начинать "
-                                           "придётся заново.");
-    EXPECT_TRUE(QuitQuestion::describe({2, 1}).startsWith("Сейчас идут 2 загрузки и 1 установка."));
-    EXPECT_TRUE(QuitQuestion::describe({21, 0}).startsWith("Сейчас идёт 21 загрузка."));
-    QTest::mouseClick(question->findChild<QAbstractButton*>("quitStay"), Qt::LeftButton);
-    EXPECT_TRUE(signedIn.window.isVisible());
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-
-    question = ask();
-    ASSERT_NE(question, nullptr);
-    QTest::mouseClick(question->findChild<QAbstractButton*>("quitAnyway"), Qt::LeftButton);
-    EXPECT_FALSE(signedIn.window.isVisible());
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return signedIn.model.activity(5000).isFinal(); }));
 }

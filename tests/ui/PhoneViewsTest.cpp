@@ -1,93 +1,32 @@
 #include "WindowTestSupport.h"
-#include "model/AppModel.h"
-#include "model/ModelTestSupport.h"
-#include "support/QtPrinters.h"
-#include "support/StandinTools.h"
-#include "support/TempHome.h"
 #include "ui/DeviceAppRowDelegate.h"
 #include "ui/DeviceAppsFilter.h"
 #include "ui/DeviceAppsView.h"
 #include "ui/DeviceBar.h"
-#include "ui/Navigation.h"
-
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QMenu>
-#include <QPushButton>
-#include <QStackedWidget>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 using namespace ModelTest;
+using WindowTest::shownTexts;
 
 namespace {
 
-InstalledApp installed(const QString& bundleID, const QString& name, std::optional<qint64> adamID)
-{
-    return {bundleID, name, QString("1.0"), adamID};
-}
-
-// Two phones (the Wi-Fi one while "wifi" is "yes"), three apps on each: two with App IDs, one without.
-// A download of App ID 111 takes a while, so its row stays busy long enough to look at.
-struct PhoneFixture {
-    TempHome home;
-    StandinTools tools{home.resourceDirectory()};
-    std::unique_ptr<AppModel> model;
-
-    explicit PhoneFixture(const QString& wifi = "no")
-    {
-        const QJsonArray extra =
-            WindowTest::phoneApps({installed("com.example.alpha", "Альфа", 111),
-                                   installed("com.example.beta", "Бета", 222),
-                                   installed("com.example.sideloaded", "Без номера", {})})
-            + QJsonArray{rule("ipatool", "download -i 111 ",
-                              {sleepFor(1500), out(ipatoolLine({{"error", "сеть недоступна"}, {"success", false}}))},
-                              1)};
-        tools.setScenario(scenario(phoneRules() + extra));
-        tools.setState("cable", "yes");
-        tools.setState("wifi", wifi);
-        model = std::make_unique<AppModel>();
-        AsyncTest::await(model->refreshDevices());
-        EXPECT_TRUE(
-            AsyncTest::waitUntil([&] { return model->installedApps().size() == 3 && !model->loadingInstalledApps(); }));
-    }
-    ~PhoneFixture()
-    {
-        AsyncTest::waitUntil([&] { return !model->hasPhoneAppsRead(); });
-    }
-};
-
 QModelIndex rowNamed(QListView* list, const QString& name)
 {
-    for (int row = 0; row < list->model()->rowCount(); ++row) {
-        const QModelIndex index = list->model()->index(row, 0);
-        if (index.data().toString() == name)
-            return index;
-    }
-    return {};
+    return list->model()->match(list->model()->index(0, 0), Qt::DisplayRole, name, 1, Qt::MatchExactly).value(0);
 }
 
 } // namespace
 
 TEST(DeviceAppsFilter, MatchesTrimmedLoweredTextAndAppIdDigitsAndDropsAppsKnownToTheHistory)
 {
-    const QList<InstalledApp> apps{installed("com.example.Alpha", "Альфа", 564177498),
-                                   installed("org.beta.app", "Бета", 1234),
-                                   installed("net.sideloaded", "Без номера", std::nullopt)};
+    const QList<InstalledApp> apps{{"com.example.Alpha", "Альфа", {}, 564177498},
+                                   {"org.beta.app", "Бета", {}, 1234},
+                                   {"net.sideloaded", "Без номера", {}, {}}};
     PurchasedApp alpha;
     alpha.bundleID = "com.example.Alpha";
     PurchasedApp otherCase;
     otherCase.bundleID = "ORG.BETA.APP";
-    const struct {
-        const char* why;
-        QString query;
-        bool onlyUnknown;
-        QList<PurchasedApp> history;
-        QStringList names;
-    } cases[] = {
+    // Why, the query, only the apps unknown to `history`, the names left.
+    const std::tuple<const char*, QString, bool, QList<PurchasedApp>, QStringList> cases[] = {
         {"no query", "", false, {}, {"Альфа", "Бета", "Без номера"}},
         {"trimmed, any case", " \tАЛЬ\t ", false, {}, {"Альфа"}},
         {"bundle id", "COM.EXAMPLE.alpha", false, {}, {"Альфа"}},
@@ -98,19 +37,35 @@ TEST(DeviceAppsFilter, MatchesTrimmedLoweredTextAndAppIdDigitsAndDropsAppsKnownT
         {"an empty history removes nothing", "", true, {}, {"Альфа", "Бета", "Без номера"}},
         {"both at once", "бе", true, {alpha}, {"Бета", "Без номера"}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [why, query, onlyUnknown, history, expected] : cases) {
         QStringList names;
-        for (const InstalledApp& app : DeviceAppsFilter::filter(apps, c.history, c.query, c.onlyUnknown))
+        for (const InstalledApp& app : DeviceAppsFilter::filter(apps, history, query, onlyUnknown))
             names.append(app.name);
-        EXPECT_EQ(names, c.names) << c.why;
+        EXPECT_EQ(names, expected) << why;
     }
 }
 
-TEST(DeviceAppsView, HeaderFiltersAndRowsWithoutAppIdOfferNothingAndABusyRowDisablesOnlyItself)
+// Two phones, the Wi-Fi one until "wifi" is "no", with three apps: two with App IDs, one without. A
+// download of App ID 111 takes a while, so its row stays busy long enough to look at.
+TEST(DeviceViews, AppsHeaderFiltersABusyRowDisablesOnlyItselfAndTheBarShowsThePickerTheNameOrWhyNone)
 {
-    PhoneFixture f;
+    TempHome home;
+    StandinTools tools{home.resourceDirectory()};
+    const QJsonObject slowFailure =
+        rule("ipatool", "download -i 111 ",
+             {sleepFor(1500), out(ipatoolLine({{"error", "сеть недоступна"}, {"success", false}}))}, 1);
+    tools.setScenario(scenario(phoneRules()
+                                   + WindowTest::phoneApps({{"com.example.alpha", "Альфа", {}, 111},
+                                                            {"com.example.beta", "Бета", {}, 222},
+                                                            {"com.example.sideloaded", "Без номера", {}, {}}})
+                                   + QJsonArray{slowFailure},
+                               {{"cable", "yes"}, {"wifi", "yes"}}));
+    AppModel model;
+    AsyncTest::await(model.refreshDevices());
+    ASSERT_TRUE(
+        AsyncTest::waitUntil([&] { return model.installedApps().size() == 3 && !model.loadingInstalledApps(); }));
     Navigation navigation;
-    DeviceAppsView view(f.model.get(), &navigation);
+    DeviceAppsView view(&model, &navigation);
     view.resize(900, 500);
     view.show();
     auto* list = view.list();
@@ -127,23 +82,14 @@ TEST(DeviceAppsView, HeaderFiltersAndRowsWithoutAppIdOfferNothingAndABusyRowDisa
     const QModelIndex beta = rowNamed(list, "Бета");
     const QModelIndex sideloaded = rowNamed(list, "Без номера");
     ASSERT_TRUE(alpha.isValid() && beta.isValid() && sideloaded.isValid());
+    EXPECT_EQ(WindowTest::controls(view, sideloaded), QStringList());
 
-    EXPECT_TRUE(delegate->controls(list->visualRect(sideloaded), sideloaded).isEmpty());
-    const auto enabled = [&](const QModelIndex& index) {
-        QList<bool> states;
-        for (const RowDelegate::Control& control : delegate->controls(list->visualRect(index), index))
-            states.append(control.enabled);
-        return states;
-    };
-
-    // Pressing "Скачать IPA" starts the download; only that row waits for it.
+    // Pressing "Скачать IPA" starts the download; only that row waits for it, and offers only "Отменить".
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       delegate->controlRect(alpha, DeviceAppRowDelegate::downloadControl).center());
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.model->activity(111).kind == AppActivity::Kind::downloading; }));
-    // The busy row offers only "Отменить".
-    EXPECT_EQ(enabled(alpha), QList<bool>({true, false}));
-    EXPECT_EQ(delegate->controls(list->visualRect(alpha), alpha).first().id, DeviceAppRowDelegate::cancelControl);
-    EXPECT_EQ(enabled(beta), QList<bool>({true, true}));
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.activity(111).kind == AppActivity::Kind::downloading; }));
+    EXPECT_EQ(WindowTest::controls(view, alpha), QStringList({"cancel", "menu (off)"}));
+    EXPECT_EQ(WindowTest::controls(view, beta), QStringList({"download", "menu"}));
 
     // The other row's menu still opens; its version item hands the app to the version sheet.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
@@ -152,52 +98,40 @@ TEST(DeviceAppsView, HeaderFiltersAndRowsWithoutAppIdOfferNothingAndABusyRowDisa
     ASSERT_NE(menu, nullptr);
     EXPECT_TRUE(menu->findChild<QAction*>("installAction")->isEnabled());
     menu->findChild<QAction*>("versionsAction")->trigger();
-    ASSERT_TRUE(navigation.versionRequest());
-    EXPECT_EQ(navigation.versionRequest()->target, (AppModel::Target{222, "com.example.beta", "Бета", true}));
+    EXPECT_EQ(navigation.versionRequest().value().target, (AppModel::Target{222, "com.example.beta", "Бета", true}));
     menu->close();
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.activity(111).isFinal(); }));
+    EXPECT_EQ(WindowTest::controls(view, alpha), QStringList({"download", "menu"}));
 
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.model->activity(111).isFinal(); }));
-    EXPECT_EQ(enabled(alpha), QList<bool>({true, true}));
-}
-
-TEST(DeviceBar, ShowsThePickerForTwoPhonesTheNameForOneAndWhyForNoneWhenTheAppsPageCannotRead)
-{
-    PhoneFixture f("yes");
-    ASSERT_EQ(f.model->devices().size(), 2);
-    DeviceBar bar(f.model.get());
+    DeviceBar bar(&model);
     bar.show();
     auto* picker = bar.findChild<QComboBox*>("devicePicker");
     ASSERT_TRUE(picker->isVisible());
     ASSERT_EQ(picker->count(), 2);
-    EXPECT_EQ(picker->itemText(1), "Беспроводной · " + f.model->devices()[1].subtitle());
+    EXPECT_EQ(picker->itemText(1), "Беспроводной · " + model.devices()[1].subtitle());
     picker->setCurrentIndex(1);
-    EXPECT_EQ(f.model->selectedDeviceID(), "WIFI-1");
+    EXPECT_EQ(model.selectedDeviceID(), "WIFI-1");
 
-    f.tools.setState("wifi", "no");
-    AsyncTest::await(f.model->refreshDevices());
+    tools.setState("wifi", "no");
+    AsyncTest::await(model.refreshDevices());
     EXPECT_FALSE(picker->isVisible());
-    EXPECT_EQ(bar.findChild<QLabel*>("deviceName")->text(), "Кабельный");
-    EXPECT_TRUE(bar.findChild<QLabel*>("deviceName")->isVisible());
+    EXPECT_EQ(shownTexts<QLabel>(&bar), QStringList({"Кабельный", model.devices()[0].subtitle()}));
 
-    Navigation navigation;
-    DeviceAppsView view(f.model.get(), &navigation);
-    f.tools.setState("cable", "no");
-    AsyncTest::await(f.model->refreshDevices());
-    auto* error = bar.findChild<QLabel*>("deviceError");
-    EXPECT_TRUE(error->isVisible());
-    EXPECT_EQ(error->text(), "iPhone не подключён");
-    EXPECT_FALSE(bar.findChild<QLabel*>("deviceName")->isVisible());
-    // Without a phone the apps page asks to connect one and cannot read.
+    tools.setState("cable", "no");
+    AsyncTest::await(model.refreshDevices());
+    EXPECT_EQ(shownTexts<QLabel>(&bar),
+              QStringList({"iPhone не подключён", "Подключи кабелем, разблокируй экран и нажми «Доверять»"}));
     EXPECT_EQ(view.findChild<QStackedWidget*>("deviceAppsPages")->currentWidget()->objectName(), "deviceAppsEmpty");
     EXPECT_FALSE(view.findChild<QPushButton*>("readPhoneButton")->isEnabled());
     EXPECT_FALSE(view.findChild<QPushButton*>("readPhoneEmptyButton")->isEnabled());
 
     // The refresh button asks again, and a phone that came back shows up.
-    f.tools.setState("cable", "yes");
+    tools.setState("cable", "yes");
     bar.findChild<QWidget*>("deviceRefresh")->setFocus();
     QTest::mouseClick(bar.findChild<QWidget*>("deviceRefresh"), Qt::LeftButton);
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.model->devices().size() == 1; }));
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.devices().size() == 1; }));
     EXPECT_TRUE(bar.findChild<QLabel*>("deviceName")->isVisible());
+    AsyncTest::waitUntil([&] { return !model.hasPhoneAppsRead(); });
 }
 
 TEST(DeviceBar, SaysWhatAListedPhoneStillNeedsUntilItIsReadyAndThenItsAppsAreRead)
@@ -205,27 +139,23 @@ TEST(DeviceBar, SaysWhatAListedPhoneStillNeedsUntilItIsReadyAndThenItsAppsAreRea
     TempHome home;
     StandinTools tools(home.resourceDirectory(), {"idevice_id", "ideviceinfo", "ideviceinstaller"});
     const QJsonArray listed{exact("idevice_id", {}, {out("U1 (USB)")})};
-    tools.setScenario(scenario(
-        listed
-        + QJsonArray{rule("ideviceinfo", " -s$", {out("DeviceName: Телефон Лены")}),
-                     rule("ideviceinfo", ".",
-                          {QJsonObject{{"err", "ERROR: Could not connect to lockdownd: Password protected (-17)"}}},
-                          255)}));
+    const QJsonObject locked{{"err", "ERROR: Could not connect to lockdownd: Password protected (-17)"}};
+    tools.setScenario(scenario(listed
+                               + QJsonArray{rule("ideviceinfo", " -s$", {out("DeviceName: Телефон Лены")}),
+                                            rule("ideviceinfo", ".", {locked}, 255)}));
     AppModel model;
     DeviceBar bar(&model);
     bar.show();
-    auto* attention = bar.findChild<QLabel*>("deviceAttention");
-    EXPECT_FALSE(attention->isVisible());
+    EXPECT_FALSE(bar.findChild<QLabel*>("deviceAttention")->isVisible());
     AsyncTest::await(model.refreshDevices());
-    EXPECT_EQ(bar.findChild<QLabel*>("deviceName")->text(), "Телефон Лены");
-    EXPECT_TRUE(attention->isVisible());
-    EXPECT_EQ(attention->text(), "iPhone заблокирован — разблокируй экран");
+    EXPECT_EQ(shownTexts<QLabel>(&bar),
+              QStringList({"iPhone заблокирован — разблокируй экран", "Телефон Лены", "кабель"}));
 
     // Unlocked: the refresh button asks at once, and the phone's apps follow.
     tools.setScenario(
         scenario(listed + installerRules() + QJsonArray{rule("ideviceinfo", ".", {out("DeviceName: Телефон Лены")})}));
     QTest::mouseClick(bar.findChild<QWidget*>("deviceRefresh"), Qt::LeftButton);
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.installedApps().size() == 2; }));
-    EXPECT_FALSE(attention->isVisible());
+    EXPECT_FALSE(bar.findChild<QLabel*>("deviceAttention")->isVisible());
     EXPECT_EQ(model.installedAppsError(), std::nullopt);
 }

@@ -2,34 +2,13 @@
 #include "ui/VersionListModel.h"
 #include "ui/VersionSheet.h"
 
+#include "WindowTestSupport.h"
 #include "device/KnownApp.h"
-#include "model/ModelTestSupport.h"
-#include "support/AsyncTest.h"
-#include "support/QtPrinters.h"
-#include "support/StandinTools.h"
-#include "support/TempHome.h"
-
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QPushButton>
-#include <QStackedWidget>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 using namespace ModelTest;
+using WindowTest::shown;
 
 namespace {
-
-template <typename T>
-T* child(const QWidget& parent, const char* name)
-{
-    T* found = parent.findChild<T*>(name);
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-}
 
 // Newest first from ipatool's oldest-first list: 800 + count - 1 down to 800; only the newest
 // twelve come with a version number and date.
@@ -52,94 +31,74 @@ QJsonArray versionRules(qint64 appID, int count)
 
 } // namespace
 
-TEST(AppIdSheet, ParseErrorStartsNothingAFailureStaysInTheSheetAndASuccessCloses)
+// The App ID sheet without a phone, then with one the version sheet.
+TEST(Sheets, AppIdParseErrorStartsNothingAFailureStaysAndASuccessClosesAndVersionsListNewestFirst)
 {
     TempHome home;
     StandinTools tools(home.resourceDirectory());
-    tools.setScenario(scenario({}));
+    tools.setScenario(scenario(versionRules(1, 13) + phoneRules(), {{"cable", "no"}}));
     AppModel model;
-    AppIdSheet sheet(&model);
-    sheet.show();
-    auto* install = child<QPushButton>(sheet, "appIdInstall");
-    auto* download = child<QPushButton>(sheet, "appIdDownload");
-    auto* error = child<QLabel>(sheet, "appIdError");
-    EXPECT_FALSE(child<QLabel>(sheet, "appIdKnownCount")->isVisible());
-    EXPECT_FALSE(error->isVisible());
-    EXPECT_FALSE(install->isEnabled()) << "no phone";
+    AppIdSheet appId(&model);
+    appId.show();
+    auto* download = appId.findChild<QPushButton*>("appIdDownload");
+    auto* text = appId.findChild<QLineEdit*>("appIdText");
+    EXPECT_EQ(shown(&appId, "appIdKnownCount"), std::nullopt);
+    EXPECT_EQ(shown(&appId, "appIdError"), std::nullopt);
+    EXPECT_FALSE(appId.findChild<QPushButton*>("appIdInstall")->isEnabled()) << "no phone";
     EXPECT_TRUE(download->isEnabled());
 
-    QTest::keyClicks(child<QLineEdit>(sheet, "appIdText"), "https://example.com/app/telegram");
+    QTest::keyClicks(text, "https://example.com/app/telegram");
     QTest::mouseClick(download, Qt::LeftButton);
-    EXPECT_TRUE(error->isVisible());
-    EXPECT_EQ(error->text(), "Не разобрал номер. Нужен App ID (например 564177498) или ссылка с id в адресе.");
-    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_EQ(shown(&appId, "appIdError"),
+              "Не разобрал номер. Нужен App ID (например 564177498) или ссылка с id в адресе.");
+    EXPECT_TRUE(appId.isVisible());
 
     model.rememberKnown(564177498, "com.example.kept", "Сохранённое", KnownApp::deviceSource());
-    EXPECT_TRUE(child<QLabel>(sheet, "appIdKnownCount")->isVisible());
-    EXPECT_EQ(child<QLabel>(sheet, "appIdKnownCount")->text(), "Известные ID из справочника: 1");
+    EXPECT_EQ(shown(&appId, "appIdKnownCount"), "Известные ID из справочника: 1");
 
-    // The download fails (the stand-in knows no such command): the sheet stays with the reason.
-    child<QLineEdit>(sheet, "appIdText")->setText("apps.apple.com/ru/app/id564177498");
+    // The download fails (the stand-in has no rule for it): the appId stays with the reason.
+    text->setText("apps.apple.com/ru/app/id564177498");
     QTest::mouseClick(download, Qt::LeftButton);
     EXPECT_FALSE(download->isEnabled()) << "busy";
-    EXPECT_TRUE(child<QWidget>(sheet, "appIdWorking")->isVisible());
-    EXPECT_EQ(child<QLabel>(sheet, "appIdStep")->text(), "Спрашиваю Apple…");
+    EXPECT_EQ(shown(&appId, "appIdStep"), "Спрашиваю Apple…");
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return !model.appIDBusy(); }));
-    EXPECT_TRUE(sheet.isVisible());
-    EXPECT_TRUE(error->isVisible());
-    EXPECT_EQ(error->text(), model.activity(564177498).text);
-    EXPECT_FALSE(child<QWidget>(sheet, "appIdWorking")->isVisible());
+    EXPECT_TRUE(appId.isVisible());
+    EXPECT_EQ(shown(&appId, "appIdError"), model.activity(564177498).text);
+    EXPECT_EQ(shown(&appId, "appIdStep"), std::nullopt);
     EXPECT_TRUE(download->isEnabled());
 
     // A file already there is a success, whatever the earlier attempt left in the activity.
-    QFile kept(AppModel::fileURL(model.targetForAppID(564177498), std::nullopt));
-    ASSERT_TRUE(kept.open(QIODevice::WriteOnly));
-    kept.close();
+    ASSERT_TRUE(QFile(AppModel::fileURL(model.targetForAppID(564177498), std::nullopt)).open(QIODevice::WriteOnly));
     QTest::mouseClick(download, Qt::LeftButton);
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !sheet.isVisible(); }));
-    EXPECT_EQ(sheet.result(), QDialog::Accepted);
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return !appId.isVisible(); }));
+    EXPECT_EQ(appId.result(), QDialog::Accepted);
 
-    // A new sheet does not inherit the old one's message.
+    // A new appId does not inherit the old one's message.
     model.runAppID("нет номера", false);
     AppIdSheet next(&model);
-    EXPECT_FALSE(child<QLabel>(next, "appIdError")->isVisibleTo(&next));
-}
+    EXPECT_EQ(shown(&next, "appIdError"), std::nullopt);
 
-TEST(VersionSheet, FailedListShowsTheMessageWithBothActionsDisabled)
-{
-    TempHome home; // no ipatool at all
-    AppModel model;
-    VersionSheet sheet(&model, {7, "com.example.seven", "Семь", true});
-    auto* body = sheet.findChild<QStackedWidget*>();
-    EXPECT_EQ(body->currentWidget(), child<QWidget>(sheet, "versionLoading")) << "loading until shown";
-    sheet.show();
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return body->currentWidget() == child<QLabel>(sheet, "versionEmpty"); }));
-    EXPECT_EQ(child<QLabel>(sheet, "versionEmpty")->text(), "Apple не отдал список версий для этого приложения");
-    EXPECT_FALSE(child<QPushButton>(sheet, "versionDownload")->isEnabled());
-    EXPECT_FALSE(child<QPushButton>(sheet, "versionInstall")->isEnabled());
-    QTest::mouseClick(child<QPushButton>(sheet, "versionClose"), Qt::LeftButton);
-    EXPECT_FALSE(sheet.isVisible());
-}
-
-TEST(VersionSheet, ListsNewestFirstWithTheBadgeAndDownloadsTheChosenVersion)
-{
-    TempHome home;
-    StandinTools tools(home.resourceDirectory());
-    tools.setScenario(scenario(versionRules(1, 13) + phoneRules(), {{"cable", "yes"}}));
-    AppModel model;
+    tools.setState("cable", "yes");
     AsyncTest::await(model.refreshDevices());
-    ASSERT_FALSE(model.devices().isEmpty());
+    VersionSheet failed(&model, {7, "com.example.seven", "Семь", true});
+    auto* body = failed.findChild<QStackedWidget*>();
+    EXPECT_EQ(body->currentWidget()->objectName(), "versionLoading") << "loading until shown";
+    failed.show();
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return body->currentWidget()->objectName() == "versionEmpty"; }));
+    EXPECT_EQ(shown(&failed, "versionEmpty"), "Apple не отдал список версий для этого приложения");
+    EXPECT_FALSE(failed.findChild<QPushButton*>("versionDownload")->isEnabled());
+    EXPECT_FALSE(failed.findChild<QPushButton*>("versionInstall")->isEnabled());
+    QTest::mouseClick(failed.findChild<QPushButton*>("versionClose"), Qt::LeftButton);
+    EXPECT_FALSE(failed.isVisible());
 
     // Closed before Apple answers: the late list must not reach a deleted sheet.
-    auto* early = new VersionSheet(&model, {1, "com.example.one", "Одно", true});
-    early->show();
-    delete early;
+    VersionSheet(&model, {1, "com.example.one", "Одно", true}).show();
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.versionsByApp().contains(1); }));
 
-    // The list is remembered, so the next sheet shows it at once.
+    // The list is remembered: the next sheet shows it at once.
     VersionSheet sheet(&model, {1, "com.example.one", "Одно", true});
     sheet.show();
-    auto* list = child<QListView>(sheet, "versionList");
+    auto* list = sheet.findChild<QListView*>("versionList");
     ASSERT_TRUE(list->isVisible());
     const QAbstractItemModel* rows = list->model();
     ASSERT_EQ(rows->rowCount(), 13);
@@ -150,17 +109,12 @@ TEST(VersionSheet, ListsNewestFirstWithTheBadgeAndDownloadsTheChosenVersion)
     EXPECT_EQ(rows->index(12, 0).data(VersionListModel::SubtitleRole).toString(), "идентификатор 800");
     EXPECT_TRUE(rows->index(0, 0).data(VersionListModel::SubtitleRole).toString().contains("2020"));
     EXPECT_EQ(sheet.selected()->externalID, "812") << "the newest is chosen";
-    EXPECT_TRUE(child<QPushButton>(sheet, "versionInstall")->isEnabled());
+    EXPECT_TRUE(sheet.findChild<QPushButton*>("versionInstall")->isEnabled());
 
-    QStringList header;
-    for (const QLabel* label : sheet.findChildren<QLabel*>()) {
-        if (label->isVisible())
-            header.append(label->text());
-    }
-    EXPECT_TRUE(header.contains("iOS 17.1 · Кабельный")) << header.join(" | ").toStdString();
+    EXPECT_TRUE(WindowTest::shownTexts<QLabel>(&sheet).contains("iOS 17.1 · Кабельный"));
 
     list->setCurrentIndex(rows->index(2, 0));
-    QTest::mouseClick(child<QPushButton>(sheet, "versionDownload"), Qt::LeftButton);
+    QTest::mouseClick(sheet.findChild<QPushButton*>("versionDownload"), Qt::LeftButton);
     EXPECT_FALSE(sheet.isVisible()) << "closes without waiting for the download";
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return model.activity(1).kind == AppActivity::Kind::failed; }));
     const QList<QStringList> calls = tools.calls("ipatool");
