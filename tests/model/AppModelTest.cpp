@@ -1,35 +1,29 @@
-#include "model/AppModel.h"
-
 #include "ModelTestSupport.h"
 #include "platform/Platform.h"
-#include "support/AsyncTest.h"
-#include "support/QtPrinters.h"
-
-#include <QDir>
-#include <QFile>
-#include <QSignalSpy>
-
-#include <gtest/gtest.h>
 
 using namespace ModelTest;
 
-TEST(AppModelLog, KeepsTheNewestFourHundredEntries)
+TEST(AppModel, LogKeepsTheNewest400InMemoryWhenItsFolderIsUnwritableAndSettersNotifyOnlyOnChange)
 {
+    TempHome home;
+    ASSERT_TRUE(QFile(home.filePath("state")).open(QIODevice::WriteOnly));
     AppModel model;
+    model.writeLogTo(home.filePath("state/Quorrel"));
+    model.note("дальше");
+    EXPECT_EQ(model.logDirectory(), std::nullopt);
+    const QStringList blocked = markedLog(model);
+    EXPECT_EQ(blocked.size(), 2);
+    EXPECT_TRUE(blocked.value(0).startsWith("! Журнал не пишется в файл, он остаётся только в окне: "))
+        << blocked.value(0).toStdString();
+
     for (int i = 0; i < 401; ++i)
         model.note(QString::number(i));
     model.fail("last");
-    ASSERT_EQ(model.log().size(), 400);
-    EXPECT_EQ(model.log().first().text, "2");
-    EXPECT_EQ(model.log().last().text, "last");
-    EXPECT_TRUE(model.log().last().isError);
-    EXPECT_FALSE(model.log().first().isError);
+    const QStringList kept = markedLog(model);
+    EXPECT_EQ(kept.size(), 400);
+    EXPECT_EQ((QStringList{kept.value(0), kept.value(399)}), (QStringList{"2", "! last"}));
     EXPECT_NE(model.log()[0].id, model.log()[1].id);
-}
 
-TEST(AppModelFields, SettersNotifyOnlyOnChange)
-{
-    AppModel model;
     QSignalSpy searchSpy(&model, &AppModel::searchChanged);
     QSignalSpy alertSpy(&model, &AppModel::alertChanged);
     model.setSearch("maps");
@@ -37,8 +31,7 @@ TEST(AppModelFields, SettersNotifyOnlyOnChange)
     model.setAlert("one");
     model.setAlert("one");
     model.setAlert(std::nullopt);
-    EXPECT_EQ(searchSpy.count(), 1);
-    EXPECT_EQ(alertSpy.count(), 2);
+    EXPECT_EQ((QList<qsizetype>{searchSpy.count(), alertSpy.count()}), (QList<qsizetype>{1, 2}));
 }
 
 TEST(AppModelBootstrap, LogsWhereTheToolsAreAndWithoutIpatoolStopsSignedOutWithTheAlert)
@@ -57,32 +50,11 @@ TEST(AppModelBootstrap, LogsWhereTheToolsAreAndWithoutIpatoolStopsSignedOutWithT
         expected.append("cfgutil: не найден — поставь Apple Configurator");
     EXPECT_EQ(logTexts(model), expected);
 
-    for (const char* name : {"ipatool", "cfgutil"}) {
-        QFile tool(QDir(home.resourceDirectory()).filePath(name));
-        ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
-        tool.write("#!/bin/sh\n");
-        tool.close();
-        tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
+    StandinTools tools(home.resourceDirectory(), {"ipatool", "cfgutil"});
+    tools.setScenario(scenario({rule("ipatool", ".", {}), rule("cfgutil", ".", {})}));
     AppModel found;
     AsyncTest::await(found.bootstrap());
     EXPECT_EQ(logTexts(found).mid(0, 2),
-              (QStringList{"ipatool: " + QDir(home.resourceDirectory()).filePath("ipatool"),
-                           "cfgutil: " + QDir(home.resourceDirectory()).filePath("cfgutil")}));
+              (QStringList{"ipatool: " + tools.path("ipatool"), "cfgutil: " + tools.path("cfgutil")}));
     EXPECT_EQ(found.alert(), std::nullopt);
-}
-
-TEST(AppModelLog, AnUnwritableLogFolderLeavesTheLogInMemoryWithOneNote)
-{
-    TempHome home;
-    QFile blocker(home.filePath("state"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    AppModel model;
-    model.writeLogTo(home.filePath("state/Quorrel"));
-    model.note("дальше");
-    EXPECT_EQ(model.log().size(), 2);
-    EXPECT_TRUE(model.log().first().isError);
-    EXPECT_TRUE(model.log().first().text.startsWith("Журнал не пишется в файл, он остаётся только в окне: "));
-    EXPECT_EQ(model.logDirectory(), std::nullopt);
 }

@@ -1,22 +1,9 @@
 #pragma once
 
 #include "model/AppModel.h"
-#include "support/AsyncTest.h"
 #include "support/HttpServer.h"
 #include "support/StandinTools.h"
-#include "support/TempHome.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QRegularExpression>
-#include <QSet>
-#include <QString>
-#include <QStringList>
-
-#include <gtest/gtest.h>
-
-#include <memory>
+#include "support/Test.h"
 
 // Scenario pieces for driving the model through the stand-in tools.
 namespace ModelTest {
@@ -143,6 +130,15 @@ inline QStringList logTexts(const AppModel& model)
     return texts;
 }
 
+/// The log's texts with errors marked "! ".
+inline QStringList markedLog(const AppModel& model)
+{
+    QStringList texts;
+    for (const AppModel::LogEntry& entry : model.log())
+        texts.append((entry.isError ? "! " : "") + entry.text);
+    return texts;
+}
+
 inline QJsonObject scenario(const QJsonArray& rules, const QJsonObject& state = {})
 {
     return {{"rules", rules}, {"state", state}};
@@ -153,11 +149,6 @@ inline QJsonArray operator+(QJsonArray left, const QJsonArray& right)
     for (const QJsonValue& value : right)
         left.append(value);
     return left;
-}
-
-inline QJsonObject signedInScenario(const QString& email, const QJsonArray& rules)
-{
-    return scenario(QJsonArray{signedInAs(email)} + rules, {{"signedIn", "yes"}, {"email", email}});
 }
 
 /// A home with stand-in tools and a lookup server that knows every App ID but the `gone` ones,
@@ -193,7 +184,7 @@ struct StoreFixture {
 
     void signedIn(const QJsonArray& rules, const QString& email = "ivan@example.com")
     {
-        tools.setScenario(signedInScenario(email, rules));
+        tools.setScenario(scenario(QJsonArray{signedInAs(email)} + rules, {{"signedIn", "yes"}, {"email", email}}));
     }
     AppModel::Endpoints endpoints() const
     {
@@ -246,23 +237,20 @@ inline QString cfgutilGet(const QString& ecid, const QString& udid, const QStrin
 // the state "wifi" is "yes". Unplugging the cable ("cable" = "no") leaves only the Wi-Fi phone.
 inline QJsonArray phoneRules()
 {
-    QJsonArray rules;
-    rules.append(
-        withState(exact("cfgutil", {"--format", "JSON", "list"}, {out(cfgutilList({cableEcid}))}), {{"cable", "yes"}}));
-    rules.append(exact("cfgutil", {"--format", "JSON", "list"}, {out(cfgutilList({}))}));
-    rules.append(
-        rule("cfgutil", "--ecid " + cableEcid + " get ", {out(cfgutilGet(cableEcid, cableUdid, "Кабельный"))}));
+    const QStringList list{"--format", "JSON", "list"};
     // idevice_id lists both links in one run, as Debian's does without arguments.
     const QString cable = cableUdid + " (USB)";
     const QString wifi = "WIFI-1 (Network)";
-    rules.append(withState(exact("idevice_id", {}, {out(cable), out(wifi)}), {{"cable", "yes"}, {"wifi", "yes"}}));
-    rules.append(withState(exact("idevice_id", {}, {out(cable)}), {{"cable", "yes"}}));
-    rules.append(withState(exact("idevice_id", {}, {out(wifi)}), {{"wifi", "yes"}}));
-    rules.append(exact("idevice_id", {}, {}));
-    rules.append(exact("ideviceinfo", {"-u", "WIFI-1", "-n"},
-                       {out("DeviceName: Беспроводной"), out("ProductType: iPhone15,3"), out("ProductVersion: 18.0")}));
-    rules.append(rule("ideviceinfo", ".", {out("DeviceName: Кабельный")}));
-    return rules;
+    return {withState(exact("cfgutil", list, {out(cfgutilList({cableEcid}))}), {{"cable", "yes"}}),
+            exact("cfgutil", list, {out(cfgutilList({}))}),
+            rule("cfgutil", "--ecid " + cableEcid + " get ", {out(cfgutilGet(cableEcid, cableUdid, "Кабельный"))}),
+            withState(exact("idevice_id", {}, {out(cable), out(wifi)}), {{"cable", "yes"}, {"wifi", "yes"}}),
+            withState(exact("idevice_id", {}, {out(cable)}), {{"cable", "yes"}}),
+            withState(exact("idevice_id", {}, {out(wifi)}), {{"wifi", "yes"}}),
+            exact("idevice_id", {}, {}),
+            exact("ideviceinfo", {"-u", "WIFI-1", "-n"},
+                  {out("DeviceName: Беспроводной"), out("ProductType: iPhone15,3"), out("ProductVersion: 18.0")}),
+            rule("ideviceinfo", ".", {out("DeviceName: Кабельный")})};
 }
 
 inline QString appListXml()
