@@ -162,12 +162,32 @@ TEST(AppModelArchive, RadarReportsAppsThatLeftSinceTheLastLookupAndIgnoresFailed
               60);
 }
 
-TEST(AppModelArchive, FileTooNewForThePhoneIsNotInstalledAndOlderVersionsAreOffered)
+TEST(AppModelArchive, PhoneAppsWithoutMetadataGetAppIDsByBundleIdUnsavedGoneOnesStandOutAndTooNewFilesAreNotInstalled)
 {
-    Fixture f({"cfgutil", "idevice_id", "ideviceinfo"});
-    f.tools.setScenario(scenario(phoneRules(), {{"cable", "yes"}}));
-    AppModel model(AppModel::Endpoints{f.lookup.url(), QUrl::fromLocalFile(f.home.filePath("none"))});
+    Fixture f({"ipatool", "cfgutil", "idevice_id", "ideviceinfo", "ideviceinstaller"});
+    f.gone = {564177498};
+    f.signedIn(phoneRules() + installerRules());
+    f.tools.setState("cable", "yes");
+    PurchasesCache::save({app(1001)}, ivan);
+    auto owner = f.model();
+    AppModel& model = *owner;
     AsyncTest::await(model.refreshDevices());
+    // By name: the sideloaded app, then the kept one.
+    const auto onPhone = [&](qsizetype at) { return model.installedApps().value(at); };
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return onPhone(0).adamID && model.isAtRisk(onPhone(1)); }));
+    EXPECT_EQ(onPhone(0).adamID, 777);
+    EXPECT_FALSE(model.isAtRisk(onPhone(0))) << "still in the store";
+    QStringList known;
+    for (const KnownApp& app : model.knownApps())
+        known.append(QString("%1 %2 %3").arg(app.adamID).arg(app.bundleID, app.source));
+    EXPECT_TRUE(known.contains("777 com.example.sideloaded поиск")) << known.join(", ").toStdString();
+
+    // Once its file is saved it is no longer at risk.
+    ASSERT_TRUE(AtomicFile::write(QDir(Tools::downloadsDirectory()).filePath("com.example.kept_latest.ipa"), "x"));
+    model.refreshDownloadedSet();
+    EXPECT_FALSE(model.isAtRisk(onPhone(1)));
+
+    // A file too new for the phone is not installed, and older versions are offered.
     const AppModel::Target wanted = target(1001);
     IpaArchive::Bundle bundle{wanted.bundleID, wanted.name, "2.0", "200", "99.0", 4242, {}};
     ASSERT_TRUE(AtomicFile::write(AppModel::fileURL(wanted, std::nullopt), IpaArchive::build(bundle, 10)));
@@ -185,36 +205,4 @@ TEST(AppModelArchive, FileTooNewForThePhoneIsNotInstalledAndOlderVersionsAreOffe
     EXPECT_EQ(offered, (QList<AppModel::Target>{wanted, {4242, wanted.bundleID, wanted.name, true}}));
     for (const QStringList& call : f.tools.calls("cfgutil"))
         EXPECT_FALSE(call.contains("install-app"));
-}
-
-TEST(AppModelArchive, PhoneAppsWithoutMetadataGetAppIDsByBundleIdAndUnsavedGoneOnesStandOut)
-{
-    Fixture f({"ipatool", "cfgutil", "idevice_id", "ideviceinfo", "ideviceinstaller"});
-    f.gone = {564177498};
-    f.signedIn(phoneRules() + installerRules());
-    f.tools.setState("cable", "yes");
-    PurchasesCache::save({app(1001)}, ivan);
-    auto owner = f.model();
-    AppModel& model = *owner;
-    AsyncTest::await(model.refreshDevices());
-    const auto phoneApp = [&](const QString& bundleID) {
-        for (const InstalledApp& app : model.installedApps()) {
-            if (app.bundleID == bundleID)
-                return app;
-        }
-        return InstalledApp{};
-    };
-    ASSERT_TRUE(AsyncTest::waitUntil(
-        [&] { return phoneApp("com.example.sideloaded").adamID && model.isAtRisk(phoneApp("com.example.kept")); }));
-    EXPECT_EQ(phoneApp("com.example.sideloaded").adamID, 777);
-    EXPECT_FALSE(model.isAtRisk(phoneApp("com.example.sideloaded"))) << "still in the store";
-    QStringList known;
-    for (const KnownApp& app : model.knownApps())
-        known.append(QString("%1 %2 %3").arg(app.adamID).arg(app.bundleID, app.source));
-    EXPECT_TRUE(known.contains("777 com.example.sideloaded поиск")) << known.join(", ").toStdString();
-
-    // Once its file is saved it is no longer at risk.
-    ASSERT_TRUE(AtomicFile::write(QDir(Tools::downloadsDirectory()).filePath("com.example.kept_latest.ipa"), "x"));
-    model.refreshDownloadedSet();
-    EXPECT_FALSE(model.isAtRisk(phoneApp("com.example.kept")));
 }

@@ -34,7 +34,7 @@ TEST(AppModel, LogKeepsTheNewest400InMemoryWhenItsFolderIsUnwritableAndSettersNo
     EXPECT_EQ((QList<qsizetype>{searchSpy.count(), alertSpy.count()}), (QList<qsizetype>{1, 2}));
 }
 
-TEST(AppModelBootstrap, LogsWhereTheToolsAreAndWithoutIpatoolStopsSignedOutWithTheAlert)
+TEST(AppModelBootstrap, LogsWhereTheToolsAreAndWithoutIpatoolOrWithAnOldOneStopsSignedOutWithTheAlert)
 {
     TempHome home;
     AppModel model;
@@ -50,11 +50,13 @@ TEST(AppModelBootstrap, LogsWhereTheToolsAreAndWithoutIpatoolStopsSignedOutWithT
         expected.append("cfgutil: не найден — поставь Apple Configurator");
     EXPECT_EQ(logTexts(model), expected);
 
+    // Found, but too old for the history.
     StandinTools tools(home.resourceDirectory(), {"ipatool", "cfgutil"});
-    tools.setScenario(scenario({rule("ipatool", ".", {}), rule("cfgutil", ".", {})}));
+    tools.setScenario(scenario({exact("ipatool", {"--version"}, {out("ipatool version 2.3.1")}), signedOutInfo()}));
     AppModel found;
     AsyncTest::await(found.bootstrap());
-    EXPECT_EQ(logTexts(found).mid(0, 2),
-              (QStringList{"ipatool: " + tools.path("ipatool"), "cfgutil: " + tools.path("cfgutil")}));
-    EXPECT_EQ(found.alert(), std::nullopt);
+    EXPECT_EQ(logTexts(found).mid(0, 2), (QStringList{"ipatool: " + tools.path("ipatool") + ", версия 2.3.1",
+                                                      "cfgutil: " + tools.path("cfgutil")}));
+    EXPECT_EQ(found.alert(),
+              "Установлен ipatool 2.3.1, а для истории загрузок нужен ipatool 2.5 или новее — обнови его");
 }
