@@ -26,45 +26,53 @@ QStringList names(const QList<PurchasedApp>& apps)
 
 } // namespace
 
-TEST(AppModelStartup, SignedInWithEmptyCacheSyncsAtOnceMarksGoneAppsFiltersAndNextTimeShowsTheCacheWithoutASync)
+TEST(AppModelStartup, FirstStartSyncsEveryPageMarksGoneAppsAndFiltersAndTheNextShowsTheCacheWithoutASync)
 {
     StoreFixture f;
     f.gone = {1001, 1003};
-    f.signedIn(historyPages(5));
-    auto model = f.start();
+    f.signedIn(historyPages(250));
+    AppModel model(f.endpoints());
+    QList<std::optional<double>> progress;
+    QStringList statuses;
+    QObject::connect(&model, &AppModel::syncProgressChanged, [&] { progress.append(model.syncProgress()); });
+    QObject::connect(&model, &AppModel::syncStatusChanged, [&] { statuses.append(model.syncStatus()); });
+    AsyncTest::await(model.bootstrap());
+    model.stopDeviceWatch();
 
-    EXPECT_EQ(model->stage(), AppModel::Stage::signedIn);
-    EXPECT_EQ(model->apps().value(0).sellerName, "Разработчик");
-    EXPECT_EQ(logTexts(*model).filter(QRegularExpression("^(Аккаунт|История|Снято)")),
-              (QStringList{"Аккаунт: ivan@example.com", "История загрузок: 5 приложений",
+    EXPECT_EQ(model.stage(), AppModel::Stage::signedIn);
+    EXPECT_EQ(progress, (QList<std::optional<double>>{0.0, 0.4, 0.8, 1.0, std::nullopt}));
+    EXPECT_EQ(statuses, (QStringList{"Читаю историю загрузок…", "Загружено 100 из 250", "Загружено 200 из 250",
+                                     "Загружено 250 из 250", "Уточняю, что осталось в App Store…", ""}));
+    EXPECT_EQ(model.apps().value(0).sellerName, "Разработчик");
+    EXPECT_EQ(logTexts(model).filter(QRegularExpression("^(Аккаунт|История|Снято)")),
+              (QStringList{"Аккаунт: ivan@example.com", "История загрузок: 250 приложений",
                            "Снято из App Store: 2 приложения — их переустановить можно только так"}));
 
     const struct {
         QString search;
         qsizetype shown;
-    } searches[] = {{"  \t", 5}, {"ПРИЛОЖЕНИЕ 1 ", 1}, {"COM.EXAMPLE.APP100", 5}, {"1001", 1}};
+    } searches[] = {{"  \t", 250}, {"ПРИЛОЖЕНИЕ 249 ", 1}, {"COM.EXAMPLE.APP100", 10}, {"1001", 1}};
     for (const auto& s : searches) {
-        model->setSearch(s.search);
-        EXPECT_EQ(model->filteredApps().size(), s.shown) << s.search.toStdString();
+        model.setSearch(s.search);
+        EXPECT_EQ(model.filteredApps().size(), s.shown) << s.search.toStdString();
     }
-    model->setSearch({});
-    model->setShowOnlyGone(true);
-    EXPECT_EQ(names(model->filteredApps()), (QStringList{"Приложение 1", "Приложение 3"}));
+    model.setSearch({});
+    model.setShowOnlyGone(true);
+    EXPECT_EQ(names(model.filteredApps()), (QStringList{"Приложение 1", "Приложение 3"}));
 
     // Both saves landed: the next start shows the enriched history at once, and only a forced
     // sync reads it again so soon.
-    const QList<PurchasedApp> synced = model->apps();
     const qsizetype calls = f.tools.calls("ipatool").size();
     const qsizetype lookups = f.lookup.requests().size();
-    model = f.start();
-    EXPECT_EQ(model->apps(), synced);
-    EXPECT_TRUE(logTexts(*model).contains("Из кэша: 5 приложений, снятых из App Store — 2"));
+    auto next = f.start();
+    EXPECT_EQ(next->apps(), model.apps());
+    EXPECT_TRUE(logTexts(*next).contains("Из кэша: 250 приложений, снятых из App Store — 2"));
     EXPECT_EQ(f.tools.calls("ipatool").size(), calls + 2) << "only the version and the account check";
     EXPECT_EQ(f.lookup.requests().size(), lookups);
-    AsyncTest::await(model->syncPurchases(false));
+    AsyncTest::await(next->syncPurchases(false));
     EXPECT_EQ(f.tools.calls("ipatool").size(), calls + 2);
-    AsyncTest::await(model->syncPurchases(true));
-    EXPECT_EQ(f.tools.calls("ipatool").size(), calls + 3);
+    AsyncTest::await(next->syncPurchases(true));
+    EXPECT_EQ(f.tools.calls("ipatool").size(), calls + 5) << "three pages";
 }
 
 TEST(AppModelAccount, SignInAsksForTheCodeThenSyncsKeepsNoSecretInAnyFileAndSignOutForgetsEverything)
@@ -142,27 +150,9 @@ TEST(AppModelAccount, SignInLeavingIpatoolWithTheEarlierAccountFailsAndTouchesNo
     }
 }
 
-TEST(AppModelSync, ReadsThreePagesWithProgressAndStatus)
+TEST(AppModelSync, AFailedPageKeepsWhatWasShownUnreadableEntriesAreLeftOutAndARateLimitedPageIsAskedAgainOnce)
 {
-    StoreFixture f;
-    f.signedIn(historyPages(250));
-    AppModel model(f.endpoints());
-    QList<std::optional<double>> progress;
-    QStringList statuses;
-    QObject::connect(&model, &AppModel::syncProgressChanged, [&] { progress.append(model.syncProgress()); });
-    QObject::connect(&model, &AppModel::syncStatusChanged, [&] { statuses.append(model.syncStatus()); });
-    AsyncTest::await(model.bootstrap());
-    model.stopDeviceWatch();
-
-    EXPECT_EQ(progress, (QList<std::optional<double>>{0.0, 0.4, 0.8, 1.0, std::nullopt}));
-    EXPECT_EQ(statuses, (QStringList{"Читаю историю загрузок…", "Загружено 100 из 250", "Загружено 200 из 250",
-                                     "Загружено 250 из 250", "Уточняю, что осталось в App Store…", ""}));
-    EXPECT_EQ(model.apps().size(), 250);
-    EXPECT_EQ(f.lookup.requests("/lookup").size(), 5) << "250 App IDs in batches of 50, all answered by ru";
-}
-
-TEST(AppModelSync, UnreadableAndOtherPlatformEntriesAreLeftOutAndARateLimitedPageIsAskedAgainOnce)
-{
+    // Page one lists 100 entries, one of them unreadable and one for a Mac; page two the last 50.
     QJsonArray firstPage;
     for (int i = 0; i < 100; ++i) {
         firstPage.append(
@@ -171,65 +161,47 @@ TEST(AppModelSync, UnreadableAndOtherPlatformEntriesAreLeftOutAndARateLimitedPag
     }
     const QJsonObject pageOne = rule("ipatool", "list-purchases -p 1 -l 100$",
                                      {out(ipatoolLine({{"apps", firstPage}, {"totalCount", 150}, {"success", true}}))});
-    const struct {
-        int refusals;
-        qsizetype apps;
-        QStringList logged;
-    } cases[] = {{1,
-                  148,
-                  {"Не удалось прочитать 1 запись истории загрузок — пропускаю",
-                   "Покупки для Mac, Apple TV и Vision Pro не показываю: 1"}},
-                 {2, 0, {"История покупок: " + IPAToolError(IPAToolError::Kind::rateLimited).description()}}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.refusals);
-        StoreFixture f;
+    const auto refused = [](int times) {
         QJsonObject limited = failingRule("list-purchases -p 2 ", "purchase history items request returned HTTP 429");
-        limited.insert("times", c.refusals);
-        f.signedIn(QJsonArray{pageOne, limited} + historyPages(150));
-        AppModel::Endpoints endpoints = f.endpoints();
-        endpoints.rateLimitPause = std::chrono::milliseconds(20);
-        auto model = f.start(endpoints);
-
-        EXPECT_EQ(f.tools.calls("ipatool").size(), 5) << "the version, the account, page 1 and page 2 twice";
-        EXPECT_EQ(model->apps().size(), c.apps);
-        EXPECT_EQ(PurchasesCache::load(ivan).value_or(PurchasesCache::Payload{}).apps.size(), c.apps);
-        EXPECT_EQ(logTexts(*model).filter(QRegularExpression("запис|Mac|История покупок")), c.logged);
-    }
-}
-
-TEST(AppModelSync, FailedOrHungPageKeepsWhatWasShownAndLogsTheError)
-{
-    const struct {
-        QJsonArray steps;
-        int exit;
-        QString logged;
-    } cases[] = {
-        {{out(failure("failed to get purchases: network is down"))},
-         1,
-         "! История покупок: failed to get purchases: network is down"},
-        {{sleepFor(600000)}, 0, "! История покупок: ipatool ничего не сообщал 1 с и был остановлен"},
+        limited.insert("times", times);
+        return limited;
     };
+    const QStringList leftOut{"Не удалось прочитать 1 запись истории загрузок — пропускаю",
+                              "Покупки для Mac, Apple TV и Vision Pro не показываю: 1"};
+    const QString failed = "! История покупок: ";
+    const QString down = "failed to get purchases: network is down";
+    const QJsonObject hangs = rule("ipatool", "list-purchases -p 2 ", {sleepFor(600000)});
+    const struct {
+        QJsonObject pageTwo;
+        qsizetype calls; // the version, the account and the pages
+        qsizetype shown;
+        QStringList logged;
+    } cases[] = {{refused(1), 5, 148, leftOut},
+                 {refused(2), 5, 1, {failed + IPAToolError(IPAToolError::Kind::rateLimited).description()}},
+                 {failingRule("list-purchases -p 2 ", down), 4, 1, {failed + down}},
+                 {hangs, 4, 1, {failed + "ipatool ничего не сообщал 1 с и был остановлен"}}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.logged.toStdString());
+        SCOPED_TRACE(c.logged.join(' ').toStdString());
         StoreFixture f;
-        f.signedIn(QJsonArray{rule("ipatool", "list-purchases -p 2 -l 100$", c.steps, c.exit)} + historyPages(150));
-        const PurchasedApp cached{7, "com.example.cached", "Из кэша", "1.0", 0, {}, {}, {}, false};
-        PurchasesCache::save({cached}, ivan);
+        f.signedIn(QJsonArray{pageOne, c.pageTwo} + historyPages(150));
+        PurchasesCache::save({{7, "com.example.cached", "Из кэша", "1.0", 0, {}, {}, {}, false}}, ivan);
         const QByteArray before = AtomicFile::read(PurchasesCache::filePath()).value_or(QByteArray());
         AppModel::Endpoints endpoints = f.endpoints();
+        endpoints.rateLimitPause = std::chrono::milliseconds(20);
         endpoints.toolWatchdog = std::chrono::milliseconds(500);
         auto model = f.start(endpoints);
         AsyncTest::await(model->syncPurchases(true));
 
-        EXPECT_EQ(model->apps(), QList<PurchasedApp>{cached});
-        EXPECT_EQ(markedLog(*model).last(), c.logged);
-        EXPECT_EQ(AtomicFile::read(PurchasesCache::filePath()), before);
-        // A hung read is ended with its child.
+        EXPECT_EQ(f.tools.calls("ipatool").size(), c.calls);
+        EXPECT_EQ(model->apps().size(), c.shown);
+        EXPECT_EQ(markedLog(*model).filter(QRegularExpression("запис|Mac|История покупок")), c.logged);
+        // The cache holds what is shown, and a failed read leaves its file alone.
+        EXPECT_EQ(PurchasesCache::load(ivan).value_or(PurchasesCache::Payload{}).apps, model->apps());
+        EXPECT_EQ(AtomicFile::read(PurchasesCache::filePath()) == before, c.shown == 1);
+        // A hung read is ended with its child, and the sync is over, so it can be started again.
         EXPECT_TRUE(AsyncTest::waitUntil([&] { return !Processes::isRunning(f.tools.path("ipatool")); }));
-        // The sync is over, so it can be started again.
-        const qsizetype calls = f.tools.calls("ipatool").size();
         AsyncTest::await(model->syncPurchases(true));
-        EXPECT_GT(f.tools.calls("ipatool").size(), calls);
+        EXPECT_GT(f.tools.calls("ipatool").size(), c.calls);
     }
 }
 
