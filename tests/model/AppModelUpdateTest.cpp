@@ -5,7 +5,7 @@
 #include <QSettings>
 
 using namespace UpdateFixture;
-using ModelTest::markedLog;
+using ModelTest::logTexts;
 using State = AppModel::UpdateState;
 using Kind = State::Kind;
 
@@ -63,13 +63,13 @@ TEST(AppModelUpdate, ChecksRunDailyOrWhenAskedAndAnOfferInstallsOnlyOnceShowsWhy
     const QString badManifest = "Сервер обновлений ответил чем-то неожиданным";
     AsyncTest::await(model.checkForUpdates(true));
     EXPECT_EQ(model.updateState(), State::failed(badManifest));
-    EXPECT_EQ(markedLog(model), QStringList{"! Проверка обновлений: " + badManifest});
+    EXPECT_EQ(logTexts(model, true), QStringList{"! Проверка обновлений: " + badManifest});
     manifestStatus = 200;
     QList<State> states;
     QObject::connect(&model, &AppModel::updateStateChanged, [&] { states.append(model.updateState()); });
     AsyncTest::await(model.checkForUpdates(true));
     EXPECT_EQ(states, (QList<State>{State{Kind::checking, 0, {}}, State{Kind::upToDate, 0, {}}}));
-    EXPECT_EQ(ModelTest::logTexts(model).last(), "Обновлений нет, версия 1.2 (15)");
+    EXPECT_EQ(logTexts(model).last(), "Обновлений нет, версия 1.2 (15)");
     EXPECT_EQ(lastCheck(), stored);
 
     // An offer from any check, automatic here, is installed only once.
@@ -94,7 +94,7 @@ TEST(AppModelUpdate, ChecksRunDailyOrWhenAskedAndAnOfferInstallsOnlyOnceShowsWhy
     QCoreApplication::processEvents();
     EXPECT_EQ(states, (QList<State>{State::downloading(0), State::downloading(0.6), State::downloading(0.75),
                                     State::failed(notAnApp)}));
-    EXPECT_EQ(markedLog(model).mid(2),
+    EXPECT_EQ(logTexts(model, true).mid(2),
               (QStringList{"Доступно обновление: версия 1.3", "Скачиваю версию 1.3…", "! Обновление: " + notAnApp}));
     model.dismissUpdateResult();
     EXPECT_EQ(model.updateState().kind, Kind::available);
