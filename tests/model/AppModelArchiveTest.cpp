@@ -11,8 +11,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QString ivan = "ivan@example.com";
-
 QJsonObject savesFile(int chunks = 1, int interval = 0)
 {
     return {{"write", "{opt:-o}"}, {"bytes", 20000}, {"chunks", chunks}, {"interval", interval}};
@@ -44,10 +42,9 @@ struct Fixture : StoreFixture {
     QList<qint64> downloads() const
     {
         QList<qint64> ids;
-        for (const QStringList& call : tools.calls("ipatool")) {
+        for (const QStringList& call : tools.calls("ipatool"))
             if (const qsizetype at = call.indexOf("download"); at >= 0)
                 ids.append(call.value(at + 2).toLongLong());
-        }
         return ids;
     }
 };
@@ -72,7 +69,7 @@ TEST(AppModelArchive, QueueRetriesAFailureOnceAtTheEndCarriesOnAfterARestartWait
     limited.insert("times", 2);
     f.signedIn({downloadRule("1002 ", {out(failure("connection reset by peer"))}, 1), limited,
                 downloadRule("1007 ", {savesFile(20, 100), reportsSaved()}), downloadRule(".", saved)});
-    PurchasesCache::save({app(1001), app(1002), app(1003), app(1004)}, ivan);
+    PurchasesCache::save({app(1001), app(1002), app(1003), app(1004)}, "ivan@example.com");
     ASSERT_TRUE(AtomicFile::write(AppModel::fileURL(target(1004), std::nullopt), "kept"));
     {
         auto model = f.model();
@@ -155,40 +152,40 @@ TEST(AppModelArchive, PhoneAppsWithoutMetadataGetAppIDsByBundleIdUnsavedGoneOnes
     f.gone = {564177498};
     f.signedIn(phoneRules() + installerRules());
     f.tools.setState("cable", "yes");
-    PurchasesCache::save({app(1001)}, ivan);
-    auto owner = f.model();
-    AppModel& model = *owner;
-    AsyncTest::await(model.refreshDevices());
+    PurchasesCache::save({app(1001)}, "ivan@example.com");
+    auto model = f.model();
+    AsyncTest::await(model->refreshDevices());
     // By name: the sideloaded app, then the kept one.
-    const auto onPhone = [&](qsizetype at) { return model.installedApps().value(at); };
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return onPhone(0).adamID && model.isAtRisk(onPhone(1)); }));
+    const auto onPhone = [&](qsizetype at) { return model->installedApps().value(at); };
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return onPhone(0).adamID && model->isAtRisk(onPhone(1)); }));
     EXPECT_EQ(onPhone(0).adamID, 777);
-    EXPECT_FALSE(model.isAtRisk(onPhone(0))) << "still in the store";
+    EXPECT_FALSE(model->isAtRisk(onPhone(0))) << "still in the store";
     QStringList known;
-    for (const KnownApp& app : model.knownApps())
+    for (const KnownApp& app : model->knownApps())
         known.append(QString("%1 %2 %3").arg(app.adamID).arg(app.bundleID, app.source));
     EXPECT_TRUE(known.contains("777 com.example.sideloaded поиск")) << known.join(", ").toStdString();
 
     // Once its file is saved it is no longer at risk.
     ASSERT_TRUE(AtomicFile::write(QDir(Tools::downloadsDirectory()).filePath("com.example.kept_latest.ipa"), "x"));
-    model.refreshDownloadedSet();
-    EXPECT_FALSE(model.isAtRisk(onPhone(1)));
+    model->refreshDownloadedSet();
+    EXPECT_FALSE(model->isAtRisk(onPhone(1)));
 
     // A file too new for the phone is not installed, and older versions are offered.
     const AppModel::Target wanted = target(1001);
     IpaArchive::Bundle bundle{wanted.bundleID, wanted.name, "2.0", "200", "99.0", 4242, {}};
     ASSERT_TRUE(AtomicFile::write(AppModel::fileURL(wanted, std::nullopt), IpaArchive::build(bundle, 10)));
     QList<AppModel::Target> offered;
-    QObject::connect(&model, &AppModel::olderVersionSuggested, [&](const auto& target) { offered.append(target); });
+    QObject::connect(model.get(), &AppModel::olderVersionSuggested,
+                     [&](const auto& target) { offered.append(target); });
 
-    AsyncTest::await(model.installOnDevice(wanted, std::nullopt));
+    AsyncTest::await(model->installOnDevice(wanted, std::nullopt));
     const QString why = "Нужна iOS 99.0 или новее, а на Кабельный — iOS 17.1: выбери версию постарше";
-    EXPECT_EQ(model.activity(1001), AppActivity::failed(why));
+    EXPECT_EQ(model->activity(1001), AppActivity::failed(why));
     EXPECT_EQ(offered, QList<AppModel::Target>{wanted});
 
     // A file from elsewhere names its app through its store metadata.
-    AsyncTest::await(model.installLocalFile(AppModel::fileURL(wanted, std::nullopt)));
-    EXPECT_EQ(model.log().last().text, "com.example.app1001_latest.ipa: " + why);
+    AsyncTest::await(model->installLocalFile(AppModel::fileURL(wanted, std::nullopt)));
+    EXPECT_EQ(model->log().last().text, "com.example.app1001_latest.ipa: " + why);
     EXPECT_EQ(offered, (QList<AppModel::Target>{wanted, {4242, wanted.bundleID, wanted.name, true}}));
     for (const QStringList& call : f.tools.calls("cfgutil"))
         EXPECT_FALSE(call.contains("install-app"));

@@ -209,9 +209,8 @@ inline QString cfgutilList(const QStringList& ecids)
                     {"Devices", QJsonArray::fromStringList(ecids)}});
 }
 
-// Phones: a cable phone known to cfgutil and idevice_id while the state "cable" is "yes", and a
-// Wi-Fi phone known only to idevice_id -n while "wifi" is "yes"; ideviceinstaller speaks the 1.1.x
-// dialect.
+// Phones: a cable phone on cfgutil and idevice_id while the state "cable" is "yes", a Wi-Fi phone
+// only on idevice_id -n while "wifi" is "yes"; ideviceinstaller speaks the 1.1.x dialect.
 inline QJsonArray phoneRules()
 {
     const QStringList list{"--format", "JSON", "list"};
