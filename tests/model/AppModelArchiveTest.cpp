@@ -74,6 +74,7 @@ TEST(AppModelArchive, QueueRetriesAFailureOnceAtTheEndCarriesOnAfterARestartWait
     {
         auto model = f.model();
         EXPECT_EQ(model->saveLibrary(), 3) << "the app with a file stays out";
+        EXPECT_EQ(model->activity(1003), AppActivity::queued());
         ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->archiveQueue().savedCount() == 1; }));
         model->pauseQueue();
         ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->archiveQueue().runningApps().isEmpty(); }));
@@ -164,6 +165,9 @@ TEST(AppModelArchive, PhoneAppsWithoutMetadataGetAppIDsByBundleIdUnsavedGoneOnes
     for (const KnownApp& app : model->knownApps())
         known.append(QString("%1 %2 %3").arg(app.adamID).arg(app.bundleID, app.source));
     EXPECT_TRUE(known.contains("777 com.example.sideloaded поиск")) << known.join(", ").toStdString();
+    const QList<HttpServer::Request> asked = f.lookup.requests("/lookup");
+    const auto byBundle = [](const HttpServer::Request& ask) { return ask.query.hasQueryItem("bundleId"); };
+    EXPECT_EQ(std::count_if(asked.cbegin(), asked.cend(), byBundle), 1) << "found in the first storefront";
 
     // Once its file is saved it is no longer at risk.
     ASSERT_TRUE(AtomicFile::write(QDir(Tools::downloadsDirectory()).filePath("com.example.kept_latest.ipa"), "x"));

@@ -20,8 +20,7 @@ TEST(AppModel,
         model.note(QString::number(i));
     model.fail("last");
     const QStringList kept = logTexts(model, true);
-    EXPECT_EQ(kept.size(), 400);
-    EXPECT_EQ((QStringList{kept.value(0), kept.value(399)}), (QStringList{"2", "! last"}));
+    EXPECT_EQ(kept.mid(0, 1) + kept.mid(399), (QStringList{"2", "! last"})) << "400 kept, the last one last";
     EXPECT_NE(model.log()[0].id, model.log()[1].id);
 
     QSignalSpy searchSpy(&model, &AppModel::searchChanged);
@@ -37,8 +36,7 @@ TEST(AppModel,
     AppModel started;
     QSignalSpy stageSpy(&started, &AppModel::stageChanged);
     AsyncTest::await(started.bootstrap());
-    EXPECT_EQ(started.stage(), AppModel::Stage::signedOut);
-    EXPECT_EQ(stageSpy.count(), 1);
+    EXPECT_EQ(std::pair(started.stage(), stageSpy.count()), std::pair(AppModel::Stage::signedOut, qsizetype(1)));
     EXPECT_EQ(started.alert(), IPAToolError(IPAToolError::Kind::notInstalled).description());
     // Apple Configurator is a Mac's; on Linux its absence is normal and goes unmentioned.
     QStringList expected{"ipatool: не найден"};
