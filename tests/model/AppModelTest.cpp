@@ -3,8 +3,7 @@
 
 using namespace ModelTest;
 
-TEST(AppModel,
-     LogKeepsTheNewest400InMemoryWhenItsFolderIsUnwritableSettersNotifyOnlyOnChangeAndStartUpSaysWhatIsMissing)
+TEST(AppModel, KeepsItsLog400DeepInMemoryNotifiesOnlyOnChangeAndStartsSignedOutWithoutIpatoolOrWithAnOldOne)
 {
     TempHome home;
     ASSERT_TRUE(QFile(home.filePath("blocked")).open(QIODevice::WriteOnly));
