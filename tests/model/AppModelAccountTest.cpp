@@ -6,11 +6,7 @@
 
 using namespace ModelTest;
 
-namespace {
-
 const QString ivan = "ivan@example.com";
-
-} // namespace
 
 TEST(AppModelStartup, FirstStartSyncsEveryPageMarksGoneAppsAndFiltersAndTheNextShowsTheCacheWithoutASync)
 {
