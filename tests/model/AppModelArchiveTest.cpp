@@ -1,24 +1,15 @@
-#include "model/AppModel.h"
-
 #include "ModelTestSupport.h"
 #include "common/AtomicFile.h"
 #include "demo/IpaArchive.h"
 #include "process/Tools.h"
 #include "store/PurchasesCache.h"
-#include "support/QtPrinters.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QSignalSpy>
-
-#include <gtest/gtest.h>
 
 using namespace ModelTest;
 using namespace std::chrono_literals;
 
 namespace {
-
-const QString ivan = "ivan@example.com";
 
 QJsonObject savesFile(int chunks = 1, int interval = 0)
 {
@@ -51,30 +42,34 @@ struct Fixture : StoreFixture {
     QList<qint64> downloads() const
     {
         QList<qint64> ids;
-        for (const QStringList& call : tools.calls("ipatool")) {
+        for (const QStringList& call : tools.calls("ipatool"))
             if (const qsizetype at = call.indexOf("download"); at >= 0)
                 ids.append(call.value(at + 2).toLongLong());
-        }
         return ids;
     }
 };
 
-void writeArtwork(const QList<qint64>& ids, const QDateTime& checked)
+/// Store answers about the first three apps of the history, two days old: a sync asks again.
+void writeOldLookups()
 {
     ArtworkService::Cache cache;
-    for (const qint64 id : ids)
-        cache.insert(id, {QString("https://example.com/i.png"), std::nullopt, std::nullopt, checked});
+    for (const qint64 id : {1000, 1001, 1002})
+        cache.insert(id, {QString("https://example.com/i.png"), {}, {}, QDateTime::currentDateTimeUtc().addDays(-2)});
     ASSERT_TRUE(
         AtomicFile::write(QDir(Tools::cacheDirectory()).filePath("artwork.json"), ArtworkService::encode(cache)));
 }
 
 } // namespace
 
-TEST(AppModelArchive, QueueSavesInOrderRetriesAFailureOnceAtTheEndAndCarriesOnAfterARestart)
+TEST(AppModelArchive, QueueRetriesAFailureOnceAtTheEndCarriesOnAfterARestartWaitsOutRateLimitsAndCancels)
 {
     Fixture f;
-    f.signedIn({downloadRule("1002 ", {out(failure("connection reset by peer"))}, 1), downloadRule(".", saved)});
-    PurchasesCache::save({app(1001), app(1002), app(1003), app(1004)}, ivan);
+    QJsonObject limited =
+        downloadRule("1005 ", {out(failure("failed to download: rate limited by Apple (HTTP 429)"))}, 1);
+    limited.insert("times", 2);
+    f.signedIn({downloadRule("1002 ", {out(failure("connection reset by peer"))}, 1), limited,
+                downloadRule("1007 ", {savesFile(20, 100), reportsSaved()}), downloadRule(".", saved)});
+    PurchasesCache::save({app(1001), app(1002), app(1003), app(1004)}, "ivan@example.com");
     ASSERT_TRUE(AtomicFile::write(AppModel::fileURL(target(1004), std::nullopt), "kept"));
     {
         auto model = f.model();
@@ -85,8 +80,7 @@ TEST(AppModelArchive, QueueSavesInOrderRetriesAFailureOnceAtTheEndAndCarriesOnAf
         ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->archiveQueue().runningApps().isEmpty(); }));
     }
     auto model = f.model();
-    ASSERT_EQ(model->archiveQueue().items().size(), 3) << "taken up again after the restart";
-    EXPECT_TRUE(model->archiveQueue().isPaused());
+    EXPECT_TRUE(model->archiveQueue().isPaused()) << "taken up again after the restart";
     EXPECT_EQ(model->activity(1003), AppActivity::queued());
     model->resumeQueue();
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->archiveQueue().isEmpty(); }));
@@ -97,142 +91,106 @@ TEST(AppModelArchive, QueueSavesInOrderRetriesAFailureOnceAtTheEndAndCarriesOnAf
     EXPECT_TRUE(
         logTexts(*model).contains("Очередь скачивания завершена: Сохранено 2 приложения, не удалось скачать 1"));
     EXPECT_FALSE(QFileInfo::exists(ArchiveQueue::filePath()));
-}
 
-TEST(AppModelArchive, RateLimitMakesTheQueueWaitLongerEachTimeThenGoOn)
-{
-    Fixture f;
-    QJsonObject limited =
-        downloadRule("1001 ", {out(failure("failed to download: rate limited by Apple (HTTP 429)"))}, 1);
-    limited.insert("times", 2);
-    f.signedIn({limited, downloadRule(".", saved)});
-    auto model = f.model();
-    ASSERT_EQ(model->queueDownloads({target(1001), target(1002)}), 2);
-
+    // Apple's rate limit makes the queue wait, longer each time, and then go on.
+    ASSERT_EQ(model->queueDownloads({target(1005), target(1006)}), 2);
     QList<qint64> startedAt;
     QElapsedTimer clock;
     clock.start();
     for (int call = 1; call <= 3; ++call) {
-        ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.downloads().size() >= call; }));
+        ASSERT_TRUE(AsyncTest::waitUntil([&] { return f.downloads().size() >= 4 + call; }));
         startedAt.append(clock.elapsed());
-        // Waiting its turn again, not failed.
-        if (call < 3) {
-            ASSERT_TRUE(AsyncTest::waitUntil([&] {
-                return model->activity(1001) == AppActivity::queued() && model->archiveQueue().waitingUntil();
-            }));
-        }
+        // Then waiting its turn again, not failed.
+        ASSERT_TRUE(call == 3 || AsyncTest::waitUntil([&] {
+                        return model->activity(1005) == AppActivity::queued() && model->archiveQueue().waitingUntil();
+                    }));
     }
     EXPECT_GE(startedAt[1] - startedAt[0], 150);
     EXPECT_GE(startedAt[2] - startedAt[1], 300) << "the second wait is twice the first";
     ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->archiveQueue().isEmpty(); }));
-    EXPECT_EQ(f.downloads(), (QList<qint64>{1001, 1001, 1001, 1002}));
+    EXPECT_EQ(f.downloads().mid(4), (QList<qint64>{1005, 1005, 1005, 1006}));
     EXPECT_TRUE(logTexts(*model).contains("Очередь скачивания завершена: Сохранено 2 приложения"));
-}
 
-TEST(AppModelArchive, CancelStopsTheRunningDownloadAndForgetsTheQueue)
-{
-    Fixture f;
-    f.signedIn({downloadRule(".", {savesFile(20, 100), saved[1]})});
-    auto model = f.model();
-    model->queueDownloads({target(1001), target(1002)});
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->activity(1001).bytes > 0; }));
+    // Cancelling stops the running download and forgets the rest.
+    model->queueDownloads({target(1007), target(1008)});
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->activity(1007).bytes > 0; }));
     model->cancelQueue();
-    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->activity(1001) == AppActivity{}; }));
-    EXPECT_TRUE(model->archiveQueue().isEmpty());
-    EXPECT_EQ(model->activity(1002), AppActivity{});
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return model->activity(1007) == AppActivity{}; }));
+    EXPECT_EQ(model->activity(1008), AppActivity{});
     EXPECT_FALSE(QFileInfo::exists(ArchiveQueue::filePath()));
-    EXPECT_TRUE(QDir(Tools::downloadsDirectory()).entryList(QDir::Files).isEmpty());
-    EXPECT_EQ(f.downloads(), QList<qint64>{1001});
+    EXPECT_EQ(QDir(Tools::downloadsDirectory()).entryList({"*1007*"}, QDir::Files), QStringList{});
+    EXPECT_EQ(f.downloads().mid(8), QList<qint64>{1007});
 }
 
 TEST(AppModelArchive, RadarReportsAppsThatLeftSinceTheLastLookupAndIgnoresFailedOnes)
 {
     Fixture f;
     f.signedIn(historyPages(3));
-    const QList<qint64> ids{1000, 1001, 1002};
-    const QDateTime old = QDateTime::currentDateTimeUtc().addDays(-2);
-    const QString radarFile = QDir(Tools::cacheDirectory()).filePath("radar.json");
-    writeArtwork(ids, old);
-
+    writeOldLookups();
     f.failing = true;
     auto model = f.model();
-    EXPECT_FALSE(QFileInfo::exists(radarFile)) << "a failed lookup tells the radar nothing";
+    EXPECT_FALSE(QFileInfo::exists(QDir(Tools::cacheDirectory()).filePath("radar.json")))
+        << "a failed lookup tells the radar nothing";
     f.failing = false;
     AsyncTest::await(model->syncPurchases(true));
     EXPECT_TRUE(model->newlyGone().isEmpty());
 
     // A day later the store no longer has one of them.
-    writeArtwork(ids, old);
+    writeOldLookups();
     f.gone = {1001};
     model = f.model();
     QSignalSpy banner(model.get(), &AppModel::newlyGoneChanged);
     AsyncTest::await(model->syncPurchases(true));
     EXPECT_EQ(model->newlyGone(), QList<qint64>{1001});
     EXPECT_EQ(banner.size(), 1);
-    ASSERT_TRUE(model->goneSince(1001));
-    EXPECT_LE(model->goneSince(1001)->secsTo(QDateTime::currentDateTimeUtc()), 60);
+    EXPECT_LE(model->goneSince(1001).value_or(QDateTime::fromSecsSinceEpoch(0)).secsTo(QDateTime::currentDateTimeUtc()),
+              60);
 }
 
-TEST(AppModelArchive, FileTooNewForThePhoneIsNotInstalledAndOlderVersionsAreOffered)
-{
-    Fixture f({"cfgutil", "idevice_id", "ideviceinfo"});
-    f.tools.setScenario(scenario(phoneRules(), {{"cable", "yes"}}));
-    AppModel model(AppModel::Endpoints{f.lookup.url(), QUrl::fromLocalFile(f.home.filePath("none"))});
-    AsyncTest::await(model.refreshDevices());
-    ASSERT_EQ(model.devices().size(), 1);
-    const AppModel::Target wanted = target(1001);
-    IpaArchive::Bundle bundle{wanted.bundleID, wanted.name, "2.0", "200", "99.0", 4242, {}};
-    ASSERT_TRUE(AtomicFile::write(AppModel::fileURL(wanted, std::nullopt), IpaArchive::build(bundle, 10)));
-    QSignalSpy offered(&model, &AppModel::olderVersionSuggested);
-
-    AsyncTest::await(model.installOnDevice(wanted, std::nullopt));
-    const QString why = "Нужна iOS 99.0 или новее, а на Кабельный — iOS 17.1: выбери версию постарше";
-    EXPECT_EQ(model.activity(1001), AppActivity::failed(why));
-    ASSERT_EQ(offered.size(), 1);
-    EXPECT_EQ(offered[0][0].value<AppModel::Target>(), wanted);
-
-    // A file from elsewhere names its app through its store metadata.
-    AsyncTest::await(model.installLocalFile(AppModel::fileURL(wanted, std::nullopt)));
-    EXPECT_EQ(model.log().last().text, "com.example.app1001_latest.ipa: " + why);
-    ASSERT_EQ(offered.size(), 2);
-    EXPECT_EQ(offered[1][0].value<AppModel::Target>().adamID, 4242);
-    for (const QStringList& call : f.tools.calls("cfgutil"))
-        EXPECT_FALSE(call.contains("install-app"));
-}
-
-TEST(AppModelArchive, PhoneAppsWithoutMetadataGetAppIDsByBundleIdAndUnsavedGoneOnesStandOut)
+TEST(AppModelArchive, PhoneAppsWithoutMetadataGetAppIDsByBundleIdUnsavedGoneOnesStandOutAndTooNewFilesAreNotInstalled)
 {
     Fixture f({"ipatool", "cfgutil", "idevice_id", "ideviceinfo", "ideviceinstaller"});
     f.gone = {564177498};
     f.signedIn(phoneRules() + installerRules());
     f.tools.setState("cable", "yes");
-    PurchasesCache::save({app(1001)}, ivan);
-    auto owner = f.model();
-    AppModel& model = *owner;
-    AsyncTest::await(model.refreshDevices());
-    const auto phoneApp = [&](const QString& bundleID) {
-        for (const InstalledApp& app : model.installedApps()) {
-            if (app.bundleID == bundleID)
-                return app;
-        }
-        return InstalledApp{};
-    };
-    ASSERT_TRUE(AsyncTest::waitUntil(
-        [&] { return phoneApp("com.example.sideloaded").adamID && model.isAtRisk(phoneApp("com.example.kept")); }));
-    EXPECT_EQ(phoneApp("com.example.sideloaded").adamID, 777);
-    EXPECT_FALSE(model.isAtRisk(phoneApp("com.example.sideloaded"))) << "still in the store";
-    const auto learned = std::find_if(model.knownApps().cbegin(), model.knownApps().cend(),
-                                      [](const KnownApp& known) { return known.adamID == 777; });
-    ASSERT_NE(learned, model.knownApps().cend());
-    EXPECT_EQ(learned->source, "поиск");
-    EXPECT_EQ(learned->bundleID, "com.example.sideloaded");
-    const auto requests = f.lookup.requests("/lookup");
-    const auto bundleAsks = std::count_if(requests.cbegin(), requests.cend(),
-                                          [](const auto& request) { return request.query.hasQueryItem("bundleId"); });
-    EXPECT_EQ(bundleAsks, 1) << "found in the first storefront";
+    PurchasesCache::save({app(1001)}, "ivan@example.com");
+    auto model = f.model();
+    AsyncTest::await(model->refreshDevices());
+    // By name: the sideloaded app, then the kept one.
+    const auto onPhone = [&](qsizetype at) { return model->installedApps().value(at); };
+    ASSERT_TRUE(AsyncTest::waitUntil([&] { return onPhone(0).adamID && model->isAtRisk(onPhone(1)); }));
+    EXPECT_EQ(onPhone(0).adamID, 777);
+    EXPECT_FALSE(model->isAtRisk(onPhone(0))) << "still in the store";
+    QStringList known;
+    for (const KnownApp& app : model->knownApps())
+        known.append(QString("%1 %2 %3").arg(app.adamID).arg(app.bundleID, app.source));
+    EXPECT_TRUE(known.contains("777 com.example.sideloaded поиск")) << known.join(", ").toStdString();
+    const QList<HttpServer::Request> asked = f.lookup.requests("/lookup");
+    const auto byBundle = [](const HttpServer::Request& ask) { return ask.query.hasQueryItem("bundleId"); };
+    EXPECT_EQ(std::count_if(asked.cbegin(), asked.cend(), byBundle), 1) << "found in the first storefront";
 
     // Once its file is saved it is no longer at risk.
     ASSERT_TRUE(AtomicFile::write(QDir(Tools::downloadsDirectory()).filePath("com.example.kept_latest.ipa"), "x"));
-    model.refreshDownloadedSet();
-    EXPECT_FALSE(model.isAtRisk(phoneApp("com.example.kept")));
+    model->refreshDownloadedSet();
+    EXPECT_FALSE(model->isAtRisk(onPhone(1)));
+
+    // A file too new for the phone is not installed, and older versions are offered.
+    const AppModel::Target wanted = target(1001);
+    IpaArchive::Bundle bundle{wanted.bundleID, wanted.name, "2.0", "200", "99.0", 4242, {}};
+    ASSERT_TRUE(AtomicFile::write(AppModel::fileURL(wanted, std::nullopt), IpaArchive::build(bundle, 10)));
+    QList<AppModel::Target> offered;
+    QObject::connect(model.get(), &AppModel::olderVersionSuggested,
+                     [&](const auto& target) { offered.append(target); });
+
+    AsyncTest::await(model->installOnDevice(wanted, std::nullopt));
+    const QString why = "Нужна iOS 99.0 или новее, а на Кабельный — iOS 17.1: выбери версию постарше";
+    EXPECT_EQ(model->activity(1001), AppActivity::failed(why));
+    EXPECT_EQ(offered, QList<AppModel::Target>{wanted});
+
+    // A file from elsewhere names its app through its store metadata.
+    AsyncTest::await(model->installLocalFile(AppModel::fileURL(wanted, std::nullopt)));
+    EXPECT_EQ(model->log().last().text, "com.example.app1001_latest.ipa: " + why);
+    EXPECT_EQ(offered, (QList<AppModel::Target>{wanted, {4242, wanted.bundleID, wanted.name, true}}));
+    for (const QStringList& call : f.tools.calls("cfgutil"))
+        EXPECT_FALSE(call.contains("install-app"));
 }

@@ -1,22 +1,9 @@
 #pragma once
 
 #include "model/AppModel.h"
-#include "support/AsyncTest.h"
 #include "support/HttpServer.h"
 #include "support/StandinTools.h"
-#include "support/TempHome.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QRegularExpression>
-#include <QSet>
-#include <QString>
-#include <QStringList>
-
-#include <gtest/gtest.h>
-
-#include <memory>
+#include "support/Test.h"
 
 // Scenario pieces for driving the model through the stand-in tools.
 namespace ModelTest {
@@ -60,13 +47,11 @@ inline QString ipatoolLine(QJsonObject fields)
 /// A history entry as ipatool lists it: no price, and the platforms the app runs on.
 inline QJsonObject purchasedApp(qint64 id, const QString& name, const QStringList& platforms = {"iphone", "ipad"})
 {
-    return {{"id", id},
-            {"bundleID", QString("com.example.app%1").arg(id)},
-            {"name", name},
-            {"version", "1.0"},
-            {"price", 0},
-            {"purchaseDate", "2020-01-02T03:04:05Z"},
-            {"platforms", QJsonArray::fromStringList(platforms)}};
+    QJsonObject app{{"id", id}, {"name", name}, {"version", "1.0"}, {"price", 0}};
+    app.insert("bundleID", QString("com.example.app%1").arg(id));
+    app.insert("purchaseDate", "2020-01-02T03:04:05Z");
+    app.insert("platforms", QJsonArray::fromStringList(platforms));
+    return app;
 }
 
 /// The rules that list a history of `total` apps in pages of 100 (App IDs 1000 and up).
@@ -78,11 +63,9 @@ inline QJsonArray historyPages(int total, int delayMs = 0)
         QJsonArray apps;
         for (int i = (page - 1) * 100; i < std::min(total, page * 100); ++i)
             apps.append(purchasedApp(1000 + i, QString("Приложение %1").arg(i)));
-        QJsonArray steps;
-        if (delayMs > 0)
-            steps.append(sleepFor(delayMs));
-        steps.append(out(ipatoolLine({{"apps", apps}, {"totalCount", total}, {"success", true}})));
-        rules.append(rule("ipatool", QString("list-purchases -p %1 -l 100$").arg(page), steps));
+        rules.append(
+            rule("ipatool", QString("list-purchases -p %1 -l 100$").arg(page),
+                 {sleepFor(delayMs), out(ipatoolLine({{"apps", apps}, {"totalCount", total}, {"success", true}}))}));
     }
     return rules;
 }
@@ -135,11 +118,12 @@ inline QJsonArray fileKeyring(const QString& passphrase)
                       file)};
 }
 
-inline QStringList logTexts(const AppModel& model)
+/// The log's texts; `marked` puts "! " before each error.
+inline QStringList logTexts(const AppModel& model, bool marked = false)
 {
     QStringList texts;
     for (const AppModel::LogEntry& entry : model.log())
-        texts.append(entry.text);
+        texts.append((marked && entry.isError ? "! " : "") + entry.text);
     return texts;
 }
 
@@ -153,11 +137,6 @@ inline QJsonArray operator+(QJsonArray left, const QJsonArray& right)
     for (const QJsonValue& value : right)
         left.append(value);
     return left;
-}
-
-inline QJsonObject signedInScenario(const QString& email, const QJsonArray& rules)
-{
-    return scenario(QJsonArray{signedInAs(email)} + rules, {{"signedIn", "yes"}, {"email", email}});
 }
 
 /// A home with stand-in tools and a lookup server that knows every App ID but the `gone` ones,
@@ -193,7 +172,7 @@ struct StoreFixture {
 
     void signedIn(const QJsonArray& rules, const QString& email = "ivan@example.com")
     {
-        tools.setScenario(signedInScenario(email, rules));
+        tools.setScenario(scenario(QJsonArray{signedInAs(email)} + rules, {{"signedIn", "yes"}, {"email", email}}));
     }
     AppModel::Endpoints endpoints() const
     {
@@ -211,8 +190,6 @@ struct StoreFixture {
     std::unique_ptr<AppModel> start() { return start(endpoints()); }
 };
 
-// Phones: a cable phone known to cfgutil and idevice_id (state "cable" = "yes") and a Wi-Fi phone
-// known only to idevice_id -n (state "wifi" = "yes"); ideviceinstaller speaks the 1.1.x dialect.
 inline const QString cableEcid = "0x970E80428AC26";
 inline const QString cableUdid = "00008030-001A";
 
@@ -232,37 +209,30 @@ inline QString cfgutilList(const QStringList& ecids)
                     {"Devices", QJsonArray::fromStringList(ecids)}});
 }
 
-inline QString cfgutilGet(const QString& ecid, const QString& udid, const QString& name)
-{
-    const QJsonObject properties{{"name", name}, {"deviceType", "iPhone14,2"}, {"firmwareVersion", "17.1"},
-                                 {"UDID", udid}, {"isPaired", true},           {"activationState", "Activated"}};
-    return compact({{"Command", "get"},
-                    {"Output", QJsonObject{{ecid, properties}, {"Errors", QJsonObject{}}}},
-                    {"Type", "CommandOutput"},
-                    {"Devices", QJsonArray{ecid}}});
-}
-
-// The cable phone is on cfgutil and idevice_id; the Wi-Fi phone only on idevice_id -n, while
-// the state "wifi" is "yes". Unplugging the cable ("cable" = "no") leaves only the Wi-Fi phone.
+// Phones: a cable phone on cfgutil and idevice_id while the state "cable" is "yes", a Wi-Fi phone
+// only on idevice_id -n while "wifi" is "yes"; ideviceinstaller speaks the 1.1.x dialect.
 inline QJsonArray phoneRules()
 {
-    QJsonArray rules;
-    rules.append(
-        withState(exact("cfgutil", {"--format", "JSON", "list"}, {out(cfgutilList({cableEcid}))}), {{"cable", "yes"}}));
-    rules.append(exact("cfgutil", {"--format", "JSON", "list"}, {out(cfgutilList({}))}));
-    rules.append(
-        rule("cfgutil", "--ecid " + cableEcid + " get ", {out(cfgutilGet(cableEcid, cableUdid, "Кабельный"))}));
+    const QStringList list{"--format", "JSON", "list"};
+    const QJsonObject properties{{"name", "Кабельный"}, {"deviceType", "iPhone14,2"}, {"firmwareVersion", "17.1"},
+                                 {"UDID", cableUdid},   {"isPaired", true},           {"activationState", "Activated"}};
+    const QString get = compact({{"Command", "get"},
+                                 {"Output", QJsonObject{{cableEcid, properties}, {"Errors", QJsonObject{}}}},
+                                 {"Type", "CommandOutput"},
+                                 {"Devices", QJsonArray{cableEcid}}});
     // idevice_id lists both links in one run, as Debian's does without arguments.
     const QString cable = cableUdid + " (USB)";
     const QString wifi = "WIFI-1 (Network)";
-    rules.append(withState(exact("idevice_id", {}, {out(cable), out(wifi)}), {{"cable", "yes"}, {"wifi", "yes"}}));
-    rules.append(withState(exact("idevice_id", {}, {out(cable)}), {{"cable", "yes"}}));
-    rules.append(withState(exact("idevice_id", {}, {out(wifi)}), {{"wifi", "yes"}}));
-    rules.append(exact("idevice_id", {}, {}));
-    rules.append(exact("ideviceinfo", {"-u", "WIFI-1", "-n"},
-                       {out("DeviceName: Беспроводной"), out("ProductType: iPhone15,3"), out("ProductVersion: 18.0")}));
-    rules.append(rule("ideviceinfo", ".", {out("DeviceName: Кабельный")}));
-    return rules;
+    return {withState(exact("cfgutil", list, {out(cfgutilList({cableEcid}))}), {{"cable", "yes"}}),
+            exact("cfgutil", list, {out(cfgutilList({}))}),
+            rule("cfgutil", "--ecid " + cableEcid + " get ", {out(get)}),
+            withState(exact("idevice_id", {}, {out(cable), out(wifi)}), {{"cable", "yes"}, {"wifi", "yes"}}),
+            withState(exact("idevice_id", {}, {out(cable)}), {{"cable", "yes"}}),
+            withState(exact("idevice_id", {}, {out(wifi)}), {{"wifi", "yes"}}),
+            exact("idevice_id", {}, {}),
+            exact("ideviceinfo", {"-u", "WIFI-1", "-n"},
+                  {out("DeviceName: Беспроводной"), out("ProductType: iPhone15,3"), out("ProductVersion: 18.0")}),
+            rule("ideviceinfo", ".", {out("DeviceName: Кабельный")})};
 }
 
 inline QString appListXml()
