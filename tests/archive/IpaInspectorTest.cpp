@@ -1,5 +1,6 @@
 #include "archive/IpaInspector.h"
 
+#include "common/AtomicFile.h"
 #include "demo/IpaArchive.h"
 #include "support/Test.h"
 
@@ -85,11 +86,8 @@ protected:
     // Two folders down, so whatever an entry's name could climb to is inside the temporary folder.
     QString write(const QByteArray& bytes, const QString& name = "app.ipa")
     {
-        QDir().mkpath(dir.filePath("a/b"));
         const QString path = dir.filePath("a/b/" + name);
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(bytes);
+        EXPECT_TRUE(AtomicFile::write(path, bytes));
         return path;
     }
     IpaInfo inspect(const Entries& entries) { return IpaInspector::inspect(write(IpaArchive::zip(entries))); }

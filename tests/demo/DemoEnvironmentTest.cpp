@@ -20,15 +20,6 @@ using namespace UpdateFixture;
 
 namespace {
 
-QStringList filesUnder(const QString& path)
-{
-    QStringList files;
-    for (QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-         it.hasNext();)
-        files.append(it.next());
-    return files;
-}
-
 QByteArray get(const QUrl& url)
 {
     QNetworkAccessManager network;
@@ -137,7 +128,7 @@ TEST(DemoEnvironment, RunsTheWholeRoadInsideItsOwnFolder)
     EXPECT_FALSE(QFileInfo::exists(root));
     EXPECT_EQ(qgetenv("HOME"), user.dir.path().toUtf8());
     EXPECT_EQ(Tools::resourceDirectory(), std::nullopt);
-    EXPECT_EQ(filesUnder(user.dir.path()), QStringList()) << "nothing of the demo in the user's home";
+    EXPECT_EQ(snapshot(user.dir.path()).keys(), QStringList()) << "nothing of the demo in the user's home";
 }
 
 TEST(DemoEnvironment, MissingProgramOrIconsIsReportedWithoutRedirectingAnything)

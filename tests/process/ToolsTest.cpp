@@ -1,20 +1,15 @@
 #include "process/Tools.h"
 
+#include "common/AtomicFile.h"
 #include "support/Test.h"
 
 namespace {
 
 QString makeFile(const QString& path, bool executable)
 {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write("#!/bin/sh\n");
-    file.close();
-    QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner;
+    EXPECT_TRUE(AtomicFile::write(path, "#!/bin/sh\n"));
     if (executable)
-        permissions |= QFile::ExeOwner | QFile::ExeUser;
-    file.setPermissions(permissions);
+        QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeUser);
     return path;
 }
 

@@ -1,5 +1,6 @@
 #include "support/LoopbackPhone.h"
 
+#include "common/AtomicFile.h"
 #include "support/AsyncTest.h"
 #include "support/UpdateFixture.h"
 
@@ -15,8 +16,7 @@ const char* const variable = "USBMUXD_SOCKET_ADDRESS";
 
 QByteArray readFile(const QString& path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return AtomicFile::read(path).value_or(QByteArray());
 }
 
 } // namespace

@@ -1,29 +1,26 @@
 #include "support/StandinTools.h"
 
+#include "common/AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLockFile>
-#include <QSaveFile>
 #include <QVariant>
 
 namespace {
 
 QJsonObject readObject(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
+    return QJsonDocument::fromJson(AtomicFile::read(path).value_or(QByteArray())).object();
 }
 
 // Replaced in one rename, so a stand-in starting meanwhile never reads half a file.
 void writeAtomically(const QString& path, const QByteArray& content)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit())
-        qWarning("StandinTools: cannot write %s: %s", qPrintable(path), qPrintable(file.errorString()));
+    if (!AtomicFile::write(path, content))
+        qWarning("StandinTools: cannot write %s", qPrintable(path));
 }
 
 // Matches the stand-in: hand-written scenarios may say `true` or `1` where text is meant.
