@@ -29,9 +29,7 @@ void writeFile(const QByteArray& content)
 
 QJsonArray readFile()
 {
-    const QJsonDocument document = QJsonDocument::fromJson(AtomicFile::read(storePath()).value_or(""));
-    EXPECT_TRUE(document.isArray());
-    return document.array();
+    return QJsonDocument::fromJson(AtomicFile::read(storePath()).value_or("")).array();
 }
 
 } // namespace
@@ -40,8 +38,6 @@ TEST(KnownAppsStore, MergeKeepsFirstSightingUnlessTheNameChangedAndRereadsExactl
 {
     TempHome home;
     KnownAppsStore store;
-    store.merge({});
-    EXPECT_EQ(readFile().size(), 0); // an empty merge still writes
     store.merge({app(1, "Бета"), app(2, "alpha"), app(3, "b"), app(4, "C")});
     const QString download = KnownApp::downloadSource();
     store.merge({app(1, "Бета", download, second), app(2, "Alpha 2", download, second)});
