@@ -42,26 +42,17 @@ IPAToolError::Kind kindOf(const std::function<void()>& action)
     return IPAToolError::Kind::message;
 }
 
-/// The description of the error `action` throws; empty when it throws none.
+/// The description of the error `action` throws, "tool status message" for a ToolError; empty when it throws none.
 QString failureText(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const AppError& error) {
-        return error.description();
-    }
-    return {};
-}
-
-/// "tool status message" of the ToolError `action` throws.
-QString toolFailure(const std::function<void()>& action)
 {
     try {
         action();
     } catch (const ToolError& error) {
         return QString("%1 %2 %3").arg(error.tool()).arg(error.status()).arg(error.message());
+    } catch (const AppError& error) {
+        return error.description();
     }
-    return "no ToolError";
+    return {};
 }
 
 class IPAToolTest : public ::testing::Test {
@@ -98,7 +89,7 @@ TEST(IPAToolAnswer, LatestObjectWithAnAnswerKeyWinsAndIsJudgedStrictlyOrLenientl
     // An "error" that is not text is left to the caller, whatever the status.
     const auto structured = json(R"({"error":{"code":5}})");
     EXPECT_EQ(IPATool::judge(exited(2, {}), structured, false), structured);
-    EXPECT_EQ(toolFailure([] {
+    EXPECT_EQ(failureText([] {
                   IPATool::judge(exited(3, {"first", "\x1b[1;31mlast words\x1b[0m", "\x1b[0m"}),
                                  json(R"({"level":"info"})"), false);
               }),
@@ -171,13 +162,12 @@ TEST(IPAToolAnswer, ErrorTextsOfAnyCommandMapToTheirKindsFirstMatchWinsAndTheVer
         EXPECT_EQ(IPATool::parseVersion(text), std::nullopt) << text;
 }
 
-TEST(IPAToolAnswer, HistorySkipsOtherPlatformsAndUnreadableEntriesOneByOne)
+TEST(IPAToolAnswer, HistorySkipsOtherPlatformsAndUnreadableEntriesOneByOneAndReadsInternetDatesOnly)
 {
     const IPATool::PurchasesPage page = IPATool::purchasesFrom(json(R"({"apps":[{"id":1,"platforms":["macos"]},
         {"id":2,"platforms":["appletv","visionos"]}, {"id":3,"platforms":["iphone"],"name":" "},
         {"id":4,"platforms":["macos","ipad"]}, {"id":5}, {"id":6,"platforms":["unknown"]}]})"));
-    EXPECT_EQ(page.otherPlatforms, 2);
-    EXPECT_EQ(page.apps.size(), 4);
+    EXPECT_EQ(QList<qint64>({page.otherPlatforms, page.apps.size()}), QList<qint64>({2, 4}));
     EXPECT_EQ(page.apps.value(0),
               (PurchasedApp{3, "", "Без названия", "", 0, std::nullopt, std::nullopt, std::nullopt, false}));
 
@@ -192,10 +182,8 @@ TEST(IPAToolAnswer, HistorySkipsOtherPlatformsAndUnreadableEntriesOneByOne)
     EXPECT_EQ(IPATool::purchasesFrom(json(R"({"apps":null,"totalCount":0})")).rawCount, 0);
     for (const char* text : {R"({"totalCount":3})", R"({"apps":{"id":1}})", R"({"apps":"1,2,3"})"})
         EXPECT_EQ(kindOf([&] { IPATool::purchasesFrom(json(text)); }), IPAToolError::Kind::message) << text;
-}
 
-TEST(IPAToolAnswer, InternetDatesOnly)
-{
+    // Purchase dates are internet dates only.
     const QDateTime utc(QDate(2020, 2, 29), QTime(23, 59, 58), QTimeZone::utc());
     EXPECT_EQ(IPATool::parseDate("2020-02-29T23:59:58Z"), utc);
     EXPECT_EQ(IPATool::parseDate("2020-03-01T02:59:58+03:00"), utc);
@@ -235,10 +223,10 @@ TEST_F(IPAToolTest, SignInCountsOnlyForTheAccountTypedAndWithTheToolsOwnWords)
         EXPECT_EQ(failureText([&] { signedIn = AsyncTest::await(client.login(email, "pw")).email; }), failure);
         EXPECT_EQ(signedIn, "old@example.com");
     };
-    const QString unknownFlag = "Error: unknown flag: --auth-code";
-    expectSignIn("n@b.c", {out("\x1b[31mError:\x1b[0m unknown flag: --auth-code")}, 1, unknownFlag);
+    expectSignIn("n@b.c", {out("\x1b[31mError:\x1b[0m unknown flag: --auth-code")}, 1,
+                 "ipatool 1 Error: unknown flag: --auth-code");
     expectSignIn("n@b.c", {QJsonObject{{"err", "panic: nil map"}}, QJsonObject{{"signal", "SEGV"}}}, 0,
-                 "panic: nil map");
+                 "ipatool 11 panic: nil map");
     expectSignIn("n@b.c", {out(R"({"success":true})")}, 0,
                  "Вход не удался: ipatool вернул другой аккаунт (old@example.com). Проверь e-mail и попробуй ещё раз");
     expectSignIn("Old@Example.COM", {out(R"({"success":true})")}, 0, "");
@@ -253,13 +241,13 @@ TEST_F(IPAToolTest, PurchasesVersionsDownloadsAndRefusalsKeepTheirKinds)
     const auto catalogue = AtomicFile::read(QString(QUORREL_TEST_DATA_DIR) + "/ipatool/catalogue.json");
     tools.setScenario(QJsonDocument::fromJson(catalogue.value_or("")).object());
     const IPATool::PurchasesPage first = AsyncTest::await(client.purchases(0, 2));
-    EXPECT_EQ(first.totalCount, 3);
-    EXPECT_EQ(first.apps.size(), 2);
+    EXPECT_EQ(
+        QList<qint64>({first.totalCount, first.apps.size(), AsyncTest::await(client.purchases(1, 2)).apps.size()}),
+        QList<qint64>({3, 2, 1}));
     EXPECT_EQ(first.apps.value(0).name, "Ушедшее");
     EXPECT_EQ(first.apps.value(1), (PurchasedApp{2222, "com.example.paid", "Платное", "2.1", 1.99,
                                                  QDateTime::fromString("2016-07-08T09:10:11.250Z", Qt::ISODateWithMs),
                                                  std::nullopt, std::nullopt, false}));
-    EXPECT_EQ(AsyncTest::await(client.purchases(1, 2)).apps.size(), 1);
     // An error answer still gives the version, without details.
     EXPECT_EQ(AsyncTest::await(client.versionMetadata(1111, "799")), (AppVersion{"799", std::nullopt, std::nullopt}));
 
@@ -333,5 +321,5 @@ TEST_F(IPAToolTest, HostileOutputEndsInTheDocumentedErrorNeverACrashOrHang)
     EXPECT_THROW(AsyncTest::await(client.purchases(0)), ToolError);
     // A strict command without a JSON object fails with its last line.
     answer({out("[{\"error\":\"x\"}]"), out("Run 'ipatool --help' for usage.")}, 1);
-    EXPECT_EQ(toolFailure([&] { AsyncTest::await(client.versions(5)); }), "ipatool 1 Run 'ipatool --help' for usage.");
+    EXPECT_EQ(failureText([&] { AsyncTest::await(client.versions(5)); }), "ipatool 1 Run 'ipatool --help' for usage.");
 }
