@@ -11,6 +11,8 @@
 
 namespace {
 
+using Kind = IPAToolError::Kind;
+
 QJsonObject json(const char* text)
 {
     return QJsonDocument::fromJson(text).object();
@@ -31,7 +33,7 @@ QJsonObject out(const QString& text)
     return {{"out", text}};
 }
 
-IPAToolError::Kind kindOf(const std::function<void()>& action)
+Kind kindOf(const std::function<void()>& action)
 {
     try {
         action();
@@ -39,7 +41,7 @@ IPAToolError::Kind kindOf(const std::function<void()>& action)
         return error.kind();
     }
     ADD_FAILURE() << "no IPAToolError";
-    return IPAToolError::Kind::message;
+    return Kind::message;
 }
 
 /// The description of the error `action` throws, "tool status message" for a ToolError; empty when it throws none.
@@ -69,7 +71,7 @@ protected:
 
 } // namespace
 
-TEST(IPAToolAnswer, LatestObjectWithAnAnswerKeyWinsAndIsJudgedStrictlyOrLeniently)
+TEST(IPAToolAnswer, LatestObjectWithAnAnswerKeyWinsIsJudgedAndLoginRefusalsAreTranslated)
 {
     EXPECT_EQ(IPATool::pickAnswer({R"({"error":"boom"})", R"({"success":true})", R"({"level":"debug"})", "done"}),
               json(R"({"success":true})"));
@@ -83,8 +85,8 @@ TEST(IPAToolAnswer, LatestObjectWithAnAnswerKeyWinsAndIsJudgedStrictlyOrLenientl
     const auto error = json(R"({"error":"network is down","success":false})");
     EXPECT_EQ(IPATool::judge(exited(1, {}), error, true), error);
     EXPECT_EQ(IPATool::judge(exited(0, {}), std::nullopt, false), std::nullopt);
-    EXPECT_EQ(kindOf([&] { IPATool::judge(exited(1, {}), error, false); }), IPAToolError::Kind::message);
-    EXPECT_EQ(kindOf([&] { IPATool::judge(exited(0, {}), error, false); }), IPAToolError::Kind::message);
+    EXPECT_EQ(kindOf([&] { IPATool::judge(exited(1, {}), error, false); }), Kind::message);
+    EXPECT_EQ(kindOf([&] { IPATool::judge(exited(0, {}), error, false); }), Kind::message);
 
     // An "error" that is not text is left to the caller, whatever the status.
     const auto structured = json(R"({"error":{"code":5}})");
@@ -94,10 +96,7 @@ TEST(IPAToolAnswer, LatestObjectWithAnAnswerKeyWinsAndIsJudgedStrictlyOrLenientl
                                  json(R"({"level":"info"})"), false);
               }),
               "ipatool 3 last words");
-}
 
-TEST(IPAToolAnswer, AccountNeedsSuccessAndAnEmailAndLoginRefusalsAreTranslated)
-{
     EXPECT_EQ(IPATool::accountFrom(json(R"({"success":true,"email":"a@b.c","name":"Анна"})")),
               (IPATool::Account{"Анна", "a@b.c"}));
     EXPECT_EQ(IPATool::accountFrom(json(R"({"success":true,"email":"a@b.c","name":7})")),
@@ -107,7 +106,6 @@ TEST(IPAToolAnswer, AccountNeedsSuccessAndAnEmailAndLoginRefusalsAreTranslated)
         EXPECT_EQ(IPATool::accountFrom(answer), std::nullopt);
 
     // A code that was given and refused is not a request for one; rate limits read as everywhere.
-    using Kind = IPAToolError::Kind;
     const std::tuple<const char*, int, Kind> refusals[] = {
         {R"({"error":"An Auth Code is required"})", 0, Kind::needsTwoFactor},
         {R"({"error":"TWO-FACTOR needed"})", 0, Kind::needsTwoFactor},
@@ -133,9 +131,8 @@ TEST(IPAToolAnswer, AccountNeedsSuccessAndAnEmailAndLoginRefusalsAreTranslated)
         EXPECT_THROW(IPATool::checkLogin(exited(2, {"\x1b[31mError:\x1b[0m unknown flag"}), answer), ToolError);
 }
 
-TEST(IPAToolAnswer, ErrorTextsOfAnyCommandMapToTheirKindsFirstMatchWinsAndTheVersionLineIsRead)
+TEST(IPAToolAnswer, ErrorTextsMapToKindsTheVersionLineIsReadAndTheHistorySkipsWhatItCannotUse)
 {
-    using Kind = IPAToolError::Kind;
     const std::pair<const char*, Kind> cases[] = {
         {"License is required; failed to authenticate", Kind::licenseRequired},
         {"failed: APP NOT FOUND", Kind::appNotFound},
@@ -160,10 +157,7 @@ TEST(IPAToolAnswer, ErrorTextsOfAnyCommandMapToTheirKindsFirstMatchWinsAndTheVer
     EXPECT_EQ(IPATool::parseVersion("\x1b[1mipatool version v2.10.1\x1b[0m\n"), QVersionNumber(2, 10, 1));
     for (const char* text : {"ipatool version dev", "2.6.0"})
         EXPECT_EQ(IPATool::parseVersion(text), std::nullopt) << text;
-}
 
-TEST(IPAToolAnswer, HistorySkipsOtherPlatformsAndUnreadableEntriesOneByOneAndReadsInternetDatesOnly)
-{
     const IPATool::PurchasesPage page = IPATool::purchasesFrom(json(R"({"apps":[{"id":1,"platforms":["macos"]},
         {"id":2,"platforms":["appletv","visionos"]}, {"id":3,"platforms":["iphone"],"name":" "},
         {"id":4,"platforms":["macos","ipad"]}, {"id":5}, {"id":6,"platforms":["unknown"]}]})"));
@@ -181,7 +175,7 @@ TEST(IPAToolAnswer, HistorySkipsOtherPlatformsAndUnreadableEntriesOneByOneAndRea
 
     EXPECT_EQ(IPATool::purchasesFrom(json(R"({"apps":null,"totalCount":0})")).rawCount, 0);
     for (const char* text : {R"({"totalCount":3})", R"({"apps":{"id":1}})", R"({"apps":"1,2,3"})"})
-        EXPECT_EQ(kindOf([&] { IPATool::purchasesFrom(json(text)); }), IPAToolError::Kind::message) << text;
+        EXPECT_EQ(kindOf([&] { IPATool::purchasesFrom(json(text)); }), Kind::message) << text;
 
     // Purchase dates are internet dates only.
     const QDateTime utc(QDate(2020, 2, 29), QTime(23, 59, 58), QTimeZone::utc());
@@ -194,26 +188,22 @@ TEST(IPAToolAnswer, HistorySkipsOtherPlatformsAndUnreadableEntriesOneByOneAndRea
         EXPECT_EQ(IPATool::parseDate(text), std::nullopt) << text;
 }
 
-TEST(IPAToolAnswer, ProgressIsTheFileOrItsLargestNamesake)
+TEST_F(IPAToolTest, PassphraseGoesToEveryCommandButTheVersionAndSignInCountsOnlyForTheAccountTyped)
 {
-    QTemporaryDir dir;
-    const QString destination = dir.filePath("app_1.0.ipa");
-    QList<qint64> measured{IPATool::measureDownload(destination)};
-    const std::pair<const char*, int> files[] = {
-        {"app_1.0.tmp", 300}, {"app_1.0.part", 200}, {"other.ipa", 900}, {"app_1.0.ipa", 0}, {"app_1.0.ipa", 40}};
-    for (const auto& [name, size] : files) {
-        QFile file(dir.filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(size, 'x'));
-        file.close();
-        measured.append(IPATool::measureDownload(destination));
-    }
-    measured.append(IPATool::measureDownload(dir.filePath("missing/folder/x.ipa")));
-    EXPECT_EQ(measured, (QList<qint64>{0, 300, 300, 300, 300, 40, 0}));
-}
+    const QJsonObject version{
+        {"tool", "ipatool"}, {"args", QJsonArray{"--version"}}, {"steps", QJsonArray{out("ipatool version 2.3.1")}}};
+    tools.setScenario({{"rules", QJsonArray{version, rule({out(R"({"email":"a@b.c","success":true})")})}}});
+    client.setKeychainPassphrase("-ключ с пробелом");
+    EXPECT_TRUE(AsyncTest::await(client.accountInfo()));
+    QString refusal;
+    for (int page = 1; page <= 3; ++page)
+        refusal = failureText([&] { AsyncTest::await(client.purchases(page)); });
+    EXPECT_EQ(refusal, "Установлен ipatool 2.3.1, а для истории загрузок нужен ipatool 2.5 или новее — обнови его")
+        << "the version is still known at the third read";
+    EXPECT_EQ(tools.calls("ipatool"), (QList<QStringList>{{"--format", "json", "--non-interactive",
+                                                           "--keychain-passphrase=-ключ с пробелом", "auth", "info"},
+                                                          {"--version"}}));
 
-TEST_F(IPAToolTest, SignInCountsOnlyForTheAccountTypedAndWithTheToolsOwnWords)
-{
     // Unless a call says otherwise, the keychain still holds an earlier account, whatever the login run did.
     const auto expectSignIn = [&](const QString& email, const QJsonArray& steps, int exit, const QString& failure,
                                   const char* info = R"({"email":"old@example.com","success":true})") {
@@ -223,8 +213,6 @@ TEST_F(IPAToolTest, SignInCountsOnlyForTheAccountTypedAndWithTheToolsOwnWords)
         EXPECT_EQ(failureText([&] { signedIn = AsyncTest::await(client.login(email, "pw")).email; }), failure);
         EXPECT_EQ(signedIn, "old@example.com");
     };
-    expectSignIn("n@b.c", {out("\x1b[31mError:\x1b[0m unknown flag: --auth-code")}, 1,
-                 "ipatool 1 Error: unknown flag: --auth-code");
     expectSignIn("n@b.c", {QJsonObject{{"err", "panic: nil map"}}, QJsonObject{{"signal", "SEGV"}}}, 0,
                  "ipatool 11 panic: nil map");
     expectSignIn("n@b.c", {out(R"({"success":true})")}, 0,
@@ -236,7 +224,7 @@ TEST_F(IPAToolTest, SignInCountsOnlyForTheAccountTypedAndWithTheToolsOwnWords)
     expectSignIn("n@b.c", {out(noData)}, 0, "Вход не удался — ipatool не вернул данные аккаунта", noData);
 }
 
-TEST_F(IPAToolTest, PurchasesVersionsDownloadsAndRefusalsKeepTheirKinds)
+TEST_F(IPAToolTest, PurchasesVersionsDownloadsAndRefusalsKeepTheirKindsAndHostileOutputIsNoCrash)
 {
     const auto catalogue = AtomicFile::read(QString(QUORREL_TEST_DATA_DIR) + "/ipatool/catalogue.json");
     tools.setScenario(QJsonDocument::fromJson(catalogue.value_or("")).object());
@@ -253,67 +241,20 @@ TEST_F(IPAToolTest, PurchasesVersionsDownloadsAndRefusalsKeepTheirKinds)
 
     const QString older = home.filePath("paid_2.0.ipa");
     EXPECT_EQ(AsyncTest::await(client.download(2222, "900", older, false, {})), older);
-    using Kind = IPAToolError::Kind;
     EXPECT_EQ(kindOf([&] { AsyncTest::await(client.download(404, std::nullopt, older, false, {})); }),
               Kind::appNotFound);
     tools.setState("signedIn", "no");
     EXPECT_EQ(kindOf([&] { AsyncTest::await(client.purchases(1)); }), Kind::notAuthenticated);
     EXPECT_EQ(kindOf([&] { AsyncTest::await(client.download(1111, std::nullopt, older, true, {})); }),
               Kind::notAuthenticated);
-}
 
-TEST_F(IPAToolTest, PassphraseGoesToEveryCommandButTheVersionAndAnOldVersionRefusesTheHistory)
-{
-    const QJsonObject version{
-        {"tool", "ipatool"}, {"args", QJsonArray{"--version"}}, {"steps", QJsonArray{out("ipatool version 2.3.1")}}};
-    tools.setScenario({{"rules", QJsonArray{version, rule({out(R"({"email":"a@b.c","success":true})")})}}});
-    client.setKeychainPassphrase("-ключ с пробелом");
-    EXPECT_TRUE(AsyncTest::await(client.accountInfo()));
-    QString refusal;
-    for (int page = 1; page <= 3; ++page)
-        refusal = failureText([&] { AsyncTest::await(client.purchases(page)); });
-    EXPECT_EQ(refusal, "Установлен ipatool 2.3.1, а для истории загрузок нужен ipatool 2.5 или новее — обнови его")
-        << "the version is still known at the third read";
-    EXPECT_EQ(tools.calls("ipatool"), (QList<QStringList>{{"--format", "json", "--non-interactive",
-                                                           "--keychain-passphrase=-ключ с пробелом", "auth", "info"},
-                                                          {"--version"}}));
-}
-
-TEST_F(IPAToolTest, NoProgressReportAfterTheDownloadReturnedEvenWhenItThrew)
-{
-    // Reports pile up for a while, then the tool either answers or dies mid-write.
-    const QJsonObject slowWrite{{"write", "{opt:-o}"}, {"bytes", 5000}, {"chunks", 5}, {"interval", 60}};
-    for (const bool crashes : {false, true}) {
-        answer({slowWrite,
-                crashes ? QJsonObject{{"signal", "KILL"}} : out(R"({"output":"/elsewhere.ipa","success":true})")});
-        bool returned = false;
-        int late = 0;
-        int reports = 0;
-        const auto onBytes = [&](qint64) {
-            ++reports;
-            late += returned;
-        };
-        QString result;
-        const QString failure = failureText([&] {
-            result = AsyncTest::await(client.download(7, std::nullopt, home.filePath("p.ipa"), false, onBytes));
-        });
-        EXPECT_EQ(result + failure, crashes ? "ipatool не сказал, куда положил файл" : "/elsewhere.ipa");
-        returned = true;
-        AsyncTest::waitUntil([] { return false; }, std::chrono::milliseconds(300));
-        EXPECT_GE(reports, 3);
-        EXPECT_EQ(late, 0);
-    }
-}
-
-TEST_F(IPAToolTest, HostileOutputEndsInTheDocumentedErrorNeverACrashOrHang)
-{
+    // Hostile output ends in the documented error, never a crash or hang.
     const QString deep = QString("{\"a\":") + QString(100000, '[') + QString(100000, ']') + "}";
     QJsonArray garbage{out("\x01\x02 not json"), out("[1,2,3]"), out(QString(100000, '[')), out(deep)};
     garbage.append(QJsonObject{{"outRaw", QString(QByteArray("{\"error\":\"\xff\xfe\"}\n").toBase64())}});
     garbage.append(out(R"({"level":"info","message":"retrying"})"));
     answer(garbage, 0);
-    EXPECT_EQ(kindOf([&] { AsyncTest::await(client.purchases(0)); }), IPAToolError::Kind::message);
-    answer(garbage, 0);
+    EXPECT_EQ(kindOf([&] { AsyncTest::await(client.purchases(0)); }), Kind::message);
     EXPECT_EQ(AsyncTest::await(client.accountInfo()), std::nullopt);
 
     // A crash mid-page: the half-printed object is no answer, and the kill is a non-zero exit.
@@ -322,4 +263,37 @@ TEST_F(IPAToolTest, HostileOutputEndsInTheDocumentedErrorNeverACrashOrHang)
     // A strict command without a JSON object fails with its last line.
     answer({out("[{\"error\":\"x\"}]"), out("Run 'ipatool --help' for usage.")}, 1);
     EXPECT_EQ(failureText([&] { AsyncTest::await(client.versions(5)); }), "ipatool 1 Run 'ipatool --help' for usage.");
+}
+
+TEST_F(IPAToolTest, ProgressIsTheFileOrItsLargestNamesakeAndNoReportFollowsTheDownloadEvenWhenItThrew)
+{
+    QTemporaryDir dir;
+    const QString destination = dir.filePath("app_1.0.ipa");
+    QList<qint64> measured{IPATool::measureDownload(destination)};
+    const std::pair<const char*, int> files[] = {
+        {"app_1.0.tmp", 300}, {"app_1.0.part", 200}, {"other.ipa", 900}, {"app_1.0.ipa", 0}, {"app_1.0.ipa", 40}};
+    for (const auto& [name, size] : files) {
+        ASSERT_TRUE(AtomicFile::write(dir.filePath(name), QByteArray(size, 'x')));
+        measured.append(IPATool::measureDownload(destination));
+    }
+    measured.append(IPATool::measureDownload(dir.filePath("missing/folder/x.ipa")));
+    EXPECT_EQ(measured, (QList<qint64>{0, 300, 300, 300, 300, 40, 0}));
+
+    // Reports pile up for a while, then the tool either answers or dies mid-write.
+    const QJsonObject slowWrite{{"write", "{opt:-o}"}, {"bytes", 5000}, {"chunks", 5}, {"interval", 60}};
+    for (const bool crashes : {false, true}) {
+        answer({slowWrite,
+                crashes ? QJsonObject{{"signal", "KILL"}} : out(R"({"output":"/elsewhere.ipa","success":true})")});
+        int reports = 0;
+        QString result;
+        const QString failure = failureText([&] {
+            result = AsyncTest::await(
+                client.download(7, std::nullopt, home.filePath("p.ipa"), false, [&](qint64) { ++reports; }));
+        });
+        EXPECT_EQ(result + failure, crashes ? "ipatool не сказал, куда положил файл" : "/elsewhere.ipa");
+        const int atReturn = reports;
+        AsyncTest::waitUntil([] { return false; }, std::chrono::milliseconds(300));
+        EXPECT_EQ(reports, atReturn);
+        EXPECT_GE(reports, 3);
+    }
 }

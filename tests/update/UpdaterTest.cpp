@@ -104,7 +104,7 @@ QString updateFailure(Updater& updater, const UpdateInfo& info, QList<double>* p
 
 } // namespace
 
-TEST(UpdateManifest, ReadsEveryFieldCountsABadOptionalOneAsAbsentAndRejectsABadRequiredOne)
+TEST(UpdateCheck, ReadsTheManifestAndOffersOnlyAStrictlyNewerBuildWhateverTheVersionSays)
 {
     EXPECT_EQ(parse(),
               (UpdateInfo{"1.3", 16, "Исправлены ошибки", QDateTime(QDate(2025, 3, 4), QTime(2, 6, 7), Qt::UTC),
@@ -125,10 +125,7 @@ TEST(UpdateManifest, ReadsEveryFieldCountsABadOptionalOneAsAbsentAndRejectsABadR
         EXPECT_EQ(parse(change), std::nullopt) << change;
     for (const char* text : {"[1]", "{\"version\":"})
         EXPECT_EQ(UpdateInfo::fromManifest(text), std::nullopt) << text;
-}
 
-TEST(UpdateCheck, OffersOnlyAStrictlyNewerBuildWhateverTheVersionSaysAndKeepsTheNetworksError)
-{
     Fixture f;
     Updater updater = f.updater();
     f.serve(manifest(R"({"version":"0.1"})"));
@@ -137,7 +134,6 @@ TEST(UpdateCheck, OffersOnlyAStrictlyNewerBuildWhateverTheVersionSaysAndKeepsThe
         f.serve(manifest(QString(R"({"build":%1,"version":"99.0"})").arg(build)));
         EXPECT_EQ(AsyncTest::await(updater.checkForUpdate()), std::nullopt) << build;
     }
-    EXPECT_EQ(f.server.requests("/appcast.json").size(), 3);
     f.server.setResponse("/appcast.json", HttpServer::Response::text("<html>maintenance</html>", "text/html"));
     EXPECT_EQ(failureOf([&] { AsyncTest::await(updater.checkForUpdate()); }),
               "Сервер обновлений ответил чем-то неожиданным");
@@ -271,23 +267,7 @@ TEST(UpdateDownload, AnArchiveWithoutThisAppAtItsTopLevelOrEscapingTheWorkFolder
     EXPECT_EQ(snapshot(f.folder), before);
 }
 
-TEST(UpdateInstall, AFolderTheUserCannotWriteIsReportedBeforeAnyScript)
-{
-    // Root writes anywhere, so it gets a folder that is not there at all.
-    Fixture f(::geteuid() == 0 ? "missing" : "ReadOnly");
-    Updater updater = f.updater();
-    if (::geteuid() == 0)
-        QDir(f.folder).removeRecursively();
-    else
-        QFile::setPermissions(f.folder, QFile::ReadOwner | QFile::ExeOwner);
-    EXPECT_EQ(failureOf([&] { updater.installAndRestart(f.sandbox.path("new/Quorrel.app")); }),
-              "Не удалось заменить " + f.bundle + ". Перетащи новую версию в Программы вручную.");
-    QFile::setPermissions(f.folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_TRUE(f.sandbox.tmpEntries("quorrel-swap-*").isEmpty());
-    EXPECT_FALSE(f.quitAsked);
-}
-
-TEST(UpdateInstall, TheSwapScriptReplacesTheBundleOnceTheOldProcessHasGoneAndStartsTheNewOne)
+TEST(UpdateInstall, TheSwapScriptReplacesTheBundleOnceTheOldProcessHasGoneAndAFolderTheUserCannotWriteIsReportedFirst)
 {
     // Every character the shell treats specially inside double quotes, plus a blank and a quote.
     Fixture f("Apps \"q\" $HOME `id` 'x'");
@@ -318,8 +298,19 @@ TEST(UpdateInstall, TheSwapScriptReplacesTheBundleOnceTheOldProcessHasGoneAndSta
     ASSERT_TRUE(AsyncTest::waitUntil(
         [&] { return startedBy().endsWith('\n') && f.sandbox.tmpEntries("quorrel-swap-*").isEmpty(); },
         std::chrono::seconds(20)));
-    EXPECT_EQ(startedBy(), "new\n");
-    EXPECT_EQ(snapshot(f.bundle)["Contents/MacOS/Quorrel"], newExecutable);
+    EXPECT_EQ(startedBy(), "new\n") << "the swapped bundle's executable writes next to it";
     EXPECT_EQ(QDir(f.folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               (QStringList{"Quorrel.app", "started"}));
+
+    // A folder the user cannot write is reported before any script; root writes anywhere, so it gets none at all.
+    f.quitAsked = false;
+    if (::geteuid() == 0)
+        QDir(f.folder).removeRecursively();
+    else
+        QFile::setPermissions(f.folder, QFile::ReadOwner | QFile::ExeOwner);
+    EXPECT_EQ(failureOf([&] { updater.installAndRestart(f.sandbox.path("new/Quorrel.app")); }),
+              "Не удалось заменить " + f.bundle + ". Перетащи новую версию в Программы вручную.");
+    QFile::setPermissions(f.folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_EQ(f.sandbox.tmpEntries("quorrel-swap-*"), QStringList{});
+    EXPECT_FALSE(f.quitAsked);
 }
