@@ -153,7 +153,6 @@ TEST_F(ArtworkServiceTest, DecodesHandWrittenCacheFilesAsksOldAnswersAgainAndFin
     server.setResponse("/lookup", Response::json("{}", 503));
     EXPECT_EQ(lookup({1, 2, 3})[1].artworkURL, QUrl("https://a/1.jpg"));
     EXPECT_EQ(server.requests().size(), 1);
-    EXPECT_EQ(server.requests().value(0).query.queryItemValue("id"), "1");
 
     server.setHandler("/lookup", store({}));
     EXPECT_EQ(lookup({1, 2, 3})[1], Info{}) << "neither storefront has it now";

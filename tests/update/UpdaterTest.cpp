@@ -110,7 +110,6 @@ TEST(UpdateCheck, ReadsTheManifestAndOffersOnlyAStrictlyNewerBuildWhateverTheVer
               (UpdateInfo{"1.3", 16, "Исправлены ошибки", QDateTime(QDate(2025, 3, 4), QTime(2, 6, 7), Qt::UTC),
                           QUrl("https://example.com/Quorrel-16.zip"), digest, "c2lnbmVk", 12345678,
                           QUrl("https://example.com/releases/16")}));
-    EXPECT_EQ(UpdateInfo::parseDate("2025-03-04T05:06:07Z"), QDateTime(QDate(2025, 3, 4), QTime(5, 6, 7), Qt::UTC));
 
     const UpdateInfo bare{"1.3",  16,         {}, std::nullopt, QUrl("https://example.com/Quorrel-16.zip"),
                           digest, "c2lnbmVk", 0,  std::nullopt};
@@ -157,8 +156,7 @@ TEST(UpdateCheck, ReadsTheManifestAndOffersOnlyAStrictlyNewerBuildWhateverTheVer
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
     const QUrl nowhere(QString("http://127.0.0.1:%1/appcast.json").arg(closed.serverPort()));
     closed.close();
-    Updater offline({nowhere, f.bundle, {}, {}, {}});
-    EXPECT_THROW(AsyncTest::await(offline.fetchLatest()), SystemError);
+    EXPECT_THROW(AsyncTest::await(Updater({nowhere, f.bundle, {}, {}, {}}).fetchLatest()), SystemError);
 }
 
 TEST(UpdateDownload, OnlyAnArchiveWithItsChecksumAndSignatureIsUnpackedReportingProgressAtEachStage)
@@ -197,7 +195,6 @@ TEST(UpdateDownload, OnlyAnArchiveWithItsChecksumAndSignatureIsUnpackedReporting
     // A build without a key installs nothing, however well the archive is signed.
     f.server.clearRequests();
     Updater keyless({f.server.url("/appcast.json"), f.bundle, {}, {}, std::nullopt});
-    EXPECT_FALSE(keyless.canInstall());
     EXPECT_EQ(updateFailure(keyless, f.offer(archive)),
               "Эта сборка ставит обновления только из подписанного выпуска — скачай новую версию со страницы проекта");
     EXPECT_TRUE(f.server.requests("/Quorrel-16.zip").isEmpty());
