@@ -11,6 +11,8 @@
 
 namespace {
 
+using Kind = IPAToolError::Kind;
+
 QJsonObject json(const char* text)
 {
     return QJsonDocument::fromJson(text).object();
@@ -31,7 +33,7 @@ QJsonObject out(const QString& text)
     return {{"out", text}};
 }
 
-IPAToolError::Kind kindOf(const std::function<void()>& action)
+Kind kindOf(const std::function<void()>& action)
 {
     try {
         action();
@@ -39,29 +41,20 @@ IPAToolError::Kind kindOf(const std::function<void()>& action)
         return error.kind();
     }
     ADD_FAILURE() << "no IPAToolError";
-    return IPAToolError::Kind::message;
+    return Kind::message;
 }
 
-/// The description of the error `action` throws; empty when it throws none.
+/// The description of the error `action` throws, "tool status message" for a ToolError; empty when it throws none.
 QString failureText(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const AppError& error) {
-        return error.description();
-    }
-    return {};
-}
-
-/// "tool status message" of the ToolError `action` throws.
-QString toolFailure(const std::function<void()>& action)
 {
     try {
         action();
     } catch (const ToolError& error) {
         return QString("%1 %2 %3").arg(error.tool()).arg(error.status()).arg(error.message());
+    } catch (const AppError& error) {
+        return error.description();
     }
-    return "no ToolError";
+    return {};
 }
 
 class IPAToolTest : public ::testing::Test {
@@ -78,7 +71,7 @@ protected:
 
 } // namespace
 
-TEST(IPAToolAnswer, LatestObjectWithAnAnswerKeyWinsAndIsJudgedStrictlyOrLeniently)
+TEST(IPAToolAnswer, LatestObjectWithAnAnswerKeyWinsIsJudgedAndLoginRefusalsAreTranslated)
 {
     EXPECT_EQ(IPATool::pickAnswer({R"({"error":"boom"})", R"({"success":true})", R"({"level":"debug"})", "done"}),
               json(R"({"success":true})"));
@@ -92,21 +85,18 @@ TEST(IPAToolAnswer, LatestObjectWithAnAnswerKeyWinsAndIsJudgedStrictlyOrLenientl
     const auto error = json(R"({"error":"network is down","success":false})");
     EXPECT_EQ(IPATool::judge(exited(1, {}), error, true), error);
     EXPECT_EQ(IPATool::judge(exited(0, {}), std::nullopt, false), std::nullopt);
-    EXPECT_EQ(kindOf([&] { IPATool::judge(exited(1, {}), error, false); }), IPAToolError::Kind::message);
-    EXPECT_EQ(kindOf([&] { IPATool::judge(exited(0, {}), error, false); }), IPAToolError::Kind::message);
+    EXPECT_EQ(kindOf([&] { IPATool::judge(exited(1, {}), error, false); }), Kind::message);
+    EXPECT_EQ(kindOf([&] { IPATool::judge(exited(0, {}), error, false); }), Kind::message);
 
     // An "error" that is not text is left to the caller, whatever the status.
     const auto structured = json(R"({"error":{"code":5}})");
     EXPECT_EQ(IPATool::judge(exited(2, {}), structured, false), structured);
-    EXPECT_EQ(toolFailure([] {
+    EXPECT_EQ(failureText([] {
                   IPATool::judge(exited(3, {"first", "\x1b[1;31mlast words\x1b[0m", "\x1b[0m"}),
                                  json(R"({"level":"info"})"), false);
               }),
               "ipatool 3 last words");
-}
 
-TEST(IPAToolAnswer, AccountNeedsSuccessAndAnEmailAndLoginRefusalsAreTranslated)
-{
     EXPECT_EQ(IPATool::accountFrom(json(R"({"success":true,"email":"a@b.c","name":"Анна"})")),
               (IPATool::Account{"Анна", "a@b.c"}));
     EXPECT_EQ(IPATool::accountFrom(json(R"({"success":true,"email":"a@b.c","name":7})")),
@@ -116,14 +106,10 @@ TEST(IPAToolAnswer, AccountNeedsSuccessAndAnEmailAndLoginRefusalsAreTranslated)
         EXPECT_EQ(IPATool::accountFrom(answer), std::nullopt);
 
     // A code that was given and refused is not a request for one; rate limits read as everywhere.
-    using Kind = IPAToolError::Kind;
     const std::tuple<const char*, int, Kind> refusals[] = {
         {R"({"error":"An Auth Code is required"})", 0, Kind::needsTwoFactor},
         {R"({"error":"TWO-FACTOR needed"})", 0, Kind::needsTwoFactor},
         {R"({"error":"2FA"})", 0, Kind::needsTwoFactor},
-        {R"({"level":"info","message":"2FA code is required; run the command again and supply a code using the )"
-         R"(`--auth-code` flag","time":"2026-01-01T00:00:00Z"})",
-         0, Kind::needsTwoFactor},
         {R"({"error":"2FA code must contain exactly six digits"})", 1, Kind::badCode},
         {R"({"error":"apple did not complete verification; try a fresh 2FA code"})", 1, Kind::badCode},
         {R"({"error":"apple rate limited authentication; try again later"})", 1, Kind::rateLimited},
@@ -142,23 +128,15 @@ TEST(IPAToolAnswer, AccountNeedsSuccessAndAnEmailAndLoginRefusalsAreTranslated)
         EXPECT_THROW(IPATool::checkLogin(exited(2, {"\x1b[31mError:\x1b[0m unknown flag"}), answer), ToolError);
 }
 
-TEST(IPAToolAnswer, ErrorTextsOfAnyCommandMapToTheirKindsFirstMatchWinsAndTheVersionLineIsRead)
+TEST(IPAToolAnswer, ErrorTextsMapToKindsTheVersionLineIsReadAndTheHistorySkipsWhatItCannotUse)
 {
-    using Kind = IPAToolError::Kind;
     const std::pair<const char*, Kind> cases[] = {
-        {"License is required; failed to authenticate", Kind::licenseRequired},
         {"failed: APP NOT FOUND", Kind::appNotFound},
-        {"password token is expired: purchase history login request returned HTTP 401", Kind::notAuthenticated},
         {"failed to get account: failed to get item: The specified item could not be found in the keyring",
          Kind::notAuthenticated},
         {"failed to log in: auth code is required", Kind::notAuthenticated},
         {"please authenticate", Kind::notAuthenticated},
-        {"failed to get item: keychain passphrase is required when not running in interactive mode; use the "
-         "\"--keychain-passphrase\" flag",
-         Kind::keychainLocked},
-        {"failed to get item: aes.KeyUnwrap(): integrity check failed", Kind::wrongKeychainPassphrase},
         {"rate limited by Apple (HTTP 429): slow down", Kind::rateLimited},
-        {"apple rate limited authentication; try again later", Kind::rateLimited},
         {"purchase history items request returned HTTP 429", Kind::rateLimited},
         {"\x1b[31mDisk Full\x1b[0m", Kind::message},
     };
@@ -169,15 +147,11 @@ TEST(IPAToolAnswer, ErrorTextsOfAnyCommandMapToTheirKindsFirstMatchWinsAndTheVer
     EXPECT_EQ(IPATool::parseVersion("\x1b[1mipatool version v2.10.1\x1b[0m\n"), QVersionNumber(2, 10, 1));
     for (const char* text : {"ipatool version dev", "2.6.0"})
         EXPECT_EQ(IPATool::parseVersion(text), std::nullopt) << text;
-}
 
-TEST(IPAToolAnswer, HistorySkipsOtherPlatformsAndUnreadableEntriesOneByOne)
-{
     const IPATool::PurchasesPage page = IPATool::purchasesFrom(json(R"({"apps":[{"id":1,"platforms":["macos"]},
         {"id":2,"platforms":["appletv","visionos"]}, {"id":3,"platforms":["iphone"],"name":" "},
         {"id":4,"platforms":["macos","ipad"]}, {"id":5}, {"id":6,"platforms":["unknown"]}]})"));
-    EXPECT_EQ(page.otherPlatforms, 2);
-    EXPECT_EQ(page.apps.size(), 4);
+    EXPECT_EQ(QList<qint64>({page.otherPlatforms, page.apps.size()}), QList<qint64>({2, 4}));
     EXPECT_EQ(page.apps.value(0),
               (PurchasedApp{3, "", "Без названия", "", 0, std::nullopt, std::nullopt, std::nullopt, false}));
 
@@ -191,11 +165,9 @@ TEST(IPAToolAnswer, HistorySkipsOtherPlatformsAndUnreadableEntriesOneByOne)
 
     EXPECT_EQ(IPATool::purchasesFrom(json(R"({"apps":null,"totalCount":0})")).rawCount, 0);
     for (const char* text : {R"({"totalCount":3})", R"({"apps":{"id":1}})", R"({"apps":"1,2,3"})"})
-        EXPECT_EQ(kindOf([&] { IPATool::purchasesFrom(json(text)); }), IPAToolError::Kind::message) << text;
-}
+        EXPECT_EQ(kindOf([&] { IPATool::purchasesFrom(json(text)); }), Kind::message) << text;
 
-TEST(IPAToolAnswer, InternetDatesOnly)
-{
+    // Purchase dates are internet dates only.
     const QDateTime utc(QDate(2020, 2, 29), QTime(23, 59, 58), QTimeZone::utc());
     EXPECT_EQ(IPATool::parseDate("2020-02-29T23:59:58Z"), utc);
     EXPECT_EQ(IPATool::parseDate("2020-03-01T02:59:58+03:00"), utc);
@@ -206,75 +178,7 @@ TEST(IPAToolAnswer, InternetDatesOnly)
         EXPECT_EQ(IPATool::parseDate(text), std::nullopt) << text;
 }
 
-TEST(IPAToolAnswer, ProgressIsTheFileOrItsLargestNamesake)
-{
-    QTemporaryDir dir;
-    const QString destination = dir.filePath("app_1.0.ipa");
-    QList<qint64> measured{IPATool::measureDownload(destination)};
-    const std::pair<const char*, int> files[] = {
-        {"app_1.0.tmp", 300}, {"app_1.0.part", 200}, {"other.ipa", 900}, {"app_1.0.ipa", 0}, {"app_1.0.ipa", 40}};
-    for (const auto& [name, size] : files) {
-        QFile file(dir.filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(size, 'x'));
-        file.close();
-        measured.append(IPATool::measureDownload(destination));
-    }
-    measured.append(IPATool::measureDownload(dir.filePath("missing/folder/x.ipa")));
-    EXPECT_EQ(measured, (QList<qint64>{0, 300, 300, 300, 300, 40, 0}));
-}
-
-TEST_F(IPAToolTest, SignInCountsOnlyForTheAccountTypedAndWithTheToolsOwnWords)
-{
-    // Unless a call says otherwise, the keychain still holds an earlier account, whatever the login run did.
-    const auto expectSignIn = [&](const QString& email, const QJsonArray& steps, int exit, const QString& failure,
-                                  const char* info = R"({"email":"old@example.com","success":true})") {
-        const QJsonObject infoRule{{"tool", "ipatool"}, {"match", "auth info$"}, {"steps", QJsonArray{out(info)}}};
-        tools.setScenario({{"rules", QJsonArray{infoRule, rule(steps, exit)}}});
-        QString signedIn = "old@example.com";
-        EXPECT_EQ(failureText([&] { signedIn = AsyncTest::await(client.login(email, "pw")).email; }), failure);
-        EXPECT_EQ(signedIn, "old@example.com");
-    };
-    const QString unknownFlag = "Error: unknown flag: --auth-code";
-    expectSignIn("n@b.c", {out("\x1b[31mError:\x1b[0m unknown flag: --auth-code")}, 1, unknownFlag);
-    expectSignIn("n@b.c", {QJsonObject{{"err", "panic: nil map"}}, QJsonObject{{"signal", "SEGV"}}}, 0,
-                 "panic: nil map");
-    expectSignIn("n@b.c", {out(R"({"success":true})")}, 0,
-                 "Вход не удался: ipatool вернул другой аккаунт (old@example.com). Проверь e-mail и попробуй ещё раз");
-    expectSignIn("Old@Example.COM", {out(R"({"success":true})")}, 0, "");
-    const QString wentWrong = "failed to log in: something went wrong";
-    expectSignIn("n@b.c", {out(R"({"error":")" + wentWrong + "\"}")}, 1, wentWrong);
-    const char* noData = R"({"level":"info","success":true})";
-    expectSignIn("n@b.c", {out(noData)}, 0, "Вход не удался — ipatool не вернул данные аккаунта", noData);
-}
-
-TEST_F(IPAToolTest, PurchasesVersionsDownloadsAndRefusalsKeepTheirKinds)
-{
-    const auto catalogue = AtomicFile::read(QString(QUORREL_TEST_DATA_DIR) + "/ipatool/catalogue.json");
-    tools.setScenario(QJsonDocument::fromJson(catalogue.value_or("")).object());
-    const IPATool::PurchasesPage first = AsyncTest::await(client.purchases(0, 2));
-    EXPECT_EQ(first.totalCount, 3);
-    EXPECT_EQ(first.apps.size(), 2);
-    EXPECT_EQ(first.apps.value(0).name, "Ушедшее");
-    EXPECT_EQ(first.apps.value(1), (PurchasedApp{2222, "com.example.paid", "Платное", "2.1", 1.99,
-                                                 QDateTime::fromString("2016-07-08T09:10:11.250Z", Qt::ISODateWithMs),
-                                                 std::nullopt, std::nullopt, false}));
-    EXPECT_EQ(AsyncTest::await(client.purchases(1, 2)).apps.size(), 1);
-    // An error answer still gives the version, without details.
-    EXPECT_EQ(AsyncTest::await(client.versionMetadata(1111, "799")), (AppVersion{"799", std::nullopt, std::nullopt}));
-
-    const QString older = home.filePath("paid_2.0.ipa");
-    EXPECT_EQ(AsyncTest::await(client.download(2222, "900", older, false, {})), older);
-    using Kind = IPAToolError::Kind;
-    EXPECT_EQ(kindOf([&] { AsyncTest::await(client.download(404, std::nullopt, older, false, {})); }),
-              Kind::appNotFound);
-    tools.setState("signedIn", "no");
-    EXPECT_EQ(kindOf([&] { AsyncTest::await(client.purchases(1)); }), Kind::notAuthenticated);
-    EXPECT_EQ(kindOf([&] { AsyncTest::await(client.download(1111, std::nullopt, older, true, {})); }),
-              Kind::notAuthenticated);
-}
-
-TEST_F(IPAToolTest, PassphraseGoesToEveryCommandButTheVersionAndAnOldVersionRefusesTheHistory)
+TEST_F(IPAToolTest, PassphraseGoesToEveryCommandButTheVersionAndSignInCountsOnlyForTheAccountTyped)
 {
     const QJsonObject version{
         {"tool", "ipatool"}, {"args", QJsonArray{"--version"}}, {"steps", QJsonArray{out("ipatool version 2.3.1")}}};
@@ -289,43 +193,57 @@ TEST_F(IPAToolTest, PassphraseGoesToEveryCommandButTheVersionAndAnOldVersionRefu
     EXPECT_EQ(tools.calls("ipatool"), (QList<QStringList>{{"--format", "json", "--non-interactive",
                                                            "--keychain-passphrase=-ключ с пробелом", "auth", "info"},
                                                           {"--version"}}));
+
+    // Unless a call says otherwise, the keychain still holds an earlier account, whatever the login run did.
+    const auto expectSignIn = [&](const QString& email, const QJsonArray& steps, int exit, const QString& failure,
+                                  const char* info = R"({"email":"old@example.com","success":true})") {
+        const QJsonObject infoRule{{"tool", "ipatool"}, {"match", "auth info$"}, {"steps", QJsonArray{out(info)}}};
+        tools.setScenario({{"rules", QJsonArray{infoRule, rule(steps, exit)}}});
+        QString signedIn = "old@example.com";
+        EXPECT_EQ(failureText([&] { signedIn = AsyncTest::await(client.login(email, "pw")).email; }), failure);
+        EXPECT_EQ(signedIn, "old@example.com");
+    };
+    expectSignIn("n@b.c", {QJsonObject{{"err", "panic: nil map"}}, QJsonObject{{"signal", "SEGV"}}}, 0,
+                 "ipatool 11 panic: nil map");
+    expectSignIn("n@b.c", {out(R"({"success":true})")}, 0,
+                 "Вход не удался: ipatool вернул другой аккаунт (old@example.com). Проверь e-mail и попробуй ещё раз");
+    expectSignIn("Old@Example.COM", {out(R"({"success":true})")}, 0, "");
+    const QString wentWrong = "failed to log in: something went wrong";
+    expectSignIn("n@b.c", {out(R"({"error":")" + wentWrong + "\"}")}, 1, wentWrong);
+    const char* noData = R"({"level":"info","success":true})";
+    expectSignIn("n@b.c", {out(noData)}, 0, "Вход не удался — ipatool не вернул данные аккаунта", noData);
 }
 
-TEST_F(IPAToolTest, NoProgressReportAfterTheDownloadReturnedEvenWhenItThrew)
+TEST_F(IPAToolTest, PurchasesVersionsDownloadsAndRefusalsKeepTheirKindsAndHostileOutputIsNoCrash)
 {
-    // Reports pile up for a while, then the tool either answers or dies mid-write.
-    const QJsonObject slowWrite{{"write", "{opt:-o}"}, {"bytes", 5000}, {"chunks", 5}, {"interval", 60}};
-    for (const bool crashes : {false, true}) {
-        answer({slowWrite,
-                crashes ? QJsonObject{{"signal", "KILL"}} : out(R"({"output":"/elsewhere.ipa","success":true})")});
-        bool returned = false;
-        int late = 0;
-        int reports = 0;
-        const auto onBytes = [&](qint64) {
-            ++reports;
-            late += returned;
-        };
-        QString result;
-        const QString failure = failureText([&] {
-            result = AsyncTest::await(client.download(7, std::nullopt, home.filePath("p.ipa"), false, onBytes));
-        });
-        EXPECT_EQ(result + failure, crashes ? "ipatool не сказал, куда положил файл" : "/elsewhere.ipa");
-        returned = true;
-        AsyncTest::waitUntil([] { return false; }, std::chrono::milliseconds(300));
-        EXPECT_GE(reports, 3);
-        EXPECT_EQ(late, 0);
-    }
-}
+    const auto catalogue = AtomicFile::read(QString(QUORREL_TEST_DATA_DIR) + "/ipatool/catalogue.json");
+    tools.setScenario(QJsonDocument::fromJson(catalogue.value_or("")).object());
+    const IPATool::PurchasesPage first = AsyncTest::await(client.purchases(0, 2));
+    EXPECT_EQ(
+        QList<qint64>({first.totalCount, first.apps.size(), AsyncTest::await(client.purchases(1, 2)).apps.size()}),
+        QList<qint64>({3, 2, 1}));
+    EXPECT_EQ(first.apps.value(1), (PurchasedApp{2222, "com.example.paid", "Платное", "2.1", 1.99,
+                                                 QDateTime::fromString("2016-07-08T09:10:11.250Z", Qt::ISODateWithMs),
+                                                 std::nullopt, std::nullopt, false}));
+    // An error answer still gives the version, without details.
+    EXPECT_EQ(AsyncTest::await(client.versionMetadata(1111, "799")), (AppVersion{"799", std::nullopt, std::nullopt}));
 
-TEST_F(IPAToolTest, HostileOutputEndsInTheDocumentedErrorNeverACrashOrHang)
-{
+    const QString older = home.filePath("paid_2.0.ipa");
+    EXPECT_EQ(AsyncTest::await(client.download(2222, "900", older, false, {})), older);
+    EXPECT_EQ(kindOf([&] { AsyncTest::await(client.download(404, std::nullopt, older, false, {})); }),
+              Kind::appNotFound);
+    tools.setState("signedIn", "no");
+    EXPECT_EQ(kindOf([&] { AsyncTest::await(client.purchases(1)); }), Kind::notAuthenticated);
+    EXPECT_EQ(kindOf([&] { AsyncTest::await(client.download(1111, std::nullopt, older, true, {})); }),
+              Kind::notAuthenticated);
+
+    // Hostile output ends in the documented error, never a crash or hang.
     const QString deep = QString("{\"a\":") + QString(100000, '[') + QString(100000, ']') + "}";
     QJsonArray garbage{out("\x01\x02 not json"), out("[1,2,3]"), out(QString(100000, '[')), out(deep)};
     garbage.append(QJsonObject{{"outRaw", QString(QByteArray("{\"error\":\"\xff\xfe\"}\n").toBase64())}});
     garbage.append(out(R"({"level":"info","message":"retrying"})"));
     answer(garbage, 0);
-    EXPECT_EQ(kindOf([&] { AsyncTest::await(client.purchases(0)); }), IPAToolError::Kind::message);
-    answer(garbage, 0);
+    EXPECT_EQ(kindOf([&] { AsyncTest::await(client.purchases(0)); }), Kind::message);
     EXPECT_EQ(AsyncTest::await(client.accountInfo()), std::nullopt);
 
     // A crash mid-page: the half-printed object is no answer, and the kill is a non-zero exit.
@@ -333,5 +251,38 @@ TEST_F(IPAToolTest, HostileOutputEndsInTheDocumentedErrorNeverACrashOrHang)
     EXPECT_THROW(AsyncTest::await(client.purchases(0)), ToolError);
     // A strict command without a JSON object fails with its last line.
     answer({out("[{\"error\":\"x\"}]"), out("Run 'ipatool --help' for usage.")}, 1);
-    EXPECT_EQ(toolFailure([&] { AsyncTest::await(client.versions(5)); }), "ipatool 1 Run 'ipatool --help' for usage.");
+    EXPECT_EQ(failureText([&] { AsyncTest::await(client.versions(5)); }), "ipatool 1 Run 'ipatool --help' for usage.");
+}
+
+TEST_F(IPAToolTest, ProgressIsTheFileOrItsLargestNamesakeAndNoReportFollowsTheDownloadEvenWhenItThrew)
+{
+    QTemporaryDir dir;
+    const QString destination = dir.filePath("app_1.0.ipa");
+    QList<qint64> measured{IPATool::measureDownload(destination)};
+    const std::pair<const char*, int> files[] = {
+        {"app_1.0.tmp", 300}, {"app_1.0.part", 200}, {"other.ipa", 900}, {"app_1.0.ipa", 0}, {"app_1.0.ipa", 40}};
+    for (const auto& [name, size] : files) {
+        ASSERT_TRUE(AtomicFile::write(dir.filePath(name), QByteArray(size, 'x')));
+        measured.append(IPATool::measureDownload(destination));
+    }
+    measured.append(IPATool::measureDownload(dir.filePath("missing/folder/x.ipa")));
+    EXPECT_EQ(measured, (QList<qint64>{0, 300, 300, 300, 300, 40, 0}));
+
+    // Reports pile up for a while, then the tool either answers or dies mid-write.
+    const QJsonObject slowWrite{{"write", "{opt:-o}"}, {"bytes", 5000}, {"chunks", 5}, {"interval", 60}};
+    for (const bool crashes : {false, true}) {
+        answer({slowWrite,
+                crashes ? QJsonObject{{"signal", "KILL"}} : out(R"({"output":"/elsewhere.ipa","success":true})")});
+        int reports = 0;
+        QString result;
+        const QString failure = failureText([&] {
+            result = AsyncTest::await(
+                client.download(7, std::nullopt, home.filePath("p.ipa"), false, [&](qint64) { ++reports; }));
+        });
+        EXPECT_EQ(result + failure, crashes ? "ipatool не сказал, куда положил файл" : "/elsewhere.ipa");
+        const int atReturn = reports;
+        AsyncTest::waitUntil([] { return false; }, std::chrono::milliseconds(300));
+        EXPECT_EQ(reports, atReturn);
+        EXPECT_GE(reports, 3);
+    }
 }
