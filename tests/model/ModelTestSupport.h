@@ -47,9 +47,9 @@ inline QString ipatoolLine(QJsonObject fields)
 /// A history entry as ipatool lists it: no price, and the platforms the app runs on.
 inline QJsonObject purchasedApp(qint64 id, const QString& name, const QStringList& platforms = {"iphone", "ipad"})
 {
-    QJsonObject app{{"id", id}, {"name", name}, {"version", "1.0"}, {"price", 0}};
+    QJsonObject app{
+        {"id", id}, {"name", name}, {"version", "1.0"}, {"price", 0}, {"purchaseDate", "2020-01-02T03:04:05Z"}};
     app.insert("bundleID", QString("com.example.app%1").arg(id));
-    app.insert("purchaseDate", "2020-01-02T03:04:05Z");
     app.insert("platforms", QJsonArray::fromStringList(platforms));
     return app;
 }
@@ -237,19 +237,14 @@ inline QJsonArray phoneRules()
 
 inline QString appListXml()
 {
-    const QString metadata = QString::fromLatin1(
-        QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>itemId</key>"
-                   "<integer>564177498</integer></dict></plist>")
-            .toBase64());
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>"
-           "<dict><key>CFBundleIdentifier</key><string>com.example.kept</string>"
-           "<key>CFBundleDisplayName</key><string>Сохранённое</string>"
-           "<key>iTunesMetadata</key><data>"
-           + metadata
-           + "</data></dict>"
-             "<dict><key>CFBundleIdentifier</key><string>com.example.sideloaded</string>"
-             "<key>CFBundleDisplayName</key><string>Без номера</string></dict>"
-             "</array></plist>";
+    const QString plist = R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0">%1</plist>)";
+    const QString metadata = plist.arg("<dict><key>itemId</key><integer>564177498</integer></dict>");
+    const QString apps = "<array><dict><key>CFBundleIdentifier</key><string>com.example.kept</string>"
+                         "<key>CFBundleDisplayName</key><string>Сохранённое</string><key>iTunesMetadata</key><data>"
+                         + QString::fromLatin1(metadata.toUtf8().toBase64())
+                         + "</data></dict><dict><key>CFBundleIdentifier</key><string>com.example.sideloaded</string>"
+                           "<key>CFBundleDisplayName</key><string>Без номера</string></dict></array>";
+    return plist.arg(apps);
 }
 
 inline QJsonArray installerRules()
