@@ -1,6 +1,8 @@
 #pragma once
 
+#include "common/AtomicFile.h"
 #include "model/AppModel.h"
+#include "process/Tools.h"
 #include "support/HttpServer.h"
 #include "support/StandinTools.h"
 #include "support/Test.h"
@@ -20,6 +22,13 @@ inline QJsonObject sleepFor(int ms)
 inline QJsonObject rule(const QString& tool, const QString& pattern, const QJsonArray& steps, int exit = 0)
 {
     return {{"tool", tool}, {"match", pattern}, {"steps", steps}, {"exit", exit}};
+}
+
+/// `rule`, answering only its first `times` matches.
+inline QJsonObject limitedTo(int times, QJsonObject rule)
+{
+    rule.insert("times", times);
+    return rule;
 }
 
 inline QJsonObject withState(QJsonObject rule, const QJsonObject& required, const QJsonObject& changes = {})
@@ -125,6 +134,16 @@ inline QStringList logTexts(const AppModel& model, bool marked = false)
     for (const AppModel::LogEntry& entry : model.log())
         texts.append((marked && entry.isError ? "! " : "") + entry.text);
     return texts;
+}
+
+/// Store answers about `ids` saved at `at`, each with the archive size `size`.
+inline void writeLookups(const QList<qint64>& ids, const QDateTime& at, std::optional<qint64> size = {})
+{
+    ArtworkService::Cache cache;
+    for (const qint64 id : ids)
+        cache.insert(id, {QString("https://example.com/i.png"), std::nullopt, size, at});
+    ASSERT_TRUE(
+        AtomicFile::write(QDir(Tools::cacheDirectory()).filePath("artwork.json"), ArtworkService::encode(cache)));
 }
 
 inline QJsonObject scenario(const QJsonArray& rules, const QJsonObject& state = {})
@@ -249,7 +268,6 @@ inline QString appListXml()
 
 inline QJsonArray installerRules()
 {
-    // Debian's 1.1.x dialect.
     return {
         exact("ideviceinstaller", {"--help"}, {out("  -l, --list-apps\tList apps"), out("  -i, --install ARCHIVE")}),
         rule("ideviceinstaller", "-l -o xml$", {out(appListXml())})};
