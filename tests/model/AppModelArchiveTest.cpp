@@ -49,24 +49,13 @@ struct Fixture : StoreFixture {
     }
 };
 
-/// Store answers about the first three apps of the history, two days old: a sync asks again.
-void writeOldLookups()
-{
-    ArtworkService::Cache cache;
-    for (const qint64 id : {1000, 1001, 1002})
-        cache.insert(id, {QString("https://example.com/i.png"), {}, {}, QDateTime::currentDateTimeUtc().addDays(-2)});
-    ASSERT_TRUE(
-        AtomicFile::write(QDir(Tools::cacheDirectory()).filePath("artwork.json"), ArtworkService::encode(cache)));
-}
-
 } // namespace
 
 TEST(AppModelArchive, QueueRetriesAFailureOnceAtTheEndCarriesOnAfterARestartWaitsOutRateLimitsAndCancels)
 {
     Fixture f;
-    QJsonObject limited =
-        downloadRule("1005 ", {out(failure("failed to download: rate limited by Apple (HTTP 429)"))}, 1);
-    limited.insert("times", 2);
+    const QJsonObject limited =
+        limitedTo(2, downloadRule("1005 ", {out(failure("failed to download: rate limited by Apple (HTTP 429)"))}, 1));
     f.signedIn({downloadRule("1002 ", {out(failure("connection reset by peer"))}, 1), limited,
                 downloadRule("1007 ", {savesFile(20, 100), reportsSaved()}), downloadRule(".", saved)});
     PurchasesCache::save({app(1001), app(1002), app(1003), app(1004)}, "ivan@example.com");
@@ -126,7 +115,7 @@ TEST(AppModelArchive, RadarReportsAppsThatLeftSinceTheLastLookupAndIgnoresFailed
 {
     Fixture f;
     f.signedIn(historyPages(3));
-    writeOldLookups();
+    writeLookups({1000, 1001, 1002}, QDateTime::currentDateTimeUtc().addDays(-2));
     f.failing = true;
     auto model = f.model();
     EXPECT_FALSE(QFileInfo::exists(QDir(Tools::cacheDirectory()).filePath("radar.json")))
@@ -136,7 +125,7 @@ TEST(AppModelArchive, RadarReportsAppsThatLeftSinceTheLastLookupAndIgnoresFailed
     EXPECT_TRUE(model->newlyGone().isEmpty());
 
     // A day later the store no longer has one of them.
-    writeOldLookups();
+    writeLookups({1000, 1001, 1002}, QDateTime::currentDateTimeUtc().addDays(-2));
     f.gone = {1001};
     model = f.model();
     QSignalSpy banner(model.get(), &AppModel::newlyGoneChanged);

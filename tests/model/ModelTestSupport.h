@@ -1,6 +1,8 @@
 #pragma once
 
+#include "common/AtomicFile.h"
 #include "model/AppModel.h"
+#include "process/Tools.h"
 #include "support/HttpServer.h"
 #include "support/StandinTools.h"
 #include "support/Test.h"
@@ -20,6 +22,13 @@ inline QJsonObject sleepFor(int ms)
 inline QJsonObject rule(const QString& tool, const QString& pattern, const QJsonArray& steps, int exit = 0)
 {
     return {{"tool", tool}, {"match", pattern}, {"steps", steps}, {"exit", exit}};
+}
+
+/// `rule`, answering only its first `times` matches.
+inline QJsonObject limitedTo(int times, QJsonObject rule)
+{
+    rule.insert("times", times);
+    return rule;
 }
 
 inline QJsonObject withState(QJsonObject rule, const QJsonObject& required, const QJsonObject& changes = {})
@@ -47,9 +56,9 @@ inline QString ipatoolLine(QJsonObject fields)
 /// A history entry as ipatool lists it: no price, and the platforms the app runs on.
 inline QJsonObject purchasedApp(qint64 id, const QString& name, const QStringList& platforms = {"iphone", "ipad"})
 {
-    QJsonObject app{{"id", id}, {"name", name}, {"version", "1.0"}, {"price", 0}};
+    QJsonObject app{
+        {"id", id}, {"name", name}, {"version", "1.0"}, {"price", 0}, {"purchaseDate", "2020-01-02T03:04:05Z"}};
     app.insert("bundleID", QString("com.example.app%1").arg(id));
-    app.insert("purchaseDate", "2020-01-02T03:04:05Z");
     app.insert("platforms", QJsonArray::fromStringList(platforms));
     return app;
 }
@@ -125,6 +134,16 @@ inline QStringList logTexts(const AppModel& model, bool marked = false)
     for (const AppModel::LogEntry& entry : model.log())
         texts.append((marked && entry.isError ? "! " : "") + entry.text);
     return texts;
+}
+
+/// Store answers about `ids` saved at `at`, each with the archive size `size`.
+inline void writeLookups(const QList<qint64>& ids, const QDateTime& at, std::optional<qint64> size = {})
+{
+    ArtworkService::Cache cache;
+    for (const qint64 id : ids)
+        cache.insert(id, {QString("https://example.com/i.png"), std::nullopt, size, at});
+    ASSERT_TRUE(
+        AtomicFile::write(QDir(Tools::cacheDirectory()).filePath("artwork.json"), ArtworkService::encode(cache)));
 }
 
 inline QJsonObject scenario(const QJsonArray& rules, const QJsonObject& state = {})
@@ -237,24 +256,18 @@ inline QJsonArray phoneRules()
 
 inline QString appListXml()
 {
-    const QString metadata = QString::fromLatin1(
-        QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>itemId</key>"
-                   "<integer>564177498</integer></dict></plist>")
-            .toBase64());
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array>"
-           "<dict><key>CFBundleIdentifier</key><string>com.example.kept</string>"
-           "<key>CFBundleDisplayName</key><string>Сохранённое</string>"
-           "<key>iTunesMetadata</key><data>"
-           + metadata
-           + "</data></dict>"
-             "<dict><key>CFBundleIdentifier</key><string>com.example.sideloaded</string>"
-             "<key>CFBundleDisplayName</key><string>Без номера</string></dict>"
-             "</array></plist>";
+    const QString plist = R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0">%1</plist>)";
+    const QString metadata = plist.arg("<dict><key>itemId</key><integer>564177498</integer></dict>");
+    const QString apps = "<array><dict><key>CFBundleIdentifier</key><string>com.example.kept</string>"
+                         "<key>CFBundleDisplayName</key><string>Сохранённое</string><key>iTunesMetadata</key><data>"
+                         + QString::fromLatin1(metadata.toUtf8().toBase64())
+                         + "</data></dict><dict><key>CFBundleIdentifier</key><string>com.example.sideloaded</string>"
+                           "<key>CFBundleDisplayName</key><string>Без номера</string></dict></array>";
+    return plist.arg(apps);
 }
 
 inline QJsonArray installerRules()
 {
-    // Debian's 1.1.x dialect.
     return {
         exact("ideviceinstaller", {"--help"}, {out("  -l, --list-apps\tList apps"), out("  -i, --install ARCHIVE")}),
         rule("ideviceinstaller", "-l -o xml$", {out(appListXml())})};
