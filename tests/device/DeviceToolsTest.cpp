@@ -32,17 +32,6 @@ QJsonObject matching(const QString& tool, const QString& pattern, const QJsonArr
     return {{"tool", tool}, {"match", pattern}, {"steps", steps}, {"exit", exit}};
 }
 
-/// The description of the device error `action` throws, or "(no failure)".
-QString failureOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const CfgUtilError& error) {
-        return error.description();
-    }
-    return "(no failure)";
-}
-
 QByteArray fixture(const QString& name)
 {
     return AtomicFile::read(QString(QUORREL_TEST_DATA_DIR) + "/device/" + name).value_or("");

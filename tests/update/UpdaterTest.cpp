@@ -85,16 +85,6 @@ struct Fixture {
     }
 };
 
-QString failureOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const AppError& error) {
-        return error.description();
-    }
-    return "no error";
-}
-
 QString updateFailure(Updater& updater, const UpdateInfo& info, QList<double>* progress = nullptr)
 {
     QList<double> ignored;
